@@ -1,0 +1,145 @@
+#include "ARCom.h"
+
+#include "Packer.h"
+
+#include <chrono>
+#include <limits>
+
+namespace counter {
+
+ARCom::ARCom(std::unique_ptr<Transport> transport) : transport_(std::move(transport)) {
+    transport_->connect({[this](std::int64_t id, std::string reply) {
+                             deliver(id, std::move(reply));
+                         },
+                         [this](HRESULT status) { broken(status); }});
+}
+
+ARCom::~ARCom() {
+    // The transport goes first: no callback may reach a half-destroyed object.
+    transport_.reset();
+    for (IARComEvents* sink : sinks_)
+        sink->Release();
+}
+
+HRESULT ARCom::Send(const Variant& data, std::int32_t, Variant* packetId) {
+    if (packetId == nullptr)
+        return hr::nullPointer;
+    if (data.kind() != Variant::Kind::Bytes)
+        return hr::typeMismatch;
+    std::int64_t id = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (hr::failed(brokenStatus_))
+            return brokenStatus_;
+        id = ++lastPacketId_;
+        pending_.emplace(id, Pending{});
+    }
+    const HRESULT status = transport_->submit(id, data.bytes());
+    if (hr::failed(status)) {
+        std::lock_guard lock(mutex_);
+        pending_.erase(id);
+        return status;
+    }
+    *packetId = Variant(id);
+    return hr::ok;
+}
+
+HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant* reply) {
+    if (reply == nullptr)
+        return hr::nullPointer;
+    if (packetId.kind() != Variant::Kind::Integer)
+        return hr::typeMismatch;
+    const std::int64_t id = packetId.integer();
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(0, timeoutMs));
+    std::string data;
+    {
+        std::unique_lock lock(mutex_);
+        auto it = pending_.find(id);
+        if (it == pending_.end())
+            return hr::unknownPacket;
+        const bool came = arrived_.wait_until(lock, deadline, [&] {
+            return pending_.at(id).reply.has_value() || hr::failed(brokenStatus_);
+        });
+        it = pending_.find(id);
+        if (!came || !it->second.reply) {
+            pending_.erase(it); // a reply that still comes is dropped in deliver
+            return came ? brokenStatus_ : hr::timeout;
+        }
+        data = std::move(*it->second.reply);
+        pending_.erase(it);
+    }
+    *reply = Variant::fromBytes(std::move(data));
+    const auto shortId = static_cast<std::int32_t>(id & std::numeric_limits<std::int32_t>::max());
+    for (IARComEvents* sink : sinks_)
+        sink->OnReply(shortId, *reply);
+    return hr::ok;
+}
+
+HRESULT ARCom::InitRequest(std::int32_t functionNo, IPackerDisp* packer) {
+    if (packer == nullptr)
+        return hr::nullPointer;
+    IPackerControl* control = nullptr;
+    const HRESULT status =
+        packer->QueryInterface(IPackerControl::iid, reinterpret_cast<void**>(&control));
+    if (hr::failed(status))
+        return status;
+    control->Reset(functionNo);
+    control->Release();
+    return hr::ok;
+}
+
+HRESULT ARCom::attachSink(IUnknown* sink) {
+    if (sink == nullptr)
+        return hr::nullPointer;
+    IARComEvents* events = nullptr;
+    const HRESULT status =
+        sink->QueryInterface(IARComEvents::iid, reinterpret_cast<void**>(&events));
+    if (hr::failed(status))
+        return status;
+    sinks_.push_back(events);
+    return hr::ok;
+}
+
+HRESULT ARCom::DetachSink(IUnknown* sink) {
+    if (sink == nullptr)
+        return hr::nullPointer;
+    IARComEvents* events = nullptr;
+    if (hr::failed(sink->QueryInterface(IARComEvents::iid, reinterpret_cast<void**>(&events))))
+        return hr::ok; // never attached: it cannot be a sink of ours
+    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+        if (*it == events) {
+            (*it)->Release();
+            sinks_.erase(it);
+            break;
+        }
+    }
+    events->Release();
+    return hr::ok;
+}
+
+std::size_t ARCom::sinkCount() const { return sinks_.size(); }
+
+std::uint64_t ARCom::droppedReplies() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+void ARCom::deliver(std::int64_t packetId, std::string reply) {
+    std::lock_guard lock(mutex_);
+    const auto it = pending_.find(packetId);
+    if (it == pending_.end() || it->second.reply) {
+        ++dropped_;
+        return;
+    }
+    it->second.reply = std::move(reply);
+    arrived_.notify_all();
+}
+
+void ARCom::broken(HRESULT status) {
+    std::lock_guard lock(mutex_);
+    brokenStatus_ = hr::failed(status) ? status : hr::transportBroken;
+    arrived_.notify_all();
+}
+
+} // namespace counter

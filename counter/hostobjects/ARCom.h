@@ -1,0 +1,57 @@
+#pragma once
+// The host's communication object. Each Send gets a new packet id (never reused); Receive
+// waits for the reply of that id up to its time-out. A reply that comes after its packet
+// was given up, or for an id never sent, is dropped and counted: it is never handed to
+// another request.
+
+#include "AR2COMLib_TLB.h"
+#include "HostObject.h"
+#include "Transport.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace counter {
+
+class ARCom final : public HostObject<IARCom> {
+public:
+    explicit ARCom(std::unique_ptr<Transport> transport);
+
+    HRESULT MARLO_STDCALL Send(const Variant& data, std::int32_t flag,
+                               Variant* packetId) override;
+    HRESULT MARLO_STDCALL Receive(const Variant& packetId, std::int32_t timeoutMs,
+                                  Variant* reply) override;
+    HRESULT MARLO_STDCALL InitRequest(std::int32_t functionNo, IPackerDisp* packer) override;
+    HRESULT MARLO_STDCALL DetachSink(IUnknown* sink) override;
+
+    // The host's own: raise the events of this object to a sink from now on.
+    HRESULT attachSink(IUnknown* sink);
+    std::size_t sinkCount() const;
+    // Replies that came for a packet nobody waits for any more, or never sent.
+    std::uint64_t droppedReplies() const;
+
+private:
+    ~ARCom() override;
+    void deliver(std::int64_t packetId, std::string reply);
+    void broken(HRESULT status);
+
+    struct Pending {
+        std::optional<std::string> reply;
+    };
+
+    std::unique_ptr<Transport> transport_;
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::int64_t lastPacketId_ = 0;
+    std::unordered_map<std::int64_t, Pending> pending_;
+    std::uint64_t dropped_ = 0;
+    HRESULT brokenStatus_ = hr::ok;
+    std::vector<IARComEvents*> sinks_;
+};
+
+} // namespace counter

@@ -1,0 +1,93 @@
+#pragma once
+// The reference counting, interface query and dispatch slots every host object shares.
+
+#include "BIZ1PACKETLib_TLB.h"
+#include "HostTypes.h"
+
+#include <atomic>
+
+namespace counter {
+
+template <class Interface> class HostObject : public Interface {
+public:
+    HostObject() = default;
+    HostObject(const HostObject&) = delete;
+    HostObject& operator=(const HostObject&) = delete;
+
+    HRESULT MARLO_STDCALL QueryInterface(const Guid& iid, void** object) override {
+        if (object == nullptr)
+            return hr::nullPointer;
+        *object = nullptr;
+        if (iid == IUnknown::iid || iid == IDispatch::iid || iid == Interface::iid)
+            *object = static_cast<Interface*>(this);
+        else
+            *object = queryOther(iid);
+        if (*object == nullptr)
+            return hr::noInterface;
+        this->AddRef();
+        return hr::ok;
+    }
+
+    std::uint32_t MARLO_STDCALL AddRef() override {
+        return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+
+    std::uint32_t MARLO_STDCALL Release() override {
+        const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0)
+            delete this;
+        return left;
+    }
+
+    HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t* count) override {
+        if (count)
+            *count = 0;
+        return hr::notImplemented;
+    }
+    HRESULT MARLO_STDCALL GetTypeInfo(std::uint32_t, std::uint32_t, void**) override {
+        return hr::notImplemented;
+    }
+    HRESULT MARLO_STDCALL GetIDsOfNames(const Guid&, const char**, std::uint32_t, std::uint32_t,
+                                        std::int32_t*) override {
+        return hr::notImplemented;
+    }
+    HRESULT MARLO_STDCALL Invoke(std::int32_t, const Guid&, std::uint32_t, std::uint16_t, void*,
+                                 void*, void*, std::uint32_t*) override {
+        return hr::notImplemented;
+    }
+
+protected:
+    virtual ~HostObject() = default;
+    // Further interfaces of the object (host-private ones); no reference added here.
+    virtual void* queryOther(const Guid&) { return nullptr; }
+
+private:
+    std::atomic<std::uint32_t> refs_{1};
+};
+
+// A field object that lives inside its packer or unpacker: its references are its
+// owner's, so a held field keeps the owner alive.
+template <class Owner> class OwnedField : public HostObject<IFieldDisp> {
+public:
+    OwnedField(Owner& owner, std::size_t index) : owner_(owner), index_(index) {}
+    ~OwnedField() override = default;
+
+    std::uint32_t MARLO_STDCALL AddRef() override { return owner_.AddRef(); }
+    std::uint32_t MARLO_STDCALL Release() override { return owner_.Release(); }
+
+    HRESULT MARLO_STDCALL Name(std::string* name) override {
+        return owner_.fieldName(index_, name);
+    }
+    HRESULT MARLO_STDCALL Value(Variant* value) override {
+        return owner_.fieldValue(index_, value);
+    }
+    HRESULT MARLO_STDCALL SetValue(const Variant& value) override {
+        return owner_.setFieldValue(index_, value);
+    }
+
+private:
+    Owner& owner_;
+    std::size_t index_;
+};
+
+} // namespace counter

@@ -1,0 +1,31 @@
+#pragma once
+// How the communication object reaches a back office. A transport takes a packed request
+// under its packet id and, some time later and on any thread, hands back the reply under
+// the same id.
+
+#include "HostTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace counter {
+
+class Transport {
+public:
+    struct Callbacks {
+        // The reply of a packet.
+        std::function<void(std::int64_t packetId, std::string reply)> deliver;
+        // The transport can no longer carry anything; the status says why.
+        std::function<void(HRESULT status)> broken;
+    };
+
+    virtual ~Transport() = default;
+
+    // Called once, before the first submit.
+    virtual void connect(Callbacks callbacks) = 0;
+    // Queues a request; a failing status means it was not taken.
+    virtual HRESULT submit(std::int64_t packetId, std::string request) = 0;
+};
+
+} // namespace counter

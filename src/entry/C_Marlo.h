@@ -1,0 +1,34 @@
+#pragma once
+// The module's four exports, the whole of its outer surface.
+
+#include "CLIENTSILib_TLB.h"
+#include "HostTypes.h"
+
+#include <cstdint>
+
+#if defined(C_MARLO_BUILD)
+#define C_MARLO_API MARLO_DECL_EXPORT
+#else
+#define C_MARLO_API MARLO_DECL_IMPORT
+#endif
+
+extern "C" {
+// Writes the module's identification (at most 32 characters and a zero byte) and its two
+// version words.
+C_MARLO_API void MARLO_STDCALL BizGetDevInfo(char* text, std::int32_t* value1,
+                                             std::int32_t* value2);
+C_MARLO_API void MARLO_STDCALL BizInit(std::int32_t reserved1, const char* resourcePath,
+                                       IUnknown* host, std::int32_t reserved2);
+C_MARLO_API void MARLO_STDCALL BizUninit();
+// The window handle of the form opened for the menu code, or 0.
+C_MARLO_API WindowHandle MARLO_STDCALL BizEntry(std::uint32_t menuCode, WindowHandle parentWindow,
+                                                WindowHandle closeNotifyWindow,
+                                                IAppFrame* appFrame, std::int32_t showOnly);
+}
+
+// Function-pointer types for a host that loads the module at run time.
+using BizGetDevInfoProc = void(MARLO_STDCALL*)(char*, std::int32_t*, std::int32_t*);
+using BizInitProc = void(MARLO_STDCALL*)(std::int32_t, const char*, IUnknown*, std::int32_t);
+using BizUninitProc = void(MARLO_STDCALL*)();
+using BizEntryProc = WindowHandle(MARLO_STDCALL*)(std::uint32_t, WindowHandle, WindowHandle,
+                                                  IAppFrame*, std::int32_t);

@@ -1,0 +1,52 @@
+#include "C_MarloEntry.h"
+
+#include <array>
+#include <memory>
+
+namespace {
+
+// The forms join this table as they come into the module.
+const std::array<MenuFunction, 5> menuFunctions{{
+    {730101, FormClass::ClientSyncReq, "VIP快速客户信息主动同步", nullptr},
+    {730102, FormClass::Clientmodi, "VIP客户开户", nullptr},
+    {730103, FormClass::Clientmodi, "VIP客户开户", nullptr},
+    {730104, FormClass::Clientmodi, "VIP客户开户", nullptr},
+    {730105, FormClass::QueryVipInfo, "VIP快速交易客户信息", nullptr},
+}};
+
+} // namespace
+
+const MenuFunction* FindMenuFunction(std::uint32_t menuCode) {
+    for (const MenuFunction& f : menuFunctions) {
+        if (f.menuCode == menuCode)
+            return &f;
+    }
+    return nullptr;
+}
+
+QPointer<QWidget>& FormReference(FormClass formClass) {
+    static std::array<QPointer<QWidget>, 3> references;
+    return references[static_cast<std::size_t>(formClass)];
+}
+
+WindowHandle OpenMenuFunction(std::uint32_t menuCode, WindowHandle, WindowHandle, IAppFrame*,
+                              std::int32_t showOnly) {
+    const MenuFunction* function = FindMenuFunction(menuCode);
+    if (function == nullptr)
+        return 0;
+    QPointer<QWidget>& reference = FormReference(function->formClass);
+    if (showOnly != 0) {
+        // A form that has closed since is not touched: there is nothing to show.
+        if (reference) {
+            reference->show();
+            reference->raise();
+        }
+        return 0;
+    }
+    if (function->create == nullptr)
+        return 0;
+    std::unique_ptr<QWidget> form(function->create());
+    form->setWindowTitle(QString::fromUtf8(function->caption));
+    reference = form.get();
+    return static_cast<WindowHandle>(form.release()->winId());
+}

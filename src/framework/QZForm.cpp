@@ -1,0 +1,6 @@
+#include "QZForm.h"
+
+TRCommonInfo& CommonInfo() {
+    static TRCommonInfo info;
+    return info;
+}

@@ -1,0 +1,18 @@
+# Fails unless the library's defined dynamic symbols are exactly the four exports.
+execute_process(COMMAND nm -D --defined-only ${LIBRARY}
+    OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${listing}")
+set(names)
+foreach(line IN LISTS lines)
+    string(REGEX REPLACE "^.* ([^ ]+)$" "\\1" name "${line}")
+    list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected BizEntry BizGetDevInfo BizInit BizUninit)
+if(NOT names STREQUAL expected)
+    message(FATAL_ERROR "exports are '${names}', expected '${expected}'")
+endif()
+message(STATUS "exports: ${names}")
