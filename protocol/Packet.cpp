@@ -16,16 +16,6 @@ template <class T> T load(const char* p) {
     return value;
 }
 
-template <class T> void store(std::string& out, T value) {
-    char raw[sizeof value];
-    std::memcpy(raw, &value, sizeof value);
-    out.append(raw, sizeof value);
-}
-
-template <class T> void storeAt(std::string& out, std::size_t pos, T value) {
-    std::memcpy(out.data() + pos, &value, sizeof value);
-}
-
 bool isFixed(FieldType type) { return type == FieldType::Integer || type == FieldType::Real; }
 
 } // namespace
@@ -105,11 +95,12 @@ DecodeStatus PacketView::decode(std::string_view bytes) {
                 return DecodeStatus::TooShort;
             const std::string_view name(p, nameLength);
             p += nameLength;
+            const std::uint64_t tag = nameTag(name);
             for (const Field& f : fields_) {
-                if (f.name == name)
+                if (f.tag == tag && f.name == name)
                     return DecodeStatus::BadName;
             }
-            fields_.push_back({name, type});
+            fields_.push_back({name, type, tag});
             minRecordSize += isFixed(type) ? 8 : 4;
         }
         // Every record takes at least minRecordSize bytes: a count the bytes cannot hold
@@ -150,10 +141,17 @@ DecodeStatus PacketView::decode(std::string_view bytes) {
     return status;
 }
 
-std::ptrdiff_t PacketView::indexOf(std::string_view name) const {
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        if (fields_[i].name == name)
+std::ptrdiff_t PacketView::indexOf(std::string_view name, std::size_t hint) const {
+    const std::size_t n = fields_.size();
+    if (n == 0)
+        return -1;
+    const std::uint64_t tag = nameTag(name);
+    std::size_t i = hint < n ? hint : 0;
+    for (std::size_t seen = 0; seen < n; ++seen) {
+        if (fields_[i].tag == tag && fields_[i].name == name)
             return static_cast<std::ptrdiff_t>(i);
+        if (++i == n)
+            i = 0;
     }
     return -1;
 }
@@ -171,55 +169,68 @@ std::string_view PacketView::text(std::size_t record, std::size_t field) const {
     return {p + 4, load<std::uint32_t>(p)};
 }
 
+void PacketWriter::Buffer::grow(std::size_t n) {
+    std::size_t capacity = capacity_ == 0 ? 512 : capacity_;
+    while (capacity - size_ < n)
+        capacity *= 2;
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (size_ != 0)
+        std::memcpy(bigger.get(), data_.get(), size_);
+    data_ = std::move(bigger);
+    capacity_ = capacity;
+}
+
 void PacketWriter::reset(std::int32_t functionNo, std::int32_t returnCode) {
-    head_.clear();
-    body_.clear();
-    head_.append(magic, sizeof magic);
-    head_.push_back(static_cast<char>(version));
-    head_.push_back('\0');
-    store<std::uint16_t>(head_, 0);
-    store(head_, functionNo);
-    store(head_, returnCode);
-    store<std::uint32_t>(head_, 0);
+    buffer_.clear();
+    buffer_.append(magic, sizeof magic);
+    const std::uint8_t versionAndReserved[2] = {version, 0};
+    buffer_.append(versionAndReserved, 2);
+    store<std::uint16_t>(0);
+    store(functionNo);
+    store(returnCode);
+    store<std::uint32_t>(0);
     fieldCount_ = recordCount_ = 0;
     withinLimits_ = true;
 }
 
 void PacketWriter::addField(std::string_view name, FieldType type) {
-    if (name.empty() || name.size() > Limits::maxNameLength ||
+    // Fields come before the first record's values.
+    if (name.empty() || name.size() > Limits::maxNameLength || recordCount_ != 0 ||
         ++fieldCount_ > Limits::maxFields) {
         withinLimits_ = false;
         return;
     }
-    head_.push_back(static_cast<char>(type));
-    head_.push_back(static_cast<char>(name.size()));
-    head_.append(name);
+    char* at = buffer_.claim(2 + name.size());
+    at[0] = static_cast<char>(type);
+    at[1] = static_cast<char>(name.size());
+    std::memcpy(at + 2, name.data(), name.size());
 }
 
-void PacketWriter::integer(std::int64_t value) { store(body_, value); }
+void PacketWriter::integer(std::int64_t value) { store(value); }
 
-void PacketWriter::real(double value) { store(body_, value); }
+void PacketWriter::real(double value) { store(value); }
 
 void PacketWriter::text(std::string_view value) {
     if (value.size() > Limits::maxValueLength) {
         withinLimits_ = false;
         return;
     }
-    store(body_, static_cast<std::uint32_t>(value.size()));
-    body_.append(value);
+    const auto length = static_cast<std::uint32_t>(value.size());
+    char* at = buffer_.claim(4 + value.size());
+    std::memcpy(at, &length, 4);
+    std::memcpy(at + 4, value.data(), value.size());
 }
 
 bool PacketWriter::finish(std::string& out) {
     out.clear();
     if (!withinLimits_ || recordCount_ > Limits::maxRecords ||
-        (fieldCount_ == 0 && recordCount_ != 0) ||
-        head_.size() + body_.size() > Limits::maxPacketSize)
+        (fieldCount_ == 0 && recordCount_ != 0) || buffer_.size() > Limits::maxPacketSize)
         return false;
-    storeAt<std::uint16_t>(head_, 6, static_cast<std::uint16_t>(fieldCount_));
-    storeAt<std::uint32_t>(head_, 16, static_cast<std::uint32_t>(recordCount_));
-    out.reserve(head_.size() + body_.size());
-    out.append(head_);
-    out.append(body_);
+    const auto fields = static_cast<std::uint16_t>(fieldCount_);
+    const auto records = static_cast<std::uint32_t>(recordCount_);
+    std::memcpy(buffer_.data() + 6, &fields, sizeof fields);
+    std::memcpy(buffer_.data() + 16, &records, sizeof records);
+    out.assign(buffer_.data(), buffer_.size());
     return true;
 }
 

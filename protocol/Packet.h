@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,14 @@
 namespace protocol {
 
 enum class FieldType : std::uint8_t { Integer = 1, Real = 2, Text = 3, Bytes = 4 };
+
+// A cheap first test for name equality: the length and the first seven bytes. Equal names
+// have equal tags; most different names of a packet have different ones.
+inline std::uint64_t nameTag(std::string_view name) {
+    std::uint64_t head = 0;
+    std::memcpy(&head, name.data(), name.size() < 7 ? name.size() : 7);
+    return head | (static_cast<std::uint64_t>(name.size() & 0xFF) << 56);
+}
 
 struct Limits {
     static constexpr std::size_t headerSize = 20;
@@ -47,6 +57,7 @@ public:
     struct Field {
         std::string_view name;
         FieldType type;
+        std::uint64_t tag;
     };
 
     DecodeStatus decode(std::string_view bytes);
@@ -57,8 +68,9 @@ public:
     std::size_t fieldCount() const { return fields_.size(); }
     std::size_t recordCount() const { return recordCount_; }
     const Field& field(std::size_t index) const { return fields_[index]; }
-    // The index of the field of that name, or -1.
-    std::ptrdiff_t indexOf(std::string_view name) const;
+    // The index of the field of that name, or -1. The search starts at `hint`: a reader
+    // that asks for the fields in packet order passes the index after the last one found.
+    std::ptrdiff_t indexOf(std::string_view name, std::size_t hint = 0) const;
 
     // Values by record and field; the type must be the field's.
     std::int64_t integer(std::size_t record, std::size_t field) const;
@@ -79,7 +91,8 @@ private:
     std::vector<std::uint32_t> offsets_;
 };
 
-// Builds a packet: the fields first, then each record's values in field order.
+// Builds a packet: the fields first, then each record's values in field order. finish()
+// ends the packet; reset() starts the next one.
 class PacketWriter {
 public:
     PacketWriter() { reset(0, 0); }
@@ -98,8 +111,32 @@ public:
     bool finish(std::string& out);
 
 private:
-    std::string head_;
-    std::string body_;
+    // Bytes written so far; grows by doubling and keeps its capacity between packets.
+    class Buffer {
+    public:
+        void clear() { size_ = 0; }
+        std::size_t size() const { return size_; }
+        char* data() { return data_.get(); }
+        // The next n bytes, for the caller to fill.
+        char* claim(std::size_t n) {
+            if (capacity_ - size_ < n)
+                grow(n);
+            char* at = data_.get() + size_;
+            size_ += n;
+            return at;
+        }
+        void append(const void* bytes, std::size_t n) { std::memcpy(claim(n), bytes, n); }
+
+    private:
+        void grow(std::size_t n);
+        std::unique_ptr<char[]> data_;
+        std::size_t size_ = 0;
+        std::size_t capacity_ = 0;
+    };
+
+    template <class T> void store(T value) { buffer_.append(&value, sizeof value); }
+
+    Buffer buffer_;
     std::size_t fieldCount_ = 0;
     std::size_t recordCount_ = 0;
     bool withinLimits_ = true;

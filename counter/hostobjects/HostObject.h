@@ -4,9 +4,11 @@
 #include "BIZ1PACKETLib_TLB.h"
 #include "HostTypes.h"
 
-#include <atomic>
-
 namespace counter {
+
+// Host objects are apartment-threaded: each belongs to the thread that uses it (the
+// counter's user-interface thread), so reference counts need no atomic operations. The
+// communication object's reply delivery crosses threads but never touches a count.
 
 template <class Interface> class HostObject : public Interface {
 public:
@@ -28,12 +30,10 @@ public:
         return hr::ok;
     }
 
-    std::uint32_t MARLO_STDCALL AddRef() override {
-        return refs_.fetch_add(1, std::memory_order_relaxed) + 1;
-    }
+    std::uint32_t MARLO_STDCALL AddRef() override { return ++refs_; }
 
     std::uint32_t MARLO_STDCALL Release() override {
-        const std::uint32_t left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        const std::uint32_t left = --refs_;
         if (left == 0)
             delete this;
         return left;
@@ -62,7 +62,7 @@ protected:
     virtual void* queryOther(const Guid&) { return nullptr; }
 
 private:
-    std::atomic<std::uint32_t> refs_{1};
+    std::uint32_t refs_ = 1;
 };
 
 // A field object that lives inside its packer or unpacker: its references are its

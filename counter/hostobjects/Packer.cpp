@@ -84,11 +84,11 @@ HRESULT Packer::Field(const Variant& name, IFieldDisp** field) {
     if (name.kind() != Variant::Kind::Text)
         return hr::typeMismatch;
     const std::string& key = name.text();
-    if (key.empty() || key.size() > protocol::Limits::maxNameLength ||
-        key.find('\0') != std::string::npos)
+    if (key.empty() || key.size() > protocol::Limits::maxNameLength)
         return hr::invalidArg;
+    const std::uint64_t tag = protocol::nameTag(key);
     std::size_t index = 0;
-    while (index < used_ && entries_[index].name != key)
+    while (index < used_ && (entries_[index].tag != tag || entries_[index].name != key))
         ++index;
     if (index == used_) {
         if (used_ == protocol::Limits::maxFields)
@@ -98,6 +98,7 @@ HRESULT Packer::Field(const Variant& name, IFieldDisp** field) {
             fields_.push_back(std::make_unique<OwnedField<Packer>>(*this, used_));
         }
         entries_[used_].name = key;
+        entries_[used_].tag = tag;
         entries_[used_].value = Variant();
         ++used_;
         finished_ = false;

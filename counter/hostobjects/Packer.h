@@ -52,6 +52,7 @@ private:
 
     struct Entry {
         std::string name;
+        std::uint64_t tag;
         Variant value;
     };
 

@@ -90,11 +90,12 @@ HRESULT Unpacker::Field(const Variant& nameOrIndex, IFieldDisp** field) {
         index = static_cast<std::ptrdiff_t>(nameOrIndex.integer());
         break;
     case Variant::Kind::Text:
-        index = packet_.indexOf(nameOrIndex.text());
+        index = packet_.indexOf(nameOrIndex.text(), nextByName_);
         if (index < 0) {
             *field = new MissingField(nameOrIndex.text());
             return hr::ok;
         }
+        nextByName_ = static_cast<std::size_t>(index) + 1;
         break;
     default:
         return hr::typeMismatch;

@@ -39,6 +39,7 @@ private:
     std::string bytes_;
     protocol::PacketView packet_;
     std::size_t record_ = 0;
+    std::size_t nextByName_ = 0; // where the next lookup by name starts
     std::vector<std::unique_ptr<OwnedField<Unpacker>>> fields_;
 };
 
