@@ -25,7 +25,7 @@ struct Column {
 
 // 8 texts and 5 integers, as a request header with its business fields.
 const std::vector<Column> columns = {
-    {"op_branch_no", false}, {"operator_no", true},   {"user_type", true},
+    {"op_branch_no", false}, {"operator_no", true},    {"user_type", true},
     {"op_station", true},    {"op_entrust_way", true}, {"menu_id", false},
     {"function_id", false},  {"branch_no", false},     {"client_id", true},
     {"fund_account", false}, {"client_name", true},    {"discount_rate", true},
@@ -35,8 +35,8 @@ const std::vector<Column> columns = {
 Variant valueOf(std::size_t column, std::size_t record) {
     if (!columns[column].isText)
         return Variant(static_cast<std::int64_t>(100000 + column * 31 + record));
-    static const char* texts[] = {"1001", "1", "00-1A-2B-3C-4D-5E", "4", "C0000123", "张三丰",
-                                  "0.35", "VIP快速交易客户"};
+    static const char* texts[] = {"1001",   "1",    "00-1A-2B-3C-4D-5E", "4", "C0000123",
+                                  "张三丰", "0.35", "VIP快速交易客户"};
     return Variant(std::string(texts[column % 8]) + std::to_string(record % 10));
 }
 
@@ -361,8 +361,8 @@ int main(int argc, char** argv) {
 
     // Codec: the packet format itself. Host objects: the same through the packer and
     // unpacker interfaces the module calls (field objects, variants, references).
-    std::printf("\n%-14s %11s %11s %8s %11s %8s\n", "operation", "msgpack ns", "codec ns",
-                "ratio", "host obj ns", "ratio");
+    std::printf("\n%-14s %11s %11s %8s %11s %8s\n", "operation", "msgpack ns", "codec ns", "ratio",
+                "host obj ns", "ratio");
     for (const char* op : {"PackRequest", "ReadRequest", "PackReply", "ReadReply"}) {
         const double base = reporter.nanoseconds[std::string(op) + "_Msgpack"];
         const double codec = reporter.nanoseconds[std::string(op) + "_Codec"];

@@ -31,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!registered)
         return 0;
     IUnpackerDisp* reader = nullptr;
-    if (hr::failed(counter::Unpacker::create(IUnpackerDisp::iid,
-                                             reinterpret_cast<void**>(&reader))))
+    if (hr::failed(
+            counter::Unpacker::create(IUnpackerDisp::iid, reinterpret_cast<void**>(&reader))))
         return 0;
     const Variant packet =
         Variant::fromBytes(std::string(reinterpret_cast<const char*>(data), size));

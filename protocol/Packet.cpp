@@ -16,7 +16,9 @@ template <class T> T load(const char* p) {
     return value;
 }
 
-bool isFixed(FieldType type) { return type == FieldType::Integer || type == FieldType::Real; }
+bool isFixed(FieldType type) {
+    return type == FieldType::Integer || type == FieldType::Real;
+}
 
 } // namespace
 
@@ -206,9 +208,13 @@ void PacketWriter::addField(std::string_view name, FieldType type) {
     std::memcpy(at + 2, name.data(), name.size());
 }
 
-void PacketWriter::integer(std::int64_t value) { store(value); }
+void PacketWriter::integer(std::int64_t value) {
+    store(value);
+}
 
-void PacketWriter::real(double value) { store(value); }
+void PacketWriter::real(double value) {
+    store(value);
+}
 
 void PacketWriter::text(std::string_view value) {
     if (value.size() > Limits::maxValueLength) {

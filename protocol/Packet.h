@@ -37,16 +37,16 @@ inline constexpr std::uint8_t version = 1;
 
 enum class DecodeStatus {
     Ok,
-    TooShort,       // fewer bytes than the header, or than a count promises
-    TooLarge,       // over maxPacketSize
+    TooShort, // fewer bytes than the header, or than a count promises
+    TooLarge, // over maxPacketSize
     BadMagic,
     BadVersion,
     TooManyFields,
     TooManyRecords,
     BadFieldType,
-    BadName,        // empty name, or a name that occurs twice
+    BadName, // empty name, or a name that occurs twice
     ValueTooLong,
-    TrailingBytes,  // bytes left after the last record
+    TrailingBytes, // bytes left after the last record
 };
 
 const char* describe(DecodeStatus status);
@@ -96,7 +96,9 @@ private:
 class PacketWriter {
 public:
     PacketWriter() { reset(0, 0); }
-    PacketWriter(std::int32_t functionNo, std::int32_t returnCode) { reset(functionNo, returnCode); }
+    PacketWriter(std::int32_t functionNo, std::int32_t returnCode) {
+        reset(functionNo, returnCode);
+    }
 
     void reset(std::int32_t functionNo, std::int32_t returnCode);
     void addField(std::string_view name, FieldType type);

@@ -8,10 +8,9 @@
 namespace counter {
 
 ARCom::ARCom(std::unique_ptr<Transport> transport) : transport_(std::move(transport)) {
-    transport_->connect({[this](std::int64_t id, std::string reply) {
-                             deliver(id, std::move(reply));
-                         },
-                         [this](HRESULT status) { broken(status); }});
+    transport_->connect(
+        {[this](std::int64_t id, std::string reply) { deliver(id, std::move(reply)); },
+         [this](HRESULT status) { broken(status); }});
 }
 
 ARCom::~ARCom() {
@@ -118,7 +117,9 @@ HRESULT ARCom::DetachSink(IUnknown* sink) {
     return hr::ok;
 }
 
-std::size_t ARCom::sinkCount() const { return sinks_.size(); }
+std::size_t ARCom::sinkCount() const {
+    return sinks_.size();
+}
 
 std::uint64_t ARCom::droppedReplies() const {
     std::lock_guard lock(mutex_);

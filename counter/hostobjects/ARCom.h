@@ -22,8 +22,7 @@ class ARCom final : public HostObject<IARCom> {
 public:
     explicit ARCom(std::unique_ptr<Transport> transport);
 
-    HRESULT MARLO_STDCALL Send(const Variant& data, std::int32_t flag,
-                               Variant* packetId) override;
+    HRESULT MARLO_STDCALL Send(const Variant& data, std::int32_t flag, Variant* packetId) override;
     HRESULT MARLO_STDCALL Receive(const Variant& packetId, std::int32_t timeoutMs,
                                   Variant* reply) override;
     HRESULT MARLO_STDCALL InitRequest(std::int32_t functionNo, IPackerDisp* packer) override;

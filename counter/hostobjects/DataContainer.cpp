@@ -29,6 +29,8 @@ HRESULT DataContainer::GetValue(const char* key, Variant* value) {
     return values_.get(key, value);
 }
 
-HRESULT MemConfig::GetValue(const char* key, Variant* value) { return values_.get(key, value); }
+HRESULT MemConfig::GetValue(const char* key, Variant* value) {
+    return values_.get(key, value);
+}
 
 } // namespace counter

@@ -31,8 +31,7 @@ HRESULT Dictionary::Find(const char* dictionaryName, IUnknown** dictionary) {
     return hr::ok;
 }
 
-HRESULT Dictionary::Caption(const char* dictionaryName, const char* itemKey,
-                            std::string* caption) {
+HRESULT Dictionary::Caption(const char* dictionaryName, const char* itemKey, std::string* caption) {
     if (dictionaryName == nullptr || itemKey == nullptr || caption == nullptr)
         return hr::nullPointer;
     caption->clear();

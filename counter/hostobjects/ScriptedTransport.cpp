@@ -76,9 +76,8 @@ HRESULT ScriptedTransport::submit(std::int64_t packetId, std::string request) {
             Script::Step step = std::move(script_->steps_.front());
             script_->steps_.pop_front();
             if (step.functionNo != 0 && step.functionNo != functionNo) {
-                reply = Script::errorReply(functionNo,
-                                           "scripted reply was for function " +
-                                               std::to_string(step.functionNo));
+                reply = Script::errorReply(functionNo, "scripted reply was for function " +
+                                                           std::to_string(step.functionNo));
             } else if (step.held) {
                 script_->held_.emplace_back(packetId, std::move(step.reply));
                 return hr::ok;

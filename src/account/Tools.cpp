@@ -2,9 +2,13 @@
 
 namespace {
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
-bool isContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool isContinuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
 
 } // namespace
 

@@ -45,8 +45,8 @@ extern "C" void MARLO_STDCALL BizUninit() {
 }
 
 extern "C" WindowHandle MARLO_STDCALL BizEntry(std::uint32_t menuCode, WindowHandle parentWindow,
-                                               WindowHandle closeNotifyWindow,
-                                               IAppFrame* appFrame, std::int32_t showOnly) {
+                                               WindowHandle closeNotifyWindow, IAppFrame* appFrame,
+                                               std::int32_t showOnly) {
     try {
         const HostPtr<IAppFrame> heldForTheCall(appFrame);
         return OpenMenuFunction(menuCode, parentWindow, closeNotifyWindow, appFrame, showOnly);

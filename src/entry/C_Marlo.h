@@ -22,8 +22,8 @@ C_MARLO_API void MARLO_STDCALL BizInit(std::int32_t reserved1, const char* resou
 C_MARLO_API void MARLO_STDCALL BizUninit();
 // The window handle of the form opened for the menu code, or 0.
 C_MARLO_API WindowHandle MARLO_STDCALL BizEntry(std::uint32_t menuCode, WindowHandle parentWindow,
-                                                WindowHandle closeNotifyWindow,
-                                                IAppFrame* appFrame, std::int32_t showOnly);
+                                                WindowHandle closeNotifyWindow, IAppFrame* appFrame,
+                                                std::int32_t showOnly);
 }
 
 // Function-pointer types for a host that loads the module at run time.

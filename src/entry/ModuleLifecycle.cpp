@@ -54,8 +54,8 @@ void ModuleLifecycle::uninit() {
 }
 
 std::string ModuleResourcePath(const std::string& name) {
-    const QString fromLibrary = QStringLiteral(":") + libraryRoot + QStringLiteral("/") +
-                                QString::fromStdString(name);
+    const QString fromLibrary =
+        QStringLiteral(":") + libraryRoot + QStringLiteral("/") + QString::fromStdString(name);
     if (ModuleLifecycle::instance().resourceLibraryLoaded() && QFileInfo::exists(fromLibrary))
         return fromLibrary.toStdString();
     return ":/c_marlo/" + name;

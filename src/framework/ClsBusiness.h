@@ -1,6 +1,6 @@
 #pragma once
-// TBusinessList: the business kinds, through the host's dictionary. One module-wide object, created at the first BizInit and destroyed at the
-// last BizUninit; it holds no data of its own.
+// TBusinessList: the business kinds, through the host's dictionary. One module-wide object, created
+// at the first BizInit and destroyed at the last BizUninit; it holds no data of its own.
 
 class TBusinessList {
 public:

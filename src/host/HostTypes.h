@@ -49,8 +49,12 @@ constexpr HRESULT transportBroken = static_cast<HRESULT>(0x80041004u);
 constexpr HRESULT unknownPacket = static_cast<HRESULT>(0x80041005u);
 constexpr HRESULT notOpen = static_cast<HRESULT>(0x80041006u);
 
-constexpr bool failed(HRESULT status) { return status < 0; }
-constexpr bool succeeded(HRESULT status) { return status >= 0; }
+constexpr bool failed(HRESULT status) {
+    return status < 0;
+}
+constexpr bool succeeded(HRESULT status) {
+    return status >= 0;
+}
 } // namespace hr
 
 struct Guid {
@@ -87,8 +91,8 @@ struct IDispatch : IUnknown {
                                                 std::uint32_t count, std::uint32_t locale,
                                                 std::int32_t* dispIds) = 0;
     virtual HRESULT MARLO_STDCALL Invoke(std::int32_t dispId, const Guid& reserved,
-                                         std::uint32_t locale, std::uint16_t flags,
-                                         void* params, void* result, void* exceptionInfo,
+                                         std::uint32_t locale, std::uint16_t flags, void* params,
+                                         void* result, void* exceptionInfo,
                                          std::uint32_t* argError) = 0;
 
 protected:

@@ -7,7 +7,9 @@
 
 namespace {
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+bool isBlank(char c) {
+    return static_cast<unsigned char>(c) <= 32;
+}
 
 std::string_view trimmed(std::string_view s) {
     while (!s.empty() && isBlank(s.front()))

@@ -46,7 +46,10 @@ TEST(Tools, FirstCharAndIfText) {
 }
 
 TEST(Tools, VariantToTextCutsAtTheFirstNul) {
-    EXPECT_EQ(VariantToText(Variant(std::string("12\0" "34", 5))), "12");
+    EXPECT_EQ(VariantToText(Variant(std::string("12\0"
+                                                "34",
+                                                5))),
+              "12");
     EXPECT_EQ(VariantToText(Variant::fromBytes(std::string("\0x", 2))), "");
     EXPECT_EQ(VariantToText(Variant(std::int64_t{8})), "8");
     EXPECT_EQ(VariantToText(Variant()), "");

@@ -82,7 +82,7 @@ TEST_F(ARComTest, TimeoutAtTheDeadlineThenTheLateReplyIsDropped) {
 
     const Variant second = sendRequest(200076, "b");
     EXPECT_NE(second, first); // packet ids are never reused
-    script->releaseHeld();     // the first reply arrives now, too late
+    script->releaseHeld();    // the first reply arrives now, too late
     EXPECT_EQ(arcom->droppedReplies(), 1u);
     EXPECT_EQ(receivedMarker(second, 1000), "second");
 }
