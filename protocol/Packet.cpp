@@ -224,7 +224,8 @@ void PacketWriter::text(std::string_view value) {
     const auto length = static_cast<std::uint32_t>(value.size());
     char* at = buffer_.claim(4 + value.size());
     std::memcpy(at, &length, 4);
-    std::memcpy(at + 4, value.data(), value.size());
+    if (!value.empty()) // an empty view may have no data pointer at all
+        std::memcpy(at + 4, value.data(), value.size());
 }
 
 bool PacketWriter::finish(std::string& out) {

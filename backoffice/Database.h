@@ -1,0 +1,83 @@
+#pragma once
+// The back office's SQLite database: a connection, prepared statements and transactions,
+// each released on every path.
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace backoffice {
+
+class DatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Statement;
+
+class Database {
+public:
+    // Opens (creating when asked) the file in WAL mode with foreign keys on.
+    explicit Database(const std::string& path, bool create = false);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    void exec(const std::string& sql);
+    Statement prepare(std::string_view sql);
+    std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+    sqlite3* handle() const { return db_; }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql);
+    ~Statement();
+    Statement(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Binds by 1-based position.
+    Statement& bind(int index, std::int64_t value);
+    Statement& bind(int index, double value);
+    Statement& bind(int index, std::string_view value);
+    Statement& bindNull(int index);
+
+    // Steps once: true while a row is there.
+    bool step();
+    // Runs a statement that returns no rows.
+    void run();
+    void reset();
+
+    std::int64_t integer(int column) const { return sqlite3_column_int64(stmt_, column); }
+    double real(int column) const { return sqlite3_column_double(stmt_, column); }
+    std::string text(int column) const;
+    bool isNull(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// One write transaction: committed by commit(), rolled back when left without it.
+class Transaction {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& db_;
+    bool done_ = false;
+};
+
+} // namespace backoffice

@@ -1,0 +1,241 @@
+// The VIP requests: the active sync request, VIP open, close and modify, and the VIP list.
+
+#include "BackOffice.h"
+#include "Records.h"
+#include "Review.h"
+
+#include <charconv>
+#include <ctime>
+#include <vector>
+
+namespace backoffice {
+
+using protocol::FieldType;
+
+namespace {
+
+FundAccountRow requireAccount(HandlerContext& ctx, std::int64_t fundAccount) {
+    auto account = loadFundAccount(ctx.db, fundAccount);
+    if (!account)
+        throw ServiceError(errors::unknownAccount,
+                           "资金账户[" + std::to_string(fundAccount) + "]不存在");
+    return *account;
+}
+
+// A discount rate: a decimal in (0, 1] with at most two decimals, as "0.85" or "1".
+double parseRate(const std::string& text) {
+    const auto bad = [&] {
+        return ServiceError(errors::badRate, "佣金折扣[" + text +
+                                                 "]无效：应大于0且不大于1，最多两位小数");
+    };
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string decimals = dot == std::string::npos ? "" : text.substr(dot + 1);
+    const auto digits = [](const std::string& s) {
+        return s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (whole.empty() || !digits(whole) || !digits(decimals) || decimals.size() > 2 ||
+        (dot != std::string::npos && decimals.empty()) || whole.size() > 3)
+        throw bad();
+    const int hundredths = std::stoi(whole) * 100 +
+                           (decimals.empty() ? 0 : std::stoi((decimals + "0").substr(0, 2)));
+    if (hundredths <= 0 || hundredths > 100)
+        throw bad();
+    return hundredths / 100.0;
+}
+
+bool isVip(Database& db, std::int64_t fundAccount) {
+    Statement s = db.prepare("SELECT 1 FROM vip_client WHERE fund_account = ?");
+    s.bind(1, fundAccount);
+    return s.step();
+}
+
+void setEntrustWays(Database& db, std::int64_t fundAccount, const std::string& ways) {
+    db.prepare("UPDATE fund_account SET en_entrust_way = ? WHERE fund_account = ?")
+        .bind(1, ways)
+        .bind(2, fundAccount)
+        .run();
+}
+
+std::int64_t today() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
+}
+
+std::string okReply(std::int32_t functionNo, std::int64_t fundAccount) {
+    protocol::PacketWriter w(functionNo, 0);
+    w.addField("fund_account", FieldType::Integer);
+    w.beginRecord();
+    w.integer(fundAccount);
+    return finishReply(w);
+}
+
+} // namespace
+
+std::string handleClientSync(HandlerContext& ctx) {
+    const Request& r = ctx.request;
+    const std::int32_t branchNo = r.int32("branch_no");
+    const std::int64_t fundAccount = r.integer("fund_account");
+    const std::int32_t syncType = r.int32("sync_type");
+    if (syncType < 0 || syncType > 2)
+        throw ServiceError(errors::badRequest, "同步类型[" + std::to_string(syncType) + "]无效");
+    requireAccount(ctx, fundAccount);
+    Transaction t(ctx.db);
+    ctx.db.prepare("INSERT INTO sync_request (fund_account, branch_no, sync_type, operator_no) "
+                   "VALUES (?, ?, ?, ?)")
+        .bind(1, fundAccount)
+        .bind(2, std::int64_t{branchNo})
+        .bind(3, std::int64_t{syncType})
+        .bind(4, ctx.op.operatorNo)
+        .run();
+    const std::int64_t serialNo = ctx.db.lastInsertId();
+    t.commit();
+    protocol::PacketWriter w(730000, 0);
+    w.addField("serial_no", FieldType::Integer);
+    w.beginRecord();
+    w.integer(serialNo);
+    return finishReply(w);
+}
+
+std::string handleVipOpen(HandlerContext& ctx) {
+    const Request& r = ctx.request;
+    r.int32("branch_no");
+    const std::string clientId = r.text("client_id");
+    const std::int64_t fundAccount = r.integer("fund_account");
+    const double rate = parseRate(r.text("discount_rate"));
+    const FundAccountRow account = requireAccount(ctx, fundAccount);
+    if (account.clientId != clientId)
+        throw ServiceError(errors::unknownClient, "客户[" + clientId + "]与资金账户不符");
+    if (account.status != "0")
+        throw ServiceError(errors::accountNotNormal, "资金账户状态不正常，不能开通VIP");
+    if (isVip(ctx.db, fundAccount))
+        throw ServiceError(errors::alreadyVip, "该客户已是VIP客户");
+    const std::int64_t processId = checkReview(ctx, fundAccount, rate);
+
+    Transaction t(ctx.db);
+    ctx.db.prepare("INSERT INTO vip_client VALUES (?, ?, ?, ?, ?, ?)")
+        .bind(1, fundAccount)
+        .bind(2, clientId)
+        .bind(3, std::int64_t{account.branchNo})
+        .bind(4, rate)
+        .bind(5, today())
+        .bind(6, ctx.op.operatorNo)
+        .run();
+    if (account.entrustWays.find('Z') == std::string::npos)
+        setEntrustWays(ctx.db, fundAccount, account.entrustWays + "Z");
+    useReview(ctx.db, processId);
+    t.commit();
+    return okReply(730001, fundAccount);
+}
+
+std::string handleVipClose(HandlerContext& ctx) {
+    ctx.request.int32("branch_no");
+    const std::int64_t fundAccount = ctx.request.integer("fund_account");
+    const FundAccountRow account = requireAccount(ctx, fundAccount);
+    if (!isVip(ctx.db, fundAccount))
+        throw ServiceError(errors::notVip, "该客户不是VIP客户");
+    const std::int64_t processId = checkReview(ctx, fundAccount, std::nullopt);
+
+    Transaction t(ctx.db);
+    ctx.db.prepare("DELETE FROM vip_client WHERE fund_account = ?").bind(1, fundAccount).run();
+    std::string ways = account.entrustWays;
+    std::erase(ways, 'Z');
+    setEntrustWays(ctx.db, fundAccount, ways);
+    useReview(ctx.db, processId);
+    t.commit();
+    return okReply(730002, fundAccount);
+}
+
+std::string handleVipModify(HandlerContext& ctx) {
+    ctx.request.int32("branch_no");
+    const std::int64_t fundAccount = ctx.request.integer("fund_account");
+    const double rate = parseRate(ctx.request.text("discount_rate"));
+    requireAccount(ctx, fundAccount);
+    if (!isVip(ctx.db, fundAccount))
+        throw ServiceError(errors::notVip, "该客户不是VIP客户");
+    const std::int64_t processId = checkReview(ctx, fundAccount, rate);
+
+    Transaction t(ctx.db);
+    ctx.db.prepare("UPDATE vip_client SET discount_rate = ? WHERE fund_account = ?")
+        .bind(1, rate)
+        .bind(2, fundAccount)
+        .run();
+    useReview(ctx.db, processId);
+    t.commit();
+    return okReply(730003, fundAccount);
+}
+
+// Pages by key: the rows after position_str in fund_account order, at most request_num,
+// filtered by the allowed branches (en_branch_no, numbers separated by commas; empty: no
+// restriction) and by fund_account (0: none). The VIP check of the account forms sends
+// neither cursor nor page size and gets that client's row, or none.
+std::string handleVipList(HandlerContext& ctx) {
+    const Request& r = ctx.request;
+    r.int32("branch_no");
+    const std::int64_t fundAccount = r.integer("fund_account");
+    const std::string branches = r.optionalText("en_branch_no").value_or("");
+    const std::string position = r.optionalText("position_str").value_or("0");
+    const std::int32_t requestNum = r.has("request_num") ? r.int32("request_num") : 30;
+
+    std::int64_t after = 0;
+    {
+        const auto [end, ec] = std::from_chars(position.data(), position.data() + position.size(), after);
+        if (position.empty() || ec != std::errc() || end != position.data() + position.size())
+            throw ServiceError(errors::badRequest, "定位串[" + position + "]无效");
+    }
+    std::vector<std::int64_t> branchNos;
+    for (std::size_t start = 0; start <= branches.size();) {
+        std::size_t comma = branches.find(',', start);
+        if (comma == std::string::npos)
+            comma = branches.size();
+        std::string item = branches.substr(start, comma - start);
+        std::erase_if(item, [](char c) { return c == ' '; });
+        if (!item.empty()) {
+            std::int64_t no = 0;
+            const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
+            if (ec != std::errc() || end != item.data() + item.size())
+                throw ServiceError(errors::badRequest, "营业部[" + item + "]无效");
+            branchNos.push_back(no);
+        }
+        start = comma + 1;
+    }
+    const std::int64_t limit = requestNum <= 0 ? 30 : std::min<std::int64_t>(requestNum, 1000);
+
+    std::string sql = "SELECT branch_no, client_id, fund_account, discount_rate FROM vip_client "
+                      "WHERE fund_account > ?";
+    if (fundAccount != 0)
+        sql += " AND fund_account = ?";
+    if (!branchNos.empty()) {
+        sql += " AND branch_no IN (";
+        for (std::size_t i = 0; i < branchNos.size(); ++i)
+            sql += i ? ",?" : "?";
+        sql += ")";
+    }
+    sql += " ORDER BY fund_account LIMIT ?";
+    Statement s = ctx.db.prepare(sql);
+    int index = 1;
+    s.bind(index++, after);
+    if (fundAccount != 0)
+        s.bind(index++, fundAccount);
+    for (std::int64_t no : branchNos)
+        s.bind(index++, no);
+    s.bind(index, limit);
+
+    protocol::PacketWriter w(730004, 0);
+    w.addField("branch_no", FieldType::Integer);
+    w.addField("client_id", FieldType::Text);
+    w.addField("fund_account", FieldType::Integer);
+    w.addField("discount_rate", FieldType::Real);
+    while (s.step()) {
+        w.beginRecord();
+        w.integer(s.integer(0));
+        w.text(s.text(1));
+        w.integer(s.integer(2));
+        w.real(s.real(3));
+    }
+    return finishReply(w);
+}
+
+} // namespace backoffice
