@@ -1,0 +1,49 @@
+#include "EmbeddedTransport.h"
+
+namespace counter {
+
+EmbeddedTransport::EmbeddedTransport(std::shared_ptr<protocol::PacketService> service)
+    : service_(std::move(service)) {}
+
+EmbeddedTransport::~EmbeddedTransport() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    queued_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void EmbeddedTransport::connect(Callbacks callbacks) {
+    callbacks_ = std::move(callbacks);
+    thread_ = std::thread([this] { serve(); });
+}
+
+HRESULT EmbeddedTransport::submit(std::int64_t packetId, std::string request) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return hr::transportBroken;
+        queue_.emplace_back(packetId, std::move(request));
+    }
+    queued_.notify_one();
+    return hr::ok;
+}
+
+void EmbeddedTransport::serve() {
+    for (;;) {
+        std::pair<std::int64_t, std::string> job;
+        {
+            std::unique_lock lock(mutex_);
+            queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (stopping_)
+                return;
+            job = std::move(queue_.front());
+            queue_.pop_front();
+        }
+        callbacks_.deliver(job.first, service_->handle(job.second));
+    }
+}
+
+} // namespace counter

@@ -1,0 +1,38 @@
+#pragma once
+// Writes every request and reply that passes through a transport as one JSON object per
+// line, values with their types, every password field masked as "***":
+//   {"dir":"request","packet":N,"function":F,"fields":[[name,value],...]}
+//   {"dir":"reply","packet":N,"return_code":R,"fields":[names],"records":[[values],...]}
+
+#include "Transport.h"
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace counter {
+
+// The transcript line of a request or reply packet (without the line end).
+std::string transcriptRequest(std::int64_t packetId, std::string_view packet);
+std::string transcriptReply(std::int64_t packetId, std::string_view packet);
+
+class TranscriptTransport final : public Transport {
+public:
+    // Appends to the file; throws std::runtime_error when it cannot be opened.
+    TranscriptTransport(std::unique_ptr<Transport> inner, const std::string& path);
+    ~TranscriptTransport() override;
+
+    void connect(Callbacks callbacks) override;
+    HRESULT submit(std::int64_t packetId, std::string request) override;
+
+private:
+    void write(const std::string& line);
+
+    std::unique_ptr<Transport> inner_;
+    std::mutex mutex_;
+    std::FILE* file_ = nullptr;
+};
+
+} // namespace counter

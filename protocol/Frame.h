@@ -1,0 +1,44 @@
+#pragma once
+// The frame that carries a packet over TCP: four bytes of length (little-endian, the
+// length of what follows), eight bytes of packet id, then the packet. A reply frame
+// carries the packet id of its request.
+
+#include "protocol/Packet.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace protocol {
+
+struct FrameLimits {
+    static constexpr std::size_t lengthSize = 4;
+    static constexpr std::size_t idSize = 8;
+    static constexpr std::size_t maxFrameLength = idSize + Limits::maxPacketSize;
+};
+
+std::string encodeFrame(std::int64_t packetId, std::string_view packet);
+
+struct Frame {
+    std::int64_t packetId;
+    std::string packet;
+};
+
+// Collects bytes as they arrive and cuts them into frames.
+class FrameReader {
+public:
+    void feed(const char* data, std::size_t size) { buffer_.append(data, size); }
+    // The next whole frame, if one is there. A length over the cap or too short for the
+    // packet id makes the stream bad: nothing more is read from it.
+    std::optional<Frame> next();
+    bool bad() const { return bad_; }
+    // Bytes of a frame begun but not finished.
+    bool midFrame() const { return !buffer_.empty(); }
+
+private:
+    std::string buffer_;
+    bool bad_ = false;
+};
+
+} // namespace protocol

@@ -1,0 +1,265 @@
+#include "HostObjectsFixture.h"
+
+#include "ARCom.h"
+#include "EmbeddedTransport.h"
+#include "TcpTransport.h"
+#include "TranscriptTransport.h"
+
+#include "TcpServer.h"
+#include "protocol/Frame.h"
+#include "protocol/Service.h"
+
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+// The training back office, slowed down for requests of function 1 so that a reply can
+// come after its time-out.
+class SlowService final : public protocol::PacketService {
+public:
+    explicit SlowService(std::unique_ptr<protocol::PacketService> inner) : inner_(std::move(inner)) {}
+    std::string handle(std::string_view request) override {
+        protocol::PacketView view;
+        if (view.decode(request) == protocol::DecodeStatus::Ok && view.functionNo() == 1)
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return inner_->handle(request);
+    }
+
+private:
+    std::unique_ptr<protocol::PacketService> inner_;
+};
+
+class TransportTest : public HostObjectsTest {
+protected:
+    void SetUp() override {
+        HostObjectsTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        service = std::make_shared<SlowService>(
+            protocol::openBackOfficeService(dir.filePath("office.db").toStdString()));
+    }
+
+    // Sends a configuration request (or one of function 1) and gives its packet id.
+    Variant send(HostPtr<IARCom>& com, std::int32_t functionNo = 105006) {
+        auto packer = newPacker();
+        check(com->InitRequest(functionNo, packer.get()), "InitRequest");
+        set(packer, "op_branch_no", Variant(std::int64_t{8}));
+        set(packer, "operator_no", Variant("1001"));
+        set(packer, "op_password", Variant("train1001"));
+        set(packer, "op_station", Variant("test"));
+        set(packer, "op_entrust_way", Variant("4"));
+        set(packer, "function_id", Variant(std::int64_t{functionNo}));
+        set(packer, "branch_no", Variant(std::int64_t{8}));
+        set(packer, "config_no", Variant(std::int64_t{1129}));
+        Variant id;
+        check(com->Send(packed(packer), 1000, &id), "Send");
+        return id;
+    }
+
+    HostPtr<IUnpackerDisp> receive(HostPtr<IARCom>& com, const Variant& id, int timeoutMs = 5000) {
+        Variant data;
+        check(com->Receive(id, timeoutMs, &data), "Receive");
+        auto reader = newUnpacker();
+        check(reader->Open(data), "Open");
+        return reader;
+    }
+
+    // A timed-out request, then another: the late reply is dropped, never read as the
+    // second request's.
+    void expectLateReplyDropped(counter::ARCom* arcom, HostPtr<IARCom>& com) {
+        const Variant slow = send(com, 1);
+        Variant data;
+        EXPECT_EQ(com->Receive(slow, 100, &data), hr::timeout);
+        const Variant next = send(com);
+        auto reader = receive(com, next);
+        EXPECT_EQ(count(&IUnpackerDisp::ReturnCode, reader), 0);
+        EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
+        EXPECT_EQ(arcom->droppedReplies(), 1u);
+    }
+
+    QTemporaryDir dir;
+    std::shared_ptr<SlowService> service;
+};
+
+// A server on loopback on its own thread for the test's life.
+class ServerThread {
+public:
+    ServerThread(protocol::PacketService& service, std::chrono::milliseconds stall)
+        : server(service, {"127.0.0.1", 0, stall}), thread([this] { server.run(); }) {}
+    ~ServerThread() {
+        server.stop();
+        thread.join();
+    }
+    backoffice::TcpServer server;
+    std::thread thread;
+};
+
+int rawConnection(std::uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    return fd;
+}
+
+// True when the server closed the connection within the time given.
+bool closedByServer(int fd, std::chrono::milliseconds within) {
+    timeval tv{static_cast<time_t>(within.count() / 1000),
+               static_cast<suseconds_t>((within.count() % 1000) * 1000)};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char byte;
+    return ::recv(fd, &byte, 1, 0) == 0;
+}
+
+} // namespace
+
+TEST_F(TransportTest, EmbeddedBackOfficeAnswersAndDropsLateReplies) {
+    auto* arcom = new counter::ARCom(std::make_unique<counter::EmbeddedTransport>(service));
+    auto com = HostPtr<IARCom>::adopt(arcom);
+    auto reader = receive(com, send(com));
+    EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
+    expectLateReplyDropped(arcom, com);
+}
+
+TEST_F(TransportTest, TcpCountersShareOneServer) {
+    ServerThread server(*service, std::chrono::milliseconds(5000));
+    std::vector<std::thread> counters;
+    std::atomic<int> good{0};
+    for (int c = 0; c < 8; ++c) {
+        counters.emplace_back([&] {
+            auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
+                std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+            for (int i = 0; i < 20; ++i) {
+                auto reader = receive(com, send(com));
+                if (get(reader, Variant("int_config")).toInteger() == 8)
+                    ++good;
+            }
+        });
+    }
+    for (std::thread& t : counters)
+        t.join();
+    EXPECT_EQ(good.load(), 160);
+}
+
+TEST_F(TransportTest, TcpTimeoutThenLateReplyIsDropped) {
+    ServerThread server(*service, std::chrono::milliseconds(5000));
+    auto* arcom = new counter::ARCom(
+        std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port()));
+    auto com = HostPtr<IARCom>::adopt(arcom);
+    expectLateReplyDropped(arcom, com);
+}
+
+TEST_F(TransportTest, BadFramesCloseOnlyTheirConnection) {
+    ServerThread server(*service, std::chrono::milliseconds(300));
+    auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
+        std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+
+    // A length too short for a packet id, then one over the size cap.
+    const int tooShort = rawConnection(server.server.port());
+    const char shortFrame[] = {2, 0, 0, 0, 'x', 'y'};
+    ::send(tooShort, shortFrame, sizeof shortFrame, 0);
+    EXPECT_TRUE(closedByServer(tooShort, std::chrono::milliseconds(2000)));
+    const int oversized = rawConnection(server.server.port());
+    const std::uint32_t huge = 0x7FFFFFFF;
+    ::send(oversized, &huge, 4, 0);
+    EXPECT_TRUE(closedByServer(oversized, std::chrono::milliseconds(2000)));
+
+    // Garbage inside a well-formed frame is answered with an error reply, not a close.
+    const int garbage = rawConnection(server.server.port());
+    const std::string frame = protocol::encodeFrame(7, "garbage");
+    ::send(garbage, frame.data(), frame.size(), 0);
+    protocol::FrameReader reader;
+    char buffer[4096];
+    std::optional<protocol::Frame> reply;
+    while (!reply) {
+        const ssize_t n = ::recv(garbage, buffer, sizeof buffer, 0);
+        ASSERT_GT(n, 0);
+        reader.feed(buffer, static_cast<std::size_t>(n));
+        reply = reader.next();
+    }
+    EXPECT_EQ(reply->packetId, 7);
+    protocol::PacketView view;
+    ASSERT_EQ(view.decode(reply->packet), protocol::DecodeStatus::Ok);
+    EXPECT_NE(view.returnCode(), 0);
+
+    // A client that stops in the middle of a frame is dropped after the stall time-out,
+    // and one that disconnects there costs nothing.
+    const int stalled = rawConnection(server.server.port());
+    const std::string half = protocol::encodeFrame(8, std::string(100, 'x')).substr(0, 50);
+    ::send(stalled, half.data(), half.size(), 0);
+    EXPECT_TRUE(closedByServer(stalled, std::chrono::milliseconds(3000)));
+    const int quitter = rawConnection(server.server.port());
+    ::send(quitter, half.data(), half.size(), 0);
+    ::close(quitter);
+
+    // The well-behaved counter was never disturbed.
+    auto ok = receive(com, send(com));
+    EXPECT_EQ(get(ok, Variant("int_config")).toInteger(), 8);
+    EXPECT_GE(server.server.dropped(), 3u);
+    for (int fd : {tooShort, oversized, garbage, stalled})
+        ::close(fd);
+}
+
+TEST_F(TransportTest, TcpTransportBreaksWhenTheServerGoes) {
+    auto server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000));
+    auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
+        std::make_unique<counter::TcpTransport>("127.0.0.1", server->server.port())));
+    receive(com, send(com));
+    server.reset();
+    Variant data;
+    const auto start = std::chrono::steady_clock::now();
+    Variant id;
+    auto packer = newPacker();
+    check(com->InitRequest(105006, packer.get()), "InitRequest");
+    set(packer, "a", Variant("1"));
+    const HRESULT sent = com->Send(packed(packer), 1000, &id);
+    if (hr::succeeded(sent))
+        EXPECT_EQ(com->Receive(id, 5000, &data), hr::transportBroken);
+    else
+        EXPECT_EQ(sent, hr::transportBroken);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_THROW(counter::TcpTransport("127.0.0.1", 1), std::runtime_error);
+}
+
+TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
+    const std::string path = dir.filePath("transcript.jsonl").toStdString();
+    {
+        auto com = HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
+            std::make_unique<counter::EmbeddedTransport>(service), path)));
+        receive(com, send(com));
+    }
+    std::ifstream in(path);
+    std::string request;
+    std::string reply;
+    std::getline(in, request);
+    std::getline(in, reply);
+    EXPECT_EQ(request,
+              "{\"dir\":\"request\",\"packet\":1,\"function\":105006,\"fields\":["
+              "[\"op_branch_no\",8],[\"operator_no\",\"1001\"],[\"op_password\",\"***\"],"
+              "[\"op_station\",\"test\"],[\"op_entrust_way\",\"4\"],[\"function_id\",105006],"
+              "[\"branch_no\",8],[\"config_no\",1129]]}");
+    EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":1,\"return_code\":0,\"fields\":[\"config_no\","
+                     "\"branch_no\",\"int_config\"],\"records\":[[1129,8,8]]}");
+    EXPECT_EQ(request.find("train1001"), std::string::npos);
+}
+
+TEST(TcpAddress, ParsesOnlyTcpHostPort) {
+    std::string host;
+    std::uint16_t port = 0;
+    EXPECT_TRUE(counter::parseTcpAddress("tcp://127.0.0.1:7001", host, port));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 7001);
+    for (const char* bad : {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999",
+                            "tcp://h:7a", "udp://h:1"})
+        EXPECT_FALSE(counter::parseTcpAddress(bad, host, port)) << bad;
+}
