@@ -25,10 +25,3 @@ C_MARLO_API WindowHandle MARLO_STDCALL BizEntry(std::uint32_t menuCode, WindowHa
                                                 WindowHandle closeNotifyWindow, IAppFrame* appFrame,
                                                 std::int32_t showOnly);
 }
-
-// Function-pointer types for a host that loads the module at run time.
-using BizGetDevInfoProc = void(MARLO_STDCALL*)(char*, std::int32_t*, std::int32_t*);
-using BizInitProc = void(MARLO_STDCALL*)(std::int32_t, const char*, IUnknown*, std::int32_t);
-using BizUninitProc = void(MARLO_STDCALL*)();
-using BizEntryProc = WindowHandle(MARLO_STDCALL*)(std::uint32_t, WindowHandle, WindowHandle,
-                                                  IAppFrame*, std::int32_t);

@@ -1,0 +1,114 @@
+#include "MainWindow.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace counter {
+
+MainWindow::MainWindow(CounterHost& host, ModuleLoader& module)
+    : host_(host), module_(module), tabs_(new QTabWidget) {
+    setWindowTitle(QStringLiteral("C_Marlo 柜台 - %1 %2")
+                       .arg(QString::fromStdString(host.operatorName()))
+                       .arg(module.devInfo()));
+    tabs_->setTabsClosable(true);
+    tabs_->setDocumentMode(true);
+    auto* welcome = new QLabel(QStringLiteral("请从“业务”菜单选择功能。"));
+    welcome->setAlignment(Qt::AlignCenter);
+    tabs_->addTab(welcome, QStringLiteral("首页"));
+    tabs_->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr); // the home page stays
+    setCentralWidget(tabs_);
+
+    business_ = menuBar()->addMenu(QStringLiteral("业务(&B)"));
+    for (const MenuFunction& f : host.functions()) {
+        const std::int32_t code = f.menuCode;
+        business_->addAction(QStringLiteral("%1 %2").arg(code).arg(QString::fromStdString(f.caption)),
+                            this, [this, code] { openFunction(code); });
+    }
+    menuBar()->addMenu(QStringLiteral("系统(&S)"))
+        ->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
+
+    connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) {
+        for (const auto& [code, form] : open_) {
+            if (tabs_->widget(index) == form.page) {
+                // The form closes itself and tells the host through its close-notify window.
+                for (QWidget* child : form.page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                    child->close();
+                return;
+            }
+        }
+    });
+    statusBar()->showMessage(QStringLiteral("柜员 %1，营业部 %2")
+                                 .arg(QString::fromStdString(host.operatorName()))
+                                 .arg(host.branchNo()));
+    resize(760, 520);
+}
+
+QString MainWindow::captionOf(std::int32_t menuCode) const {
+    for (const MenuFunction& f : host_.functions()) {
+        if (f.menuCode == menuCode)
+            return QString::fromStdString(f.caption);
+    }
+    return QString::number(menuCode);
+}
+
+bool MainWindow::openFunction(std::int32_t menuCode) {
+    if (const auto it = open_.find(menuCode); it != open_.end()) {
+        module_.entry(static_cast<std::uint32_t>(menuCode), it->second.page->winId(),
+                      it->second.closeNotify->winId(), host_.appFrame(), true);
+        tabs_->setCurrentWidget(it->second.page);
+        return true;
+    }
+    auto* page = new QWidget;
+    page->setAttribute(Qt::WA_NativeWindow);
+    auto* closeNotify = new QWidget(this);
+    closeNotify->setAttribute(Qt::WA_NativeWindow);
+    closeNotify->hide();
+    closeNotify->installEventFilter(this);
+    const WindowHandle handle =
+        module_.entry(static_cast<std::uint32_t>(menuCode), page->winId(), closeNotify->winId(),
+                      host_.appFrame(), false);
+    QWidget* form = handle ? QWidget::find(static_cast<WId>(handle)) : nullptr;
+    if (!form) {
+        delete page;
+        delete closeNotify;
+        statusBar()->showMessage(QStringLiteral("功能 %1 未能打开").arg(menuCode), 5000);
+        return false;
+    }
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addWidget(form, 0, Qt::AlignLeft | Qt::AlignTop);
+    open_[menuCode] = {page, closeNotify};
+    tabs_->setCurrentIndex(tabs_->addTab(page, captionOf(menuCode)));
+    form->show();
+    return true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close) {
+        for (const auto& [code, form] : open_) {
+            if (form.closeNotify == watched) {
+                event->ignore();
+                closeTab(code);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::closeTab(std::int32_t menuCode) {
+    const auto it = open_.find(menuCode);
+    if (it == open_.end())
+        return;
+    tabs_->removeTab(tabs_->indexOf(it->second.page));
+    it->second.page->deleteLater();
+    it->second.closeNotify->deleteLater();
+    open_.erase(it);
+}
+
+} // namespace counter

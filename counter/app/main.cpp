@@ -1,0 +1,142 @@
+// marlo-counter: the counter-client host. It loads the module, logs an operator in against
+// the back office (embedded by default, or a server over TCP) and embeds the module's
+// forms. Without a display, or with --tour DIR, it runs the offscreen tour.
+
+#include "CounterHost.h"
+#include "EmbeddedTransport.h"
+#include "HostClasses.h"
+#include "LoginDialog.h"
+#include "MainWindow.h"
+#include "ModuleLoader.h"
+#include "TcpTransport.h"
+#include "Tour.h"
+#include "TranscriptTransport.h"
+
+#include "protocol/Service.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+bool hasDisplay() {
+    return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
+// The training operator the embedded training data comes with.
+const char* trainingOperator = "1001";
+const char* trainingPassword = "train1001";
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool tour = false;
+    for (int i = 1; i < argc; ++i)
+        tour = tour || std::string(argv[i]) == "--tour";
+    if ((tour || !hasDisplay()) && std::getenv("QT_QPA_PLATFORM") == nullptr)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("marlo-counter"));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("C_Marlo counter-client host"));
+    parser.addHelpOption();
+    const QCommandLineOption moduleOption(QStringLiteral("module"), QStringLiteral("The module library."),
+                                          QStringLiteral("PATH"), counter::ModuleLoader::defaultPath());
+    const QCommandLineOption backofficeOption(
+        QStringLiteral("backoffice"), QStringLiteral("A back-office server, tcp://HOST:PORT (default: embedded)."),
+        QStringLiteral("ADDRESS"));
+    const QCommandLineOption dbOption(QStringLiteral("db"),
+                                      QStringLiteral("The embedded back office's database (default: fresh training data)."),
+                                      QStringLiteral("FILE"));
+    const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
+                                              QStringLiteral("Write every request and reply to FILE."),
+                                              QStringLiteral("FILE"));
+    const QCommandLineOption tourOption(QStringLiteral("tour"), QStringLiteral("Run the offscreen tour into DIR."),
+                                        QStringLiteral("DIR"));
+    const QCommandLineOption operatorOption(QStringLiteral("operator"), QStringLiteral("Operator number."),
+                                            QStringLiteral("NO"), QString::fromLatin1(trainingOperator));
+    const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("Operator password."),
+                                            QStringLiteral("PASSWORD"));
+    const QCommandLineOption inputOption(QStringLiteral("client-input"),
+                                         QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
+                                         QStringLiteral("CODE"), QStringLiteral("1"));
+    parser.addOptions({moduleOption, backofficeOption, dbOption, transcriptOption, tourOption,
+                       operatorOption, passwordOption, inputOption});
+    parser.process(app);
+
+    const bool touring = parser.isSet(tourOption) || !hasDisplay();
+    const QString tourDir = parser.isSet(tourOption) ? parser.value(tourOption) : QStringLiteral("tour");
+    if (touring && !QDir().mkpath(tourDir)) {
+        std::fprintf(stderr, "marlo-counter: cannot make %s\n", qPrintable(tourDir));
+        return 1;
+    }
+
+    if (hr::failed(counter::registerHostClasses())) {
+        std::fprintf(stderr, "marlo-counter: cannot register the host classes\n");
+        return 1;
+    }
+    try {
+        std::unique_ptr<counter::Transport> transport;
+        QTemporaryDir scratch;
+        const bool embedded = !parser.isSet(backofficeOption);
+        if (embedded) {
+            const QString db = parser.isSet(dbOption) ? parser.value(dbOption)
+                                                      : scratch.filePath(QStringLiteral("training.db"));
+            transport = std::make_unique<counter::EmbeddedTransport>(
+                std::shared_ptr<protocol::PacketService>(protocol::openBackOfficeService(db.toStdString())));
+        } else {
+            std::string host;
+            std::uint16_t port = 0;
+            if (!counter::parseTcpAddress(parser.value(backofficeOption).toStdString(), host, port)) {
+                std::fprintf(stderr, "marlo-counter: --backoffice wants tcp://HOST:PORT\n");
+                return 2;
+            }
+            transport = std::make_unique<counter::TcpTransport>(host, port);
+        }
+        const QString transcript = parser.isSet(transcriptOption) ? parser.value(transcriptOption)
+                                   : touring ? QDir(tourDir).filePath(QStringLiteral("transcript.jsonl"))
+                                             : QString();
+        if (!transcript.isEmpty()) {
+            QFile::remove(transcript);
+            transport = std::make_unique<counter::TranscriptTransport>(std::move(transport),
+                                                                       transcript.toStdString());
+        }
+        counter::CounterHost host(std::move(transport));
+        counter::ModuleLoader module(parser.value(moduleOption));
+
+        // The training operator's password is prefilled only on the training data.
+        const bool training = embedded && !parser.isSet(dbOption);
+        const QString password = parser.isSet(passwordOption) ? parser.value(passwordOption)
+                                 : training ? QString::fromLatin1(trainingPassword)
+                                            : QString();
+        const QString clientInput = parser.value(inputOption);
+
+        if (touring) {
+            counter::Tour t(host, module, QDir(tourDir));
+            const int code = t.run(parser.value(operatorOption), password, clientInput);
+            if (!transcript.isEmpty())
+                std::printf("transcript: %s\n", qPrintable(transcript));
+            return code;
+        }
+        counter::LoginDialog login([&](const QString& op, const QString& pw) {
+            return QString::fromStdString(
+                host.login(op.toStdString(), pw.toStdString(), clientInput.toStdString()));
+        });
+        login.prefill(parser.value(operatorOption), password);
+        if (login.exec() != QDialog::Accepted)
+            return 0;
+        counter::MainWindow window(host, module);
+        window.show();
+        return QApplication::exec();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "marlo-counter: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,18 @@
+# Runs the counter's tour into a fresh folder and checks what it leaves there.
+file(REMOVE_RECURSE ${DIR})
+execute_process(COMMAND ${COUNTER} --tour ${DIR} RESULT_VARIABLE status OUTPUT_VARIABLE out
+                ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the tour failed (${status}):\n${out}\n${err}")
+endif()
+foreach(f 01-login.png 02-counter.png 03-menu.png summary.txt transcript.jsonl)
+    if(NOT EXISTS ${DIR}/${f})
+        message(FATAL_ERROR "the tour left no ${f}:\n${out}")
+    endif()
+endforeach()
+file(STRINGS ${DIR}/transcript.jsonl lines)
+list(GET lines 0 first)
+if(NOT first MATCHES "\"function\":100001" OR first MATCHES "train1001")
+    message(FATAL_ERROR "unexpected transcript: ${first}")
+endif()
+message(STATUS "${out}")
