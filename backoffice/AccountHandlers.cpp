@@ -42,8 +42,8 @@ std::int64_t lookupAccount(Database& db, std::string_view sql, std::string_view 
 std::string handleSysConfig(HandlerContext& ctx) {
     const std::int32_t branchNo = ctx.request.int32("branch_no");
     const std::int32_t configNo = ctx.request.int32("config_no");
-    Statement s = ctx.db.prepare(
-        "SELECT int_config FROM sys_config WHERE config_no = ? AND branch_no = ?");
+    Statement s =
+        ctx.db.prepare("SELECT int_config FROM sys_config WHERE config_no = ? AND branch_no = ?");
     s.bind(1, std::int64_t{configNo}).bind(2, std::int64_t{branchNo});
     protocol::PacketWriter w(105006, 0);
     w.addField("config_no", FieldType::Integer);
@@ -72,8 +72,8 @@ std::string handleResolveAccount(HandlerContext& ctx) {
     if (way == "1" || way == "2") {
         fundAccount = accountNumber(entry);
     } else if (way == "3") {
-        fundAccount = lookupAccount(ctx.db, "SELECT fund_account FROM fund_card WHERE fund_card = ?",
-                                    trimmed(entry));
+        fundAccount = lookupAccount(
+            ctx.db, "SELECT fund_account FROM fund_card WHERE fund_card = ?", trimmed(entry));
     } else if (way == "4") {
         fundAccount = lookupAccount(
             ctx.db, "SELECT fund_account FROM bank_card WHERE bank_account = ? AND bank_no = ?",
@@ -128,17 +128,17 @@ std::string handleFundAccount(HandlerContext& ctx) {
         const char* name;
         FieldType type;
     } columns[] = {
-        {"client_id", FieldType::Text},       {"branch_no", FieldType::Integer},
-        {"fund_card", FieldType::Text},       {"main_flag", FieldType::Text},
-        {"client_group", FieldType::Integer}, {"room_code", FieldType::Integer},
-        {"asset_prop", FieldType::Text},      {"fare_kind_str", FieldType::Text},
-        {"en_entrust_way", FieldType::Text},  {"client_rights", FieldType::Text},
-        {"restriction", FieldType::Text},     {"open_trades", FieldType::Text},
-        {"profit_flag", FieldType::Text},     {"bank_no", FieldType::Text},
-        {"open_date", FieldType::Integer},    {"cancel_date", FieldType::Integer},
-        {"fundacct_status", FieldType::Text}, {"organ_flag", FieldType::Text},
+        {"client_id", FieldType::Text},        {"branch_no", FieldType::Integer},
+        {"fund_card", FieldType::Text},        {"main_flag", FieldType::Text},
+        {"client_group", FieldType::Integer},  {"room_code", FieldType::Integer},
+        {"asset_prop", FieldType::Text},       {"fare_kind_str", FieldType::Text},
+        {"en_entrust_way", FieldType::Text},   {"client_rights", FieldType::Text},
+        {"restriction", FieldType::Text},      {"open_trades", FieldType::Text},
+        {"profit_flag", FieldType::Text},      {"bank_no", FieldType::Text},
+        {"open_date", FieldType::Integer},     {"cancel_date", FieldType::Integer},
+        {"fundacct_status", FieldType::Text},  {"organ_flag", FieldType::Text},
         {"organ_audit_date", FieldType::Text}, {"square_flag", FieldType::Text},
-        {"remark", FieldType::Text},          {"discount_rate", FieldType::Real},
+        {"remark", FieldType::Text},           {"discount_rate", FieldType::Real},
         {"product_flag", FieldType::Text},
     };
     protocol::PacketWriter w(200076, 0);
@@ -203,12 +203,12 @@ std::string handleClientInfo(HandlerContext& ctx) {
         const char* name;
         bool isInteger;
     } columns[] = {
-        {"client_id", false},   {"branch_no", true},     {"dev_branch_no", true},
-        {"client_card", false}, {"client_name", false},  {"corp_client_group", true},
-        {"asset_prop", false},  {"client_sex", false},   {"nationality", false},
+        {"client_id", false},    {"branch_no", true},    {"dev_branch_no", true},
+        {"client_card", false},  {"client_name", false}, {"corp_client_group", true},
+        {"asset_prop", false},   {"client_sex", false},  {"nationality", false},
         {"foreign_flag", false}, {"id_kind", false},     {"id_no", false},
-        {"open_date", true},    {"cancel_date", true},   {"client_status", false},
-        {"id_begindate", true}, {"id_term", true},       {"risk_level", true},
+        {"open_date", true},     {"cancel_date", true},  {"client_status", false},
+        {"id_begindate", true},  {"id_term", true},      {"risk_level", true},
     };
     protocol::PacketWriter w(150010, 0);
     for (const auto& c : columns)

@@ -10,12 +10,12 @@ using Handler = std::string (*)(HandlerContext&);
 
 const std::map<std::int32_t, Handler>& handlers() {
     static const std::map<std::int32_t, Handler> table{
-        {105006, &handleSysConfig},     {200086, &handleResolveAccount},
-        {200076, &handleFundAccount},   {200105, &handleSubAccounts},
-        {150010, &handleClientInfo},    {730000, &handleClientSync},
-        {730001, &handleVipOpen},       {730002, &handleVipClose},
-        {730003, &handleVipModify},     {730004, &handleVipList},
-        {360042, &handleReview},        {100001, &handleOperatorLogin},
+        {105006, &handleSysConfig},        {200086, &handleResolveAccount},
+        {200076, &handleFundAccount},      {200105, &handleSubAccounts},
+        {150010, &handleClientInfo},       {730000, &handleClientSync},
+        {730001, &handleVipOpen},          {730002, &handleVipClose},
+        {730003, &handleVipModify},        {730004, &handleVipList},
+        {360042, &handleReview},           {100001, &handleOperatorLogin},
         {100002, &handleOperatorBranches}, {100003, &handleOperatorFunctions},
         {100004, &handleDictionary},
     };
@@ -37,7 +37,7 @@ Operator BackOffice::findOperator(const std::string& operatorNo) {
     s.bind(1, operatorNo);
     if (!s.step())
         throw ServiceError(errors::unknownOperator, "操作员[" + operatorNo + "]不存在");
-    return {s.text(0), s.text(1), s.text(2), static_cast<std::int32_t>(s.integer(3)),
+    return {s.text(0),         s.text(1), s.text(2), static_cast<std::int32_t>(s.integer(3)),
             s.integer(4) != 0, s.text(5)};
 }
 

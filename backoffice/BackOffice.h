@@ -58,21 +58,21 @@ private:
 };
 
 // The handlers, one per function number.
-std::string handleSysConfig(HandlerContext& ctx);       // 105006
-std::string handleResolveAccount(HandlerContext& ctx);  // 200086
-std::string handleFundAccount(HandlerContext& ctx);     // 200076
-std::string handleSubAccounts(HandlerContext& ctx);     // 200105
-std::string handleClientInfo(HandlerContext& ctx);      // 150010
-std::string handleClientSync(HandlerContext& ctx);      // 730000
-std::string handleVipOpen(HandlerContext& ctx);         // 730001
-std::string handleVipClose(HandlerContext& ctx);        // 730002
-std::string handleVipModify(HandlerContext& ctx);       // 730003
-std::string handleVipList(HandlerContext& ctx);         // 730004
-std::string handleReview(HandlerContext& ctx);          // 360042
+std::string handleSysConfig(HandlerContext& ctx);      // 105006
+std::string handleResolveAccount(HandlerContext& ctx); // 200086
+std::string handleFundAccount(HandlerContext& ctx);    // 200076
+std::string handleSubAccounts(HandlerContext& ctx);    // 200105
+std::string handleClientInfo(HandlerContext& ctx);     // 150010
+std::string handleClientSync(HandlerContext& ctx);     // 730000
+std::string handleVipOpen(HandlerContext& ctx);        // 730001
+std::string handleVipClose(HandlerContext& ctx);       // 730002
+std::string handleVipModify(HandlerContext& ctx);      // 730003
+std::string handleVipList(HandlerContext& ctx);        // 730004
+std::string handleReview(HandlerContext& ctx);         // 360042
 // The counter's own login requests.
-std::string handleOperatorLogin(HandlerContext& ctx);   // 100001
-std::string handleOperatorBranches(HandlerContext& ctx); // 100002
+std::string handleOperatorLogin(HandlerContext& ctx);     // 100001
+std::string handleOperatorBranches(HandlerContext& ctx);  // 100002
 std::string handleOperatorFunctions(HandlerContext& ctx); // 100003
-std::string handleDictionary(HandlerContext& ctx);      // 100004
+std::string handleDictionary(HandlerContext& ctx);        // 100004
 
 } // namespace backoffice

@@ -9,7 +9,8 @@ namespace {
 } // namespace
 
 Database::Database(const std::string& path, bool create) {
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
         sqlite3_close(db_);
@@ -20,7 +21,9 @@ Database::Database(const std::string& path, bool create) {
     exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
 }
 
-Database::~Database() { sqlite3_close_v2(db_); }
+Database::~Database() {
+    sqlite3_close_v2(db_);
+}
 
 void Database::exec(const std::string& sql) {
     char* message = nullptr;
@@ -31,7 +34,9 @@ void Database::exec(const std::string& sql) {
     }
 }
 
-Statement Database::prepare(std::string_view sql) { return Statement(db_, sql); }
+Statement Database::prepare(std::string_view sql) {
+    return Statement(db_, sql);
+}
 
 Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) !=
@@ -39,7 +44,9 @@ Statement::Statement(sqlite3* db, std::string_view sql) : db_(db) {
         fail(db, "cannot prepare '" + std::string(sql) + "'");
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+    sqlite3_finalize(stmt_);
+}
 
 Statement::Statement(Statement&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
     other.stmt_ = nullptr;
@@ -95,7 +102,9 @@ std::string Statement::text(int column) const {
              : std::string();
 }
 
-Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Database& db) : db_(db) {
+    db_.exec("BEGIN IMMEDIATE");
+}
 
 Transaction::~Transaction() {
     if (!done_) {

@@ -24,8 +24,8 @@ std::string handleOperatorLogin(HandlerContext& ctx) {
 
 std::string handleOperatorBranches(HandlerContext& ctx) {
     ctx.office.checkPassword(ctx.op, ctx.request.text("password"));
-    Statement s = ctx.db.prepare(
-        "SELECT branch_no, branch_name, branch_type FROM branch ORDER BY branch_no");
+    Statement s =
+        ctx.db.prepare("SELECT branch_no, branch_name, branch_type FROM branch ORDER BY branch_no");
     protocol::PacketWriter w(100002, 0);
     w.addField("branch_no", FieldType::Integer);
     w.addField("branch_name", FieldType::Text);

@@ -17,8 +17,7 @@ std::string Passwords::hash(std::string_view password) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot start");
     char out[crypto_pwhash_STRBYTES];
-    if (crypto_pwhash_str(out, password.data(), password.size(),
-                          crypto_pwhash_OPSLIMIT_INTERACTIVE,
+    if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
         throw std::runtime_error("out of memory hashing a password");
     return out;
@@ -43,7 +42,8 @@ bool Passwords::verify(const std::string& operatorNo, const std::string& storedH
     {
         std::lock_guard lock(mutex_);
         const auto it = verified_.find(operatorNo);
-        if (it != verified_.end() && sodium_memcmp(it->second.data(), seen.data(), seen.size()) == 0)
+        if (it != verified_.end() &&
+            sodium_memcmp(it->second.data(), seen.data(), seen.size()) == 0)
             return true;
     }
     if (crypto_pwhash_str_verify(storedHash.c_str(), password.data(), password.size()) != 0)

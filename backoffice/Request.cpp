@@ -31,8 +31,8 @@ std::size_t Request::require(std::string_view name, protocol::FieldType type) co
         throw ServiceError(errors::badRequest, "缺少请求字段[" + std::string(name) + "]");
     const auto i = static_cast<std::size_t>(index);
     if (packet_.field(i).type != type)
-        throw ServiceError(errors::badRequest, "请求字段[" + std::string(name) + "]应为" +
-                                                   typeName(type));
+        throw ServiceError(errors::badRequest,
+                           "请求字段[" + std::string(name) + "]应为" + typeName(type));
     return i;
 }
 

@@ -38,8 +38,9 @@ std::int64_t checkReview(HandlerContext& ctx, std::int64_t fundAccount,
         return 0;
     const std::string reviewer = defaultReviewer(ctx.db, ctx.op);
     Transaction t(ctx.db);
-    ctx.db.prepare("INSERT INTO review_process (function_id, operator_no, fund_account, "
-                   "default_reviewer) VALUES (?, ?, ?, ?)")
+    ctx.db
+        .prepare("INSERT INTO review_process (function_id, operator_no, fund_account, "
+                 "default_reviewer) VALUES (?, ?, ?, ?)")
         .bind(1, std::int64_t{functionId})
         .bind(2, ctx.op.operatorNo)
         .bind(3, fundAccount)
@@ -70,8 +71,8 @@ std::string handleReview(HandlerContext& ctx) {
     r.int32("task_serial_no");
     r.text("audit_remark");
 
-    Statement s = ctx.db.prepare(
-        "SELECT operator_no, status FROM review_process WHERE process_id = ?");
+    Statement s =
+        ctx.db.prepare("SELECT operator_no, status FROM review_process WHERE process_id = ?");
     s.bind(1, processId);
     if (!s.step() || s.text(0) != ctx.op.operatorNo)
         throw ServiceError(errors::noSuchProcess,

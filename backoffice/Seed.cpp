@@ -48,7 +48,9 @@ void addOperators(Database& db) {
 
 } // namespace
 
-void createSchema(Database& db) { db.exec(schemaSql); }
+void createSchema(Database& db) {
+    db.exec(schemaSql);
+}
 
 void seedTraining(Database& db) {
     createSchema(db);
@@ -85,13 +87,16 @@ void seedGenerated(Database& db, std::int64_t clients, int vipPercent) {
     for (std::int64_t i = 0; i < clients; ++i) {
         const std::string clientId = std::to_string(2'000'000 + i);
         const std::int64_t branch = branches[i % 3];
-        const std::string name = std::string(surnames[i % 8]) + given[(i / 8) % 10];
+        std::string name = surnames[i % 8];
+        name.append(given[(i / 8) % 10]);
+        std::string idNo = "44030119900101";
+        idNo.append(std::to_string(1000 + i % 9000));
         // Every 50th client and every 40th account are in some abnormal state.
         client.bind(1, clientId)
             .bind(2, branch)
             .bind(3, branch)
             .bind(4, name)
-            .bind(5, "44030119900101" + std::to_string(1000 + i % 9000))
+            .bind(5, idNo)
             .bind(6, i % 50 == 49 ? "1" : "0")
             .bind(7, i % 5 + 1);
         client.run();
@@ -114,7 +119,9 @@ void seedGenerated(Database& db, std::int64_t clients, int vipPercent) {
             account.run();
             account.reset();
             if (main) {
-                holder.bind(1, "A" + std::to_string(100'000'000 + i)).bind(2, fundAccount);
+                std::string stockAccount = "A";
+                stockAccount.append(std::to_string(100'000'000 + i));
+                holder.bind(1, stockAccount).bind(2, fundAccount);
                 holder.run();
                 holder.reset();
                 if (isVip) {

@@ -17,7 +17,9 @@ namespace backoffice {
 
 namespace {
 
-void setNonBlocking(int fd) { ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK); }
+void setNonBlocking(int fd) {
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+}
 
 [[noreturn]] void fail(const std::string& what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));

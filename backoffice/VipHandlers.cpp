@@ -25,8 +25,8 @@ FundAccountRow requireAccount(HandlerContext& ctx, std::int64_t fundAccount) {
 // A discount rate: a decimal in (0, 1] with at most two decimals, as "0.85" or "1".
 double parseRate(const std::string& text) {
     const auto bad = [&] {
-        return ServiceError(errors::badRate, "佣金折扣[" + text +
-                                                 "]无效：应大于0且不大于1，最多两位小数");
+        return ServiceError(errors::badRate,
+                            "佣金折扣[" + text + "]无效：应大于0且不大于1，最多两位小数");
     };
     const std::size_t dot = text.find('.');
     const std::string whole = text.substr(0, dot);
@@ -37,8 +37,8 @@ double parseRate(const std::string& text) {
     if (whole.empty() || !digits(whole) || !digits(decimals) || decimals.size() > 2 ||
         (dot != std::string::npos && decimals.empty()) || whole.size() > 3)
         throw bad();
-    const int hundredths = std::stoi(whole) * 100 +
-                           (decimals.empty() ? 0 : std::stoi((decimals + "0").substr(0, 2)));
+    const int hundredths =
+        std::stoi(whole) * 100 + (decimals.empty() ? 0 : std::stoi((decimals + "0").substr(0, 2)));
     if (hundredths <= 0 || hundredths > 100)
         throw bad();
     return hundredths / 100.0;
@@ -83,8 +83,9 @@ std::string handleClientSync(HandlerContext& ctx) {
         throw ServiceError(errors::badRequest, "同步类型[" + std::to_string(syncType) + "]无效");
     requireAccount(ctx, fundAccount);
     Transaction t(ctx.db);
-    ctx.db.prepare("INSERT INTO sync_request (fund_account, branch_no, sync_type, operator_no) "
-                   "VALUES (?, ?, ?, ?)")
+    ctx.db
+        .prepare("INSERT INTO sync_request (fund_account, branch_no, sync_type, operator_no) "
+                 "VALUES (?, ?, ?, ?)")
         .bind(1, fundAccount)
         .bind(2, std::int64_t{branchNo})
         .bind(3, std::int64_t{syncType})
@@ -181,7 +182,8 @@ std::string handleVipList(HandlerContext& ctx) {
 
     std::int64_t after = 0;
     {
-        const auto [end, ec] = std::from_chars(position.data(), position.data() + position.size(), after);
+        const auto [end, ec] =
+            std::from_chars(position.data(), position.data() + position.size(), after);
         if (position.empty() || ec != std::errc() || end != position.data() + position.size())
             throw ServiceError(errors::badRequest, "定位串[" + position + "]无效");
     }

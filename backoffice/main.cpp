@@ -23,10 +23,9 @@ void onSignal(int) {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]\n"
-                 "       marlo-backoffice serve --db FILE --listen HOST:PORT "
-                 "[--stall-timeout-ms N]\n");
+    std::fprintf(stderr, "usage: marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]\n"
+                         "       marlo-backoffice serve --db FILE --listen HOST:PORT "
+                         "[--stall-timeout-ms N]\n");
     return 2;
 }
 
@@ -54,7 +53,8 @@ int main(int argc, char** argv) {
             backoffice::Database database(db, true);
             if (options.contains("clients")) {
                 const long long clients = std::stoll(options["clients"]);
-                const int vip = options.contains("vip-percent") ? std::stoi(options["vip-percent"]) : 50;
+                const int vip =
+                    options.contains("vip-percent") ? std::stoi(options["vip-percent"]) : 50;
                 backoffice::seedGenerated(database, clients, vip);
                 std::printf("seeded %s with %lld clients\n", db.c_str(), clients);
             } else {

@@ -27,8 +27,8 @@ std::optional<Frame> FrameReader::next() {
         return std::nullopt;
     Frame frame;
     std::memcpy(&frame.packetId, buffer_.data() + 4, 8);
-    frame.packet = buffer_.substr(FrameLimits::lengthSize + FrameLimits::idSize,
-                                  length - FrameLimits::idSize);
+    frame.packet =
+        buffer_.substr(FrameLimits::lengthSize + FrameLimits::idSize, length - FrameLimits::idSize);
     buffer_.erase(0, FrameLimits::lengthSize + length);
     return frame;
 }

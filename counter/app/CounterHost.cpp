@@ -55,8 +55,7 @@ std::string CounterHost::workstationAddress() {
     return "00-00-00-00-00-00";
 }
 
-HostPtr<IUnpackerDisp> CounterHost::request(std::int32_t functionNo,
-                                            const std::string& operatorNo,
+HostPtr<IUnpackerDisp> CounterHost::request(std::int32_t functionNo, const std::string& operatorNo,
                                             const std::string& password) {
     auto packer = createHostObject<IPackerDisp>(CLSID_Packer, "new host packer");
     check(com_->InitRequest(functionNo, packer.get()), "InitRequest");
@@ -113,10 +112,9 @@ std::string CounterHost::login(const std::string& operatorNo, const std::string&
     }
     functions_.clear();
     for (check(functions->First(), "First"); !atEnd(functions); check(functions->Next(), "Next"))
-        functions_.push_back({value(functions, "menu_code").toInt32(),
-                              value(functions, "caption").toText()});
-    for (check(dictionary->First(), "First"); !atEnd(dictionary);
-         check(dictionary->Next(), "Next"))
+        functions_.push_back(
+            {value(functions, "menu_code").toInt32(), value(functions, "caption").toText()});
+    for (check(dictionary->First(), "First"); !atEnd(dictionary); check(dictionary->Next(), "Next"))
         dictionary_->add(value(dictionary, "dict_name").toText(),
                          value(dictionary, "item_key").toText(),
                          value(dictionary, "caption").toText());

@@ -3,8 +3,8 @@
 // the login that fills the session objects, and the application frame handed to the
 // module.
 
-#include "AppFrame.h"
 #include "ARCom.h"
+#include "AppFrame.h"
 #include "DataContainer.h"
 #include "Dictionary.h"
 #include "HostPtr.h"

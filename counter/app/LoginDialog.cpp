@@ -12,8 +12,8 @@ namespace counter {
 
 LoginDialog::LoginDialog(std::function<QString(const QString&, const QString&)> login,
                          QWidget* parent)
-    : QDialog(parent), login_(std::move(login)), operator_(new QLineEdit),
-      password_(new QLineEdit), message_(new QLabel) {
+    : QDialog(parent), login_(std::move(login)), operator_(new QLineEdit), password_(new QLineEdit),
+      message_(new QLabel) {
     setWindowTitle(QStringLiteral("柜台登录"));
     password_->setEchoMode(QLineEdit::Password);
     operator_->setMaxLength(16);
@@ -60,6 +60,8 @@ bool LoginDialog::tryLogin() {
     return error.isEmpty();
 }
 
-QString LoginDialog::operatorNo() const { return operator_->text().trimmed(); }
+QString LoginDialog::operatorNo() const {
+    return operator_->text().trimmed();
+}
 
 } // namespace counter

@@ -26,10 +26,12 @@ MainWindow::MainWindow(CounterHost& host, ModuleLoader& module)
     business_ = menuBar()->addMenu(QStringLiteral("业务(&B)"));
     for (const MenuFunction& f : host.functions()) {
         const std::int32_t code = f.menuCode;
-        business_->addAction(QStringLiteral("%1 %2").arg(code).arg(QString::fromStdString(f.caption)),
-                            this, [this, code] { openFunction(code); });
+        business_->addAction(
+            QStringLiteral("%1 %2").arg(code).arg(QString::fromStdString(f.caption)), this,
+            [this, code] { openFunction(code); });
     }
-    menuBar()->addMenu(QStringLiteral("系统(&S)"))
+    menuBar()
+        ->addMenu(QStringLiteral("系统(&S)"))
         ->addAction(QStringLiteral("退出(&X)"), this, &QWidget::close);
 
     connect(tabs_, &QTabWidget::tabCloseRequested, this, [this](int index) {
@@ -69,9 +71,8 @@ bool MainWindow::openFunction(std::int32_t menuCode) {
     closeNotify->setAttribute(Qt::WA_NativeWindow);
     closeNotify->hide();
     closeNotify->installEventFilter(this);
-    const WindowHandle handle =
-        module_.entry(static_cast<std::uint32_t>(menuCode), page->winId(), closeNotify->winId(),
-                      host_.appFrame(), false);
+    const WindowHandle handle = module_.entry(static_cast<std::uint32_t>(menuCode), page->winId(),
+                                              closeNotify->winId(), host_.appFrame(), false);
     QWidget* form = handle ? QWidget::find(static_cast<WId>(handle)) : nullptr;
     if (!form) {
         delete page;

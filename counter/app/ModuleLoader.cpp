@@ -33,10 +33,8 @@ QString ModuleLoader::devInfo() const {
     std::int32_t v1 = 0;
     std::int32_t v2 = 0;
     getDevInfo_(text, &v1, &v2);
-    return QString::fromUtf8(text) + QStringLiteral(" (%1.%2.%3)")
-                                         .arg(v1 >> 16)
-                                         .arg(v2 >> 16)
-                                         .arg(v2 & 0xFFFF);
+    return QString::fromUtf8(text) +
+           QStringLiteral(" (%1.%2.%3)").arg(v1 >> 16).arg(v2 >> 16).arg(v2 & 0xFFFF);
 }
 
 WindowHandle ModuleLoader::entry(std::uint32_t menuCode, WindowHandle parent,

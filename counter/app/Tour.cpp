@@ -25,7 +25,8 @@ void Tour::note(const QString& line) {
 void Tour::save(QWidget& widget, const QString& name) {
     widget.show();
     QApplication::processEvents();
-    const QString file = dir_.filePath(QStringLiteral("%1-%2.png").arg(++pictures_, 2, 10, QLatin1Char('0')).arg(name));
+    const QString file = dir_.filePath(
+        QStringLiteral("%1-%2.png").arg(++pictures_, 2, 10, QLatin1Char('0')).arg(name));
     if (widget.grab().save(file))
         note(QStringLiteral("  screen: %1").arg(file));
     else
@@ -66,7 +67,9 @@ int Tour::run(const QString& operatorNo, const QString& password, const QString&
             note(QStringLiteral("%1 %2: opened").arg(f.menuCode).arg(caption));
             save(window, QString::number(f.menuCode));
         } else {
-            note(QStringLiteral("%1 %2: the module served no form for it").arg(f.menuCode).arg(caption));
+            note(QStringLiteral("%1 %2: the module served no form for it")
+                     .arg(f.menuCode)
+                     .arg(caption));
         }
     }
     note(QStringLiteral("functions opened: %1 of %2").arg(opened).arg(host_.functions().size()));

@@ -47,32 +47,40 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("C_Marlo counter-client host"));
     parser.addHelpOption();
-    const QCommandLineOption moduleOption(QStringLiteral("module"), QStringLiteral("The module library."),
-                                          QStringLiteral("PATH"), counter::ModuleLoader::defaultPath());
+    const QCommandLineOption moduleOption(
+        QStringLiteral("module"), QStringLiteral("The module library."), QStringLiteral("PATH"),
+        counter::ModuleLoader::defaultPath());
     const QCommandLineOption backofficeOption(
-        QStringLiteral("backoffice"), QStringLiteral("A back-office server, tcp://HOST:PORT (default: embedded)."),
+        QStringLiteral("backoffice"),
+        QStringLiteral("A back-office server, tcp://HOST:PORT (default: embedded)."),
         QStringLiteral("ADDRESS"));
-    const QCommandLineOption dbOption(QStringLiteral("db"),
-                                      QStringLiteral("The embedded back office's database (default: fresh training data)."),
-                                      QStringLiteral("FILE"));
-    const QCommandLineOption transcriptOption(QStringLiteral("transcript"),
-                                              QStringLiteral("Write every request and reply to FILE."),
-                                              QStringLiteral("FILE"));
-    const QCommandLineOption tourOption(QStringLiteral("tour"), QStringLiteral("Run the offscreen tour into DIR."),
+    const QCommandLineOption dbOption(
+        QStringLiteral("db"),
+        QStringLiteral("The embedded back office's database (default: fresh training data)."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption transcriptOption(
+        QStringLiteral("transcript"), QStringLiteral("Write every request and reply to FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption tourOption(QStringLiteral("tour"),
+                                        QStringLiteral("Run the offscreen tour into DIR."),
                                         QStringLiteral("DIR"));
-    const QCommandLineOption operatorOption(QStringLiteral("operator"), QStringLiteral("Operator number."),
-                                            QStringLiteral("NO"), QString::fromLatin1(trainingOperator));
-    const QCommandLineOption passwordOption(QStringLiteral("password"), QStringLiteral("Operator password."),
+    const QCommandLineOption operatorOption(
+        QStringLiteral("operator"), QStringLiteral("Operator number."), QStringLiteral("NO"),
+        QString::fromLatin1(trainingOperator));
+    const QCommandLineOption passwordOption(QStringLiteral("password"),
+                                            QStringLiteral("Operator password."),
                                             QStringLiteral("PASSWORD"));
-    const QCommandLineOption inputOption(QStringLiteral("client-input"),
-                                         QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
-                                         QStringLiteral("CODE"), QStringLiteral("1"));
+    const QCommandLineOption inputOption(
+        QStringLiteral("client-input"),
+        QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
+        QStringLiteral("CODE"), QStringLiteral("1"));
     parser.addOptions({moduleOption, backofficeOption, dbOption, transcriptOption, tourOption,
                        operatorOption, passwordOption, inputOption});
     parser.process(app);
 
     const bool touring = parser.isSet(tourOption) || !hasDisplay();
-    const QString tourDir = parser.isSet(tourOption) ? parser.value(tourOption) : QStringLiteral("tour");
+    const QString tourDir =
+        parser.isSet(tourOption) ? parser.value(tourOption) : QStringLiteral("tour");
     if (touring && !QDir().mkpath(tourDir)) {
         std::fprintf(stderr, "marlo-counter: cannot make %s\n", qPrintable(tourDir));
         return 1;
@@ -87,22 +95,26 @@ int main(int argc, char** argv) {
         QTemporaryDir scratch;
         const bool embedded = !parser.isSet(backofficeOption);
         if (embedded) {
-            const QString db = parser.isSet(dbOption) ? parser.value(dbOption)
-                                                      : scratch.filePath(QStringLiteral("training.db"));
+            const QString db = parser.isSet(dbOption)
+                                   ? parser.value(dbOption)
+                                   : scratch.filePath(QStringLiteral("training.db"));
             transport = std::make_unique<counter::EmbeddedTransport>(
-                std::shared_ptr<protocol::PacketService>(protocol::openBackOfficeService(db.toStdString())));
+                std::shared_ptr<protocol::PacketService>(
+                    protocol::openBackOfficeService(db.toStdString())));
         } else {
             std::string host;
             std::uint16_t port = 0;
-            if (!counter::parseTcpAddress(parser.value(backofficeOption).toStdString(), host, port)) {
+            if (!counter::parseTcpAddress(parser.value(backofficeOption).toStdString(), host,
+                                          port)) {
                 std::fprintf(stderr, "marlo-counter: --backoffice wants tcp://HOST:PORT\n");
                 return 2;
             }
             transport = std::make_unique<counter::TcpTransport>(host, port);
         }
         const QString transcript = parser.isSet(transcriptOption) ? parser.value(transcriptOption)
-                                   : touring ? QDir(tourDir).filePath(QStringLiteral("transcript.jsonl"))
-                                             : QString();
+                                   : touring
+                                       ? QDir(tourDir).filePath(QStringLiteral("transcript.jsonl"))
+                                       : QString();
         if (!transcript.isEmpty()) {
             QFile::remove(transcript);
             transport = std::make_unique<counter::TranscriptTransport>(std::move(transport),

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <limits>
+#include <thread>
 
 namespace counter {
 
@@ -57,9 +58,23 @@ HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant*
         auto it = pending_.find(id);
         if (it == pending_.end())
             return hr::unknownPacket;
-        const bool came = arrived_.wait_until(lock, deadline, [&] {
+        const auto ready = [&] {
             return pending_.at(id).reply.has_value() || hr::failed(brokenStatus_);
-        });
+        };
+        // Where replies come within microseconds, staying awake for them spares the cost of
+        // a sleeping thread's wake-up.
+        const auto awakeUntil =
+            std::min(deadline, std::chrono::steady_clock::now() + transport_->awakeWait());
+        if (!ready() && std::chrono::steady_clock::now() < awakeUntil) {
+            // Watch the delivery count without the lock, so the delivering thread is not
+            // kept from it.
+            const std::uint64_t seen = deliveries_.load();
+            lock.unlock();
+            while (deliveries_.load() == seen && std::chrono::steady_clock::now() < awakeUntil)
+                std::this_thread::yield();
+            lock.lock();
+        }
+        const bool came = arrived_.wait_until(lock, deadline, ready);
         it = pending_.find(id);
         if (!came || !it->second.reply) {
             pending_.erase(it); // a reply that still comes is dropped in deliver
@@ -134,6 +149,7 @@ void ARCom::deliver(std::int64_t packetId, std::string reply) {
         return;
     }
     it->second.reply = std::move(reply);
+    ++deliveries_;
     arrived_.notify_all();
 }
 

@@ -8,6 +8,7 @@
 #include "HostObject.h"
 #include "Transport.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -49,6 +50,7 @@ private:
     std::int64_t lastPacketId_ = 0;
     std::unordered_map<std::int64_t, Pending> pending_;
     std::uint64_t dropped_ = 0;
+    std::atomic<std::uint64_t> deliveries_{0};
     HRESULT brokenStatus_ = hr::ok;
     std::vector<IARComEvents*> sinks_;
 };

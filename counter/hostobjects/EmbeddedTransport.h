@@ -6,6 +6,7 @@
 
 #include "protocol/Service.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -21,6 +22,7 @@ public:
 
     void connect(Callbacks callbacks) override;
     HRESULT submit(std::int64_t packetId, std::string request) override;
+    std::chrono::microseconds awakeWait() const override { return std::chrono::microseconds(200); }
 
 private:
     void serve();
@@ -30,6 +32,7 @@ private:
     std::mutex mutex_;
     std::condition_variable queued_;
     std::deque<std::pair<std::int64_t, std::string>> queue_;
+    std::atomic<std::size_t> waiting_{0}; // queue_'s size, read without the lock
     bool stopping_ = false;
     std::thread thread_;
 };

@@ -43,7 +43,9 @@ void appendString(std::string& out, std::string_view s) {
     out.push_back('"');
 }
 
-bool isPassword(std::string_view name) { return name.find("password") != std::string_view::npos; }
+bool isPassword(std::string_view name) {
+    return name.find("password") != std::string_view::npos;
+}
 
 void appendValue(std::string& out, const protocol::PacketView& p, std::size_t record,
                  std::size_t field) {
@@ -84,8 +86,8 @@ void appendValue(std::string& out, const protocol::PacketView& p, std::size_t re
 }
 
 std::string undecodable(const char* dir, std::int64_t packetId, protocol::DecodeStatus status) {
-    std::string out = std::string("{\"dir\":\"") + dir + "\",\"packet\":" +
-                      std::to_string(packetId) + ",\"malformed\":";
+    std::string out = std::string("{\"dir\":\"") + dir +
+                      "\",\"packet\":" + std::to_string(packetId) + ",\"malformed\":";
     appendString(out, protocol::describe(status));
     return out + "}";
 }

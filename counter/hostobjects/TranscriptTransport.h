@@ -26,6 +26,7 @@ public:
 
     void connect(Callbacks callbacks) override;
     HRESULT submit(std::int64_t packetId, std::string request) override;
+    std::chrono::microseconds awakeWait() const override { return inner_->awakeWait(); }
 
 private:
     void write(const std::string& line);

@@ -41,9 +41,9 @@ inline std::string buildPacket(std::int32_t functionNo, const Fields& fields) {
 
 // The standard header of a request by `operatorNo`, then the given fields.
 inline Fields header(std::int32_t functionNo, const std::string& operatorNo = "1001") {
-    return {{"op_branch_no", std::int64_t{8}},     {"operator_no", operatorNo},
-            {"user_type", std::string("1")},       {"op_station", std::string("00-1A-2B")},
-            {"op_entrust_way", std::string("4")}, {"menu_id", std::int64_t{730102}},
+    return {{"op_branch_no", std::int64_t{8}},        {"operator_no", operatorNo},
+            {"user_type", std::string("1")},          {"op_station", std::string("00-1A-2B")},
+            {"op_entrust_way", std::string("4")},     {"menu_id", std::int64_t{730102}},
             {"function_id", std::int64_t{functionNo}}};
 }
 

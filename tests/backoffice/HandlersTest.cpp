@@ -23,13 +23,15 @@ TEST_F(BackOfficeTest, BadInputGetsAnErrorReplyNeverASuccess) {
     EXPECT_EQ(missing.info(), "缺少请求字段[config_no]");
     EXPECT_EQ(missing.integer("error_svrno"), 1);
 
-    Reply wrongType = call(105006, {{"branch_no", std::string("8")}, {"config_no", std::int64_t{1}}},
-                           "1001", "train1001");
+    Reply wrongType =
+        call(105006, {{"branch_no", std::string("8")}, {"config_no", std::int64_t{1}}}, "1001",
+             "train1001");
     EXPECT_EQ(wrongType.code(), badRequest);
     EXPECT_EQ(wrongType.info(), "请求字段[branch_no]应为整数");
 
-    Reply password = call(105006, {{"branch_no", std::int64_t{8}}, {"config_no", std::int64_t{1129}}},
-                          "1001", "wrong");
+    Reply password =
+        call(105006, {{"branch_no", std::int64_t{8}}, {"config_no", std::int64_t{1129}}}, "1001",
+             "wrong");
     EXPECT_EQ(password.code(), backoffice::errors::wrongPassword);
 
     Reply stranger = call(105006, {}, "9999", "x");
@@ -78,7 +80,8 @@ TEST_F(BackOfficeTest, ResolvesEveryInputWay) {
 }
 
 TEST_F(BackOfficeTest, FundAccountRecordSubAccountsAndClientInfo) {
-    Reply record = call(200076, {{"client_id", std::string()}, {"fund_account", std::int64_t{80000005}}});
+    Reply record =
+        call(200076, {{"client_id", std::string()}, {"fund_account", std::int64_t{80000005}}});
     ASSERT_EQ(record.code(), 0);
     EXPECT_EQ(record.view.fieldCount(), 23u);
     EXPECT_EQ(record.text("client_id"), "100004");
@@ -86,11 +89,14 @@ TEST_F(BackOfficeTest, FundAccountRecordSubAccountsAndClientInfo) {
     EXPECT_EQ(record.integer("room_code"), 2);
     EXPECT_EQ(record.text("organ_audit_date"), "x");
     EXPECT_DOUBLE_EQ(record.real("discount_rate"), 1.0);
-    EXPECT_EQ(call(200076, {{"client_id", std::string()}, {"fund_account", std::int64_t{1}}}).code(),
-              backoffice::errors::unknownAccount);
+    EXPECT_EQ(
+        call(200076, {{"client_id", std::string()}, {"fund_account", std::int64_t{1}}}).code(),
+        backoffice::errors::unknownAccount);
 
-    const Fields subAccounts{{"branch_no", std::int64_t{0}}, {"audit_action", std::string("0")},
-                             {"action_in", std::int64_t{0}}, {"client_id", std::string("100001")}};
+    const Fields subAccounts{{"branch_no", std::int64_t{0}},
+                             {"audit_action", std::string("0")},
+                             {"action_in", std::int64_t{0}},
+                             {"client_id", std::string("100001")}};
     Reply accounts = call(200105, subAccounts, "1001", "train1001");
     ASSERT_EQ(accounts.rows(), 2u);
     EXPECT_EQ(accounts.integer("fund_account", 0), 80000001);
@@ -100,10 +106,11 @@ TEST_F(BackOfficeTest, FundAccountRecordSubAccountsAndClientInfo) {
     EXPECT_EQ(call(200105, unknownClient, "1001", "train1001").code(),
               backoffice::errors::unknownClient);
 
-    Reply client = call(150010, {{"audit_action", std::string("0")},
-                                 {"fund_account", std::int64_t{80000004}},
-                                 {"client_id", std::string()},
-                                 {"branch_no", std::int64_t{8}}},
+    Reply client = call(150010,
+                        {{"audit_action", std::string("0")},
+                         {"fund_account", std::int64_t{80000004}},
+                         {"client_id", std::string()},
+                         {"branch_no", std::int64_t{8}}},
                         "1001", "train1001");
     ASSERT_EQ(client.code(), 0);
     EXPECT_EQ(client.view.fieldCount(), 18u);
@@ -113,13 +120,15 @@ TEST_F(BackOfficeTest, FundAccountRecordSubAccountsAndClientInfo) {
 }
 
 TEST_F(BackOfficeTest, SyncRequestIsRecorded) {
-    Reply ok = call(730000, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}},
+    Reply ok = call(730000, {{"branch_no", std::int64_t{8}},
+                             {"fund_account", std::int64_t{80000001}},
                              {"sync_type", std::int64_t{2}}});
     ASSERT_EQ(ok.code(), 0);
     EXPECT_EQ(count("SELECT count(*) FROM sync_request WHERE sync_type = 2 AND "
                     "fund_account = 80000001 AND operator_no = '1001'"),
               1);
-    EXPECT_EQ(call(730000, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}},
+    EXPECT_EQ(call(730000, {{"branch_no", std::int64_t{8}},
+                            {"fund_account", std::int64_t{80000001}},
                             {"sync_type", std::int64_t{3}}})
                   .code(),
               badRequest);
@@ -129,8 +138,10 @@ TEST_F(BackOfficeTest, SyncRequestIsRecorded) {
 TEST_F(BackOfficeTest, VipOpenAddsZAndCloseRemovesIt) {
     const auto open = [&](const std::string& rate, std::int64_t account = 80000001,
                           const std::string& client = "100001") {
-        return call(730001, {{"branch_no", std::int64_t{8}}, {"client_id", client},
-                             {"fund_account", account}, {"discount_rate", rate}});
+        return call(730001, {{"branch_no", std::int64_t{8}},
+                             {"client_id", client},
+                             {"fund_account", account},
+                             {"discount_rate", rate}});
     };
     ASSERT_EQ(open("0.85").code(), 0);
     EXPECT_EQ(count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001 AND "
@@ -141,41 +152,52 @@ TEST_F(BackOfficeTest, VipOpenAddsZAndCloseRemovesIt) {
               1);
     EXPECT_EQ(open("0.85").code(), backoffice::errors::alreadyVip);
 
-    Reply modify = call(730003, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}},
+    Reply modify = call(730003, {{"branch_no", std::int64_t{8}},
+                                 {"fund_account", std::int64_t{80000001}},
                                  {"discount_rate", std::string("0.7")}});
     EXPECT_EQ(modify.code(), 0);
-    EXPECT_EQ(count("SELECT discount_rate * 100 FROM vip_client WHERE fund_account = 80000001"), 70);
+    EXPECT_EQ(count("SELECT discount_rate * 100 FROM vip_client WHERE fund_account = 80000001"),
+              70);
 
     // Closing always needs a review, so the rule answers with the demand first.
-    Reply close = call(730002, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}}});
+    Reply close =
+        call(730002, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}}});
     EXPECT_EQ(close.code(), backoffice::errors::reviewRequired);
     EXPECT_EQ(count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001"), 1);
 }
 
 TEST_F(BackOfficeTest, RatesOutsideZeroToOneWithTwoDecimalsAreRefused) {
     for (const char* bad : {"0", "0.00", "1.01", "0.855", "-0.5", "abc", ".5", "1.", "", "1e-1"}) {
-        Reply r = call(730001, {{"branch_no", std::int64_t{8}}, {"client_id", std::string("100001")},
-                                {"fund_account", std::int64_t{80000001}}, {"discount_rate", std::string(bad)}});
+        Reply r = call(730001, {{"branch_no", std::int64_t{8}},
+                                {"client_id", std::string("100001")},
+                                {"fund_account", std::int64_t{80000001}},
+                                {"discount_rate", std::string(bad)}});
         EXPECT_EQ(r.code(), badRate) << bad;
     }
     EXPECT_EQ(count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001"), 0);
     for (const char* good : {"1", "1.00", "0.5", "0.50"}) {
-        Reply r = call(730003, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}},
+        Reply r = call(730003, {{"branch_no", std::int64_t{8}},
+                                {"fund_account", std::int64_t{80000003}},
                                 {"discount_rate", std::string(good)}});
         EXPECT_EQ(r.code(), 0) << good;
     }
 }
 
 TEST_F(BackOfficeTest, VipOpenRefusesAWrongClientOrAnAbnormalAccount) {
-    EXPECT_EQ(call(730001, {{"branch_no", std::int64_t{8}}, {"client_id", std::string("100002")},
-                            {"fund_account", std::int64_t{80000001}}, {"discount_rate", std::string("0.9")}})
+    EXPECT_EQ(call(730001, {{"branch_no", std::int64_t{8}},
+                            {"client_id", std::string("100002")},
+                            {"fund_account", std::int64_t{80000001}},
+                            {"discount_rate", std::string("0.9")}})
                   .code(),
               backoffice::errors::unknownClient);
-    EXPECT_EQ(call(730001, {{"branch_no", std::int64_t{8}}, {"client_id", std::string("100004")},
-                            {"fund_account", std::int64_t{80000005}}, {"discount_rate", std::string("0.9")}})
+    EXPECT_EQ(call(730001, {{"branch_no", std::int64_t{8}},
+                            {"client_id", std::string("100004")},
+                            {"fund_account", std::int64_t{80000005}},
+                            {"discount_rate", std::string("0.9")}})
                   .code(),
               backoffice::errors::accountNotNormal);
-    EXPECT_EQ(call(730003, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}},
+    EXPECT_EQ(call(730003, {{"branch_no", std::int64_t{8}},
+                            {"fund_account", std::int64_t{80000001}},
                             {"discount_rate", std::string("0.9")}})
                   .code(),
               backoffice::errors::notVip);
@@ -184,8 +206,12 @@ TEST_F(BackOfficeTest, VipOpenRefusesAWrongClientOrAnAbnormalAccount) {
 TEST_F(BackOfficeTest, VipListPagesByKeyAndFilters) {
     const auto page = [&](const std::string& branches, std::int64_t account, const std::string& pos,
                           std::int64_t num) {
-        return call(730004, {{"branch_no", std::int64_t{0}}, {"en_branch_no", branches},
-                             {"fund_account", account}, {"position_str", pos}, {"request_num", num}},
+        return call(730004,
+                    {{"branch_no", std::int64_t{0}},
+                     {"en_branch_no", branches},
+                     {"fund_account", account},
+                     {"position_str", pos},
+                     {"request_num", num}},
                     "1001", "train1001");
     };
     Reply first = page("", 0, "0", 2);
@@ -206,11 +232,14 @@ TEST_F(BackOfficeTest, VipListPagesByKeyAndFilters) {
     EXPECT_EQ(page("", 0, "abc", 30).code(), badRequest);
 
     // The VIP check of the account forms: header, branch_no and fund_account only.
-    Reply isVip = call(730004, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    Reply isVip =
+        call(730004, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
     ASSERT_EQ(isVip.rows(), 1u);
     EXPECT_DOUBLE_EQ(isVip.real("discount_rate"), 0.8);
-    EXPECT_EQ(call(730004, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}}}).rows(),
-              0u);
+    EXPECT_EQ(
+        call(730004, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000001}}})
+            .rows(),
+        0u);
 }
 
 TEST_F(BackOfficeTest, LoginRequestsOfTheCounter) {

@@ -7,14 +7,16 @@ namespace errors = backoffice::errors;
 namespace {
 
 Fields openLowRate() {
-    return {{"branch_no", std::int64_t{8}}, {"client_id", std::string("100001")},
-            {"fund_account", std::int64_t{80000001}}, {"discount_rate", std::string("0.45")}};
+    return {{"branch_no", std::int64_t{8}},
+            {"client_id", std::string("100001")},
+            {"fund_account", std::int64_t{80000001}},
+            {"discount_rate", std::string("0.45")}};
 }
 
 Fields review(std::int64_t processId, const std::string& reviewer, const std::string& password) {
-    return {{"process_id", processId},       {"audit_branch_no", std::int64_t{0}},
-            {"audit_operator_no", reviewer}, {"auditop_password", password},
-            {"audit_level", std::int64_t{1}}, {"occur_date", std::int64_t{0}},
+    return {{"process_id", processId},           {"audit_branch_no", std::int64_t{0}},
+            {"audit_operator_no", reviewer},     {"auditop_password", password},
+            {"audit_level", std::int64_t{1}},    {"occur_date", std::int64_t{0}},
             {"task_serial_no", std::int64_t{0}}, {"audit_remark", std::string(1, '\0')}};
 }
 
@@ -49,9 +51,9 @@ TEST_F(ReviewTest, GrantedReviewLetsTheResentRequestThroughOnce) {
     ASSERT_EQ(granted.code(), 0);
     EXPECT_EQ(call(730001, resent(openLowRate())).code(), 0);
     EXPECT_EQ(vipRows(), 1);
-    EXPECT_EQ(count("SELECT status FROM review_process WHERE process_id = " +
-                    std::to_string(process)),
-              2);
+    EXPECT_EQ(
+        count("SELECT status FROM review_process WHERE process_id = " + std::to_string(process)),
+        2);
     // The approval is used up: a second resend cannot ride on it.
     office->database().exec("DELETE FROM vip_client WHERE fund_account = 80000001");
     EXPECT_EQ(call(730001, resent(openLowRate())).code(), errors::notReviewed);

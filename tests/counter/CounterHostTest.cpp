@@ -15,8 +15,8 @@ protected:
     void SetUp() override {
         HostObjectsTest::SetUp();
         ASSERT_TRUE(dir.isValid());
-        host = std::make_unique<counter::CounterHost>(std::make_unique<counter::EmbeddedTransport>(
-            std::shared_ptr<protocol::PacketService>(
+        host = std::make_unique<counter::CounterHost>(
+            std::make_unique<counter::EmbeddedTransport>(std::shared_ptr<protocol::PacketService>(
                 protocol::openBackOfficeService(dir.filePath("office.db").toStdString()))));
     }
 

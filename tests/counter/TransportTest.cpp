@@ -26,7 +26,8 @@ namespace {
 // come after its time-out.
 class SlowService final : public protocol::PacketService {
 public:
-    explicit SlowService(std::unique_ptr<protocol::PacketService> inner) : inner_(std::move(inner)) {}
+    explicit SlowService(std::unique_ptr<protocol::PacketService> inner)
+        : inner_(std::move(inner)) {}
     std::string handle(std::string_view request) override {
         protocol::PacketView view;
         if (view.decode(request) == protocol::DecodeStatus::Ok && view.functionNo() == 1)
@@ -234,8 +235,9 @@ TEST_F(TransportTest, TcpTransportBreaksWhenTheServerGoes) {
 TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
     const std::string path = dir.filePath("transcript.jsonl").toStdString();
     {
-        auto com = HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
-            std::make_unique<counter::EmbeddedTransport>(service), path)));
+        auto com = HostPtr<IARCom>::adopt(
+            new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
+                std::make_unique<counter::EmbeddedTransport>(service), path)));
         receive(com, send(com));
     }
     std::ifstream in(path);
@@ -259,7 +261,7 @@ TEST(TcpAddress, ParsesOnlyTcpHostPort) {
     EXPECT_TRUE(counter::parseTcpAddress("tcp://127.0.0.1:7001", host, port));
     EXPECT_EQ(host, "127.0.0.1");
     EXPECT_EQ(port, 7001);
-    for (const char* bad : {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999",
-                            "tcp://h:7a", "udp://h:1"})
+    for (const char* bad :
+         {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999", "tcp://h:7a", "udp://h:1"})
         EXPECT_FALSE(counter::parseTcpAddress(bad, host, port)) << bad;
 }
