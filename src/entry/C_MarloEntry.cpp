@@ -1,5 +1,7 @@
 #include "C_MarloEntry.h"
 
+#include "QZForm.h"
+
 #include <array>
 #include <memory>
 
@@ -29,7 +31,8 @@ QPointer<QWidget>& FormReference(FormClass formClass) {
     return references[static_cast<std::size_t>(formClass)];
 }
 
-WindowHandle OpenMenuFunction(std::uint32_t menuCode, WindowHandle, WindowHandle, IAppFrame*,
+WindowHandle OpenMenuFunction(std::uint32_t menuCode, WindowHandle parentWindow,
+                              WindowHandle closeNotifyWindow, IAppFrame* appFrame,
                               std::int32_t showOnly) {
     const MenuFunction* function = FindMenuFunction(menuCode);
     if (function == nullptr)
@@ -45,8 +48,20 @@ WindowHandle OpenMenuFunction(std::uint32_t menuCode, WindowHandle, WindowHandle
     }
     if (function->create == nullptr)
         return 0;
-    std::unique_ptr<QWidget> form(function->create());
-    form->setWindowTitle(QString::fromUtf8(function->caption));
-    reference = form.get();
-    return static_cast<WindowHandle>(form.release()->winId());
+    return OpenForm(*function, function->create, parentWindow, closeNotifyWindow, appFrame);
+}
+
+WindowHandle OpenForm(const MenuFunction& function, TQZFormBase* (*create)(),
+                      WindowHandle parentWindow, WindowHandle closeNotifyWindow,
+                      IAppFrame* appFrame) {
+    try {
+        std::unique_ptr<TQZFormBase> form(create());
+        form->setWindowTitle(QString::fromUtf8(function.caption));
+        FormReference(function.formClass) = form.get();
+        form->InitFromHost(static_cast<std::int32_t>(function.menuCode), parentWindow,
+                           closeNotifyWindow, appFrame);
+        return static_cast<WindowHandle>(form.release()->winId());
+    } catch (...) {
+        return 0; // the half-made form is gone with its unique_ptr
+    }
 }

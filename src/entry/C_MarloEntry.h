@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QWidget>
 
+class TQZFormBase;
+
 #include <cstdint>
 
 enum class FormClass { ClientSyncReq, Clientmodi, QueryVipInfo };
@@ -17,7 +19,7 @@ struct MenuFunction {
     FormClass formClass;
     const char* caption;
     // Creates the form with no owner; null while the form class is not in the module.
-    QWidget* (*create)();
+    TQZFormBase* (*create)();
 };
 
 // The menu function of that code, or null.
@@ -31,3 +33,9 @@ QPointer<QWidget>& FormReference(FormClass formClass);
 WindowHandle OpenMenuFunction(std::uint32_t menuCode, WindowHandle parentWindow,
                               WindowHandle closeNotifyWindow, IAppFrame* appFrame,
                               std::int32_t showOnly);
+
+// Creates a form of the menu function with `create`, remembers it as the reference of its
+// class and runs the framework initialisation. Any error destroys the form and gives 0.
+WindowHandle OpenForm(const MenuFunction& function, TQZFormBase* (*create)(),
+                      WindowHandle parentWindow, WindowHandle closeNotifyWindow,
+                      IAppFrame* appFrame);

@@ -1,11 +1,19 @@
 #pragma once
-// TFunctions: the functions the operator may use, through the host's "UserFunctions" record set.
-// One module-wide object, created at the first BizInit and destroyed at the last BizUninit; it
-// holds no data of its own.
+// TFunctions: the functions the operator may use, the host's "UserFunctions" record set.
+// It only holds the reference.
+
+#include "BIZ1PACKETLib_TLB.h"
+#include "HostPtr.h"
 
 class TFunctions {
 public:
     TFunctions() = default;
     TFunctions(const TFunctions&) = delete;
     TFunctions& operator=(const TFunctions&) = delete;
+
+    void connect(IUnpackerDisp* functions) { functions_ = HostPtr<IUnpackerDisp>(functions); }
+    IUnpackerDisp* functions() const { return functions_.get(); }
+
+private:
+    HostPtr<IUnpackerDisp> functions_;
 };

@@ -1,6 +1,10 @@
 #pragma once
-// The operator's session context that every business form shares.
+// TQZFormBase: the framework form the business forms derive from. It adds the framework
+// initialisation BizEntry runs, the loading of the operator's session into the one
+// module-wide record TRCommonInfo, the host's two record sets, and drop shadows along the
+// right and bottom edges.
 
+#include "BizForm.h"
 #include "ClsBranch.h"
 #include "ClsBusiness.h"
 #include "ClsDict.h"
@@ -9,6 +13,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+
+class QFrame;
+class QLabel;
 
 // The one module-wide record of the operator's session.
 struct TRCommonInfo {
@@ -30,3 +37,48 @@ struct TRCommonInfo {
 };
 
 TRCommonInfo& CommonInfo();
+
+class TQZFormBase : public TBizFormBase {
+    Q_OBJECT
+public:
+    explicit TQZFormBase(QWidget* parent = nullptr);
+
+    // What BizEntry runs right after creating the form; errors travel to BizEntry.
+    void InitFromHost(std::int32_t menuCode, WindowHandle parentWindow,
+                      WindowHandle closeNotifyWindow, IAppFrame* appFrame);
+    // Fills TRCommonInfo from the session storage and connects the shared lists.
+    void LoadSession();
+    // "ClientInput" read afresh: its first character, NUL when empty.
+    char ClientInputKind();
+
+    // The host's record sets; none when the host has none (errors are not raised).
+    IUnpackerDisp* UserFunctions();
+    IUnpackerDisp* UserBranchs();
+
+    // The branch of the account the form resolved last; sent as branch_no.
+    std::int32_t currentClientBranchNo = 0;
+
+    QFrame* rightPanel() const { return RightPanel; }
+    QFrame* bottomPanel() const { return BottomPanel; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Places the shadows along the right and bottom edges.
+    void FormCreate();
+    IUnpackerDisp* recordSet(HostPtr<IUnpackerDisp>& cache, const char* name);
+    Variant sessionValue(const char* key);
+
+    QFrame* RightPanel;
+    QFrame* RightTopSpace;
+    QLabel* RightTopShadow;
+    QLabel* RightShadow;
+    QFrame* BottomPanel;
+    QFrame* BottomLeftSpace;
+    QLabel* BottomLeftShadow;
+    QLabel* BottomShadow;
+    QLabel* BottomRightShadow;
+    HostPtr<IUnpackerDisp> userFunctions_;
+    HostPtr<IUnpackerDisp> userBranchs_;
+};

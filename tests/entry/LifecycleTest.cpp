@@ -1,5 +1,6 @@
 #include "C_Marlo.h"
 #include "ModuleLifecycle.h"
+#include "ModuleResources.h"
 #include "QZForm.h"
 
 #include <QFile>
@@ -53,18 +54,18 @@ TEST_F(Lifecycle, TwoInitsNeedTwoUninits) {
     EXPECT_EQ(readResource("probe.txt"), "from the resource library");
 
     BizUninit();
-    EXPECT_TRUE(ModuleLifecycle::instance().resourceLibraryLoaded());
+    EXPECT_TRUE(ResourceLibraryLoaded());
     EXPECT_TRUE(listsAlive());
 
     BizUninit();
-    EXPECT_FALSE(ModuleLifecycle::instance().resourceLibraryLoaded());
+    EXPECT_FALSE(ResourceLibraryLoaded());
     EXPECT_TRUE(listsGone());
     EXPECT_FALSE(QFile::exists(":/c_marlo_library/probe.txt"));
 }
 
 TEST_F(Lifecycle, MissingResourceLibraryIsIgnored) {
     BizInit(0, "/nonexistent/C_Marlo.rcc", nullptr, 0);
-    EXPECT_FALSE(ModuleLifecycle::instance().resourceLibraryLoaded());
+    EXPECT_FALSE(ResourceLibraryLoaded());
     EXPECT_TRUE(listsAlive());
     EXPECT_EQ(ModuleResourcePath("probe.txt"), ":/c_marlo/probe.txt");
     BizUninit();
@@ -72,7 +73,7 @@ TEST_F(Lifecycle, MissingResourceLibraryIsIgnored) {
 
     // A file that is not a resource library is ignored the same way.
     BizInit(0, __FILE__, nullptr, 0);
-    EXPECT_FALSE(ModuleLifecycle::instance().resourceLibraryLoaded());
+    EXPECT_FALSE(ResourceLibraryLoaded());
     BizInit(0, nullptr, nullptr, 0);
     EXPECT_EQ(ModuleLifecycle::instance().initCount(), 2);
 }
@@ -85,7 +86,7 @@ TEST_F(Lifecycle, UninitWithoutInitStaysAtZeroAndInitStartsAfresh) {
     BizInit(0, TEST_RESOURCE_LIBRARY, nullptr, 0);
     EXPECT_EQ(ModuleLifecycle::instance().initCount(), 1);
     EXPECT_TRUE(listsAlive());
-    EXPECT_TRUE(ModuleLifecycle::instance().resourceLibraryLoaded());
+    EXPECT_TRUE(ResourceLibraryLoaded());
 }
 
 TEST_F(Lifecycle, HostReferenceIsHeldOnlyForTheCall) {

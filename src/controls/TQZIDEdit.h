@@ -1,0 +1,73 @@
+#pragma once
+// The identifier edit: the operator types an asset account, a shareholder account, a fund
+// card, a bank card or a client number. For a shareholder account the exchange is picked
+// in the box at the edit's left (PageUp and PageDown step through it). For a client
+// number the client's fund accounts are offered in a list below the edit to pick from
+// with the arrow keys and Enter.
+
+#include "TCustomQzEdit.h"
+
+#include <QStringList>
+
+class QComboBox;
+class QListWidget;
+
+class TQZIDEdit : public TCustomQzEdit {
+    Q_OBJECT
+public:
+    // InputWay indexes into Captions.
+    enum TInputWay {
+        iwFundAccount = 0,
+        iwStockAccount = 1,
+        iwFundCard = 2,
+        iwBankCard = 3,
+        iwNoCaption = 4,
+        iwCustomerNo = 5
+    };
+
+    explicit TQZIDEdit(QWidget* parent = nullptr);
+
+    // (Sender, var valid): after OnValidate accepted; for a client number only after the
+    // operator picked one of the offered fund accounts.
+    std::function<void(QObject* sender, bool& valid)> OnSubAccountValidate;
+
+    void setCaptions(const QStringList& captions);
+    QStringList Captions() const { return captions_; }
+    int InputWay() const { return inputWay_; }
+    void setInputWay(int way);
+    // The one-character code of the current kind.
+    char GetWay() const;
+    void SetWay(char way);
+    // The exchange code of a shareholder account entry; empty otherwise.
+    QString GetExchange() const;
+    void setExchange(const QString& code);
+
+    // Copies the fund accounts and offers them for picking.
+    void SetSubAccounts(const QStringList& accounts);
+    QString PickedSubAccount() const { return picked_; }
+    QListWidget* subAccountList() const { return list_; }
+    // The operator's pick of the offered entry at that row.
+    void pickSubAccount(int row);
+    void Clear();
+
+signals:
+    void inputWayChanged(int way);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void entryAccepted() override;
+
+private:
+    void placeExchangeBox();
+    void subAccountValidate();
+
+    QStringList captions_;
+    int inputWay_ = iwCustomerNo;
+    QComboBox* exchange_;
+    QListWidget* list_;
+    QStringList subAccounts_;
+    bool offered_ = false; // sub-accounts set during the last validation
+    QString picked_;
+};

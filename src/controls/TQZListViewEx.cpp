@@ -1,0 +1,253 @@
+#include "TQZListViewEx.h"
+
+#include "BIZ1PACKETLib_TLB.h"
+#include "EventBarrier.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QScrollBar>
+
+TListViewModel::TListViewModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void TListViewModel::setColumns(const QStringList& captions, const std::vector<int>&) {
+    beginResetModel();
+    captions_ = captions;
+    translate_.assign(static_cast<std::size_t>(captions.size()), false);
+    pages_.clear();
+    rows_.clear();
+    endResetModel();
+}
+
+int TListViewModel::append(const Variant& packet) {
+    auto reader = createHostObject<IUnpackerDisp>(CLSID_Unpacker, "new host unpacker");
+    check(reader->Open(packet), "Open");
+    std::int32_t fields = 0;
+    std::int32_t records = 0;
+    check(reader->FieldCount(&fields), "FieldCount");
+    check(reader->RecordCount(&records), "RecordCount");
+    if (records <= 0)
+        return 0;
+    Page page;
+    std::vector<HostPtr<IFieldDisp>> fieldObjects;
+    for (std::int32_t f = 0; f < fields; ++f) {
+        HostPtr<IFieldDisp> field;
+        check(reader->Field(Variant(std::int64_t{f}), field.put()), "Field");
+        std::string name;
+        check(field->Name(&name), "Name");
+        page.fields.push_back(std::move(name));
+        fieldObjects.push_back(std::move(field));
+    }
+    for (const QString& caption : captions_) {
+        const auto it = std::find(page.fields.begin(), page.fields.end(), caption.toStdString());
+        page.columnField.push_back(it == page.fields.end() ? -1
+                                                           : static_cast<int>(it - page.fields.begin()));
+    }
+    const int first = static_cast<int>(rows_.size());
+    beginInsertRows({}, first, first + records - 1);
+    pages_.push_back(std::move(page));
+    const auto pageIndex = static_cast<std::uint32_t>(pages_.size() - 1);
+    rows_.reserve(rows_.size() + static_cast<std::size_t>(records));
+    bool eof = false;
+    for (check(reader->First(), "First"); hr::succeeded(reader->Eof(&eof)) && !eof;
+         check(reader->Next(), "Next")) {
+        Row row{pageIndex, {}};
+        row.values.resize(fieldObjects.size());
+        for (std::size_t f = 0; f < fieldObjects.size(); ++f)
+            check(fieldObjects[f]->Value(&row.values[f]), "Value");
+        rows_.push_back(std::move(row));
+    }
+    endInsertRows();
+    return records;
+}
+
+void TListViewModel::clear() {
+    beginResetModel();
+    pages_.clear();
+    rows_.clear();
+    endResetModel();
+}
+
+Variant TListViewModel::masterData(int row, const std::string& field) const {
+    if (row < 0 || row >= static_cast<int>(rows_.size()))
+        return {};
+    const Row& r = rows_[static_cast<std::size_t>(row)];
+    const Page& page = pages_[r.page];
+    for (std::size_t f = 0; f < page.fields.size(); ++f) {
+        if (page.fields[f] == field)
+            return r.values[f];
+    }
+    return {};
+}
+
+void TListViewModel::setTranslate(int column, bool on) {
+    if (column < 0 || column >= static_cast<int>(translate_.size()))
+        return;
+    translate_[static_cast<std::size_t>(column)] = on;
+    if (!rows_.empty())
+        emit dataChanged(index(0, column), index(rowCount() - 1, column));
+}
+
+void TListViewModel::setDictionary(IEntry* dictionary) { dictionary_ = HostPtr<IEntry>(dictionary); }
+
+int TListViewModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int TListViewModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(captions_.size());
+}
+
+QString TListViewModel::display(int row, int column) const {
+    const Row& r = rows_[static_cast<std::size_t>(row)];
+    const int field = pages_[r.page].columnField[static_cast<std::size_t>(column)];
+    if (field < 0)
+        return {};
+    const Variant& value = r.values[static_cast<std::size_t>(field)];
+    std::string text = value.kind() == Variant::Kind::Real
+                           ? QString::number(value.real(), 'f', 2).toStdString()
+                           : value.toText();
+    if (translate_[static_cast<std::size_t>(column)] && dictionary_) {
+        // A column shows the dictionary's caption where the dictionary has one.
+        const std::string name = captions_.at(column).toStdString();
+        HostPtr<IUnknown> found;
+        std::string caption;
+        if (hr::succeeded(dictionary_->Find(name.c_str(), found.put())) && found &&
+            hr::succeeded(dictionary_->Caption(name.c_str(), text.c_str(), &caption)) &&
+            !caption.empty())
+            text = caption;
+    }
+    return QString::fromStdString(text);
+}
+
+QVariant TListViewModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    if (role == Qt::DisplayRole)
+        return display(index.row(), index.column());
+    if (role == Qt::TextAlignmentRole) {
+        const Row& r = rows_[static_cast<std::size_t>(index.row())];
+        const int field = pages_[r.page].columnField[static_cast<std::size_t>(index.column())];
+        const bool number = field >= 0 && !translate_[static_cast<std::size_t>(index.column())] &&
+                            r.values[static_cast<std::size_t>(field)].kind() != Variant::Kind::Text;
+        return QVariant::fromValue(Qt::AlignVCenter | (number ? Qt::AlignRight : Qt::AlignLeft));
+    }
+    return {};
+}
+
+QVariant TListViewModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole)
+        return {};
+    if (orientation == Qt::Vertical)
+        return section + 1;
+    return section < captions_.size() ? captions_.at(section) : QVariant();
+}
+
+bool TListViewModel::canFetchMore(const QModelIndex& parent) const {
+    return !parent.isValid() && moreWanted_ && !rows_.empty();
+}
+
+void TListViewModel::fetchMore(const QModelIndex& parent) {
+    if (!parent.isValid() && needMore)
+        needMore();
+}
+
+TQZListViewEx::TQZListViewEx(QWidget* parent)
+    : QTableView(parent), model_(new TListViewModel(this)), total_(new QLabel(this)) {
+    setModel(model_);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAlternatingRowColors(true);
+    // Fixed row heights: nothing is measured over all rows.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setStretchLastSection(true);
+    total_->setAutoFillBackground(true);
+    total_->setContentsMargins(6, 0, 6, 0);
+    model_->needMore = [this] { askForMore(); };
+}
+
+void TQZListViewEx::setColumns(const QStringList& captions, const std::vector<int>& widths) {
+    model_->setColumns(captions, widths);
+    for (std::size_t c = 0; c < widths.size(); ++c)
+        setColumnWidth(static_cast<int>(c), widths[c]);
+    updateTotal();
+}
+
+void TQZListViewEx::SetData(int, int, int, int, int, const Variant& packet, const QString&) {
+    // Rows always go after the rows shown: the start row the forms pass is that count.
+    model_->append(packet);
+    updateTotal();
+}
+
+void TQZListViewEx::SetTranslateFields(int column, bool on) { model_->setTranslate(column, on); }
+
+Variant TQZListViewEx::GetMasterData(int row, const std::string& field) const {
+    return model_->masterData(row, field);
+}
+
+void TQZListViewEx::setDictionary(IEntry* dictionary) { model_->setDictionary(dictionary); }
+
+void TQZListViewEx::Clear() {
+    model_->clear();
+    updateTotal();
+}
+
+int TQZListViewEx::rowCount() const { return model_->rowCount(); }
+int TQZListViewEx::columnCount() const { return model_->columnCount(); }
+int TQZListViewEx::ItemIndex() const {
+    return currentIndex().isValid() ? currentIndex().row() : -1;
+}
+
+void TQZListViewEx::setItemIndex(int row) {
+    // Selecting a row does not scroll the view away from where the operator reads.
+    selectionModel()->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::ClearAndSelect |
+                                                                QItemSelectionModel::Rows);
+}
+
+void TQZListViewEx::setTotalCaption(const QString& caption) {
+    totalCaption_ = caption;
+    updateTotal();
+}
+
+QString TQZListViewEx::totalText() const { return total_->text(); }
+QWidget* TQZListViewEx::totalBar() const { return total_; }
+
+void TQZListViewEx::updateTotal() {
+    total_->setText(QStringLiteral("%1：%2 条").arg(totalCaption_).arg(model_->rowCount()));
+    total_->setVisible(!totalCaption_.isEmpty());
+    const int h = total_->isVisible() ? fontMetrics().height() + 6 : 0;
+    setViewportMargins(verticalHeader()->isVisible() ? verticalHeader()->width() : 0,
+                       horizontalHeader()->height(), 0, h);
+    total_->setGeometry(frameWidth(), height() - frameWidth() - h, width() - 2 * frameWidth(), h);
+}
+
+void TQZListViewEx::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    updateTotal();
+}
+
+void TQZListViewEx::askForMore() {
+    if (asking_)
+        return;
+    asking_ = true;
+    EventBarrier::run([this] {
+        if (OnGetNewPage)
+            OnGetNewPage(this, 0, 0);
+    });
+    asking_ = false;
+}
+
+void TQZListViewEx::keyPressEvent(QKeyEvent* event) {
+    const bool down = event->key() == Qt::Key_Down || event->key() == Qt::Key_PageDown;
+    if (down && event->modifiers() == Qt::NoModifier && rowCount() > 0 &&
+        ItemIndex() == rowCount() - 1) {
+        askForMore();
+        if (ItemIndex() < rowCount() - 1)
+            setItemIndex(ItemIndex() + 1);
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}

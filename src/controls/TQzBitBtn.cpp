@@ -1,0 +1,42 @@
+#include "TQzBitBtn.h"
+
+#include "EventBarrier.h"
+
+#include <QDialog>
+#include <QKeyEvent>
+
+TQzBitBtn::TQzBitBtn(QWidget* parent) : QPushButton(parent) {
+    setAutoDefault(false);
+    connect(this, &QPushButton::clicked, this, [this] { Click(); });
+}
+
+void TQzBitBtn::Click() {
+    if (!EventBarrier::run([this] {
+            if (OnClick)
+                OnClick(this);
+        }))
+        return;
+    if (modalResult_ == mrNone)
+        return;
+    if (auto* dialog = qobject_cast<QDialog*>(window()))
+        dialog->done(modalResult_);
+}
+
+void TQzBitBtn::showEvent(QShowEvent* event) {
+    QPushButton::showEvent(event);
+    // The cancel button hears Esc anywhere in its window.
+    if (cancel_ && !watching_) {
+        window()->installEventFilter(this);
+        watching_ = true;
+    }
+}
+
+bool TQzBitBtn::eventFilter(QObject* watched, QEvent* event) {
+    if (cancel_ && watched == window() && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier && isEnabled()) {
+        Click();
+        return true;
+    }
+    return QPushButton::eventFilter(watched, event);
+}

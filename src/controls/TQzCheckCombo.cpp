@@ -1,0 +1,92 @@
+#include "TQzCheckCombo.h"
+
+#include <QAbstractItemView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QStandardItemModel>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+
+TQzCheckCombo::TQzCheckCombo(QWidget* parent)
+    : QComboBox(parent), model_(new QStandardItemModel(this)) {
+    setModel(model_);
+    view()->viewport()->installEventFilter(this);
+    view()->installEventFilter(this);
+}
+
+void TQzCheckCombo::setItems(const QStringList& lines) {
+    const QString selection = text();
+    lines_ = lines;
+    model_->clear();
+    for (const QString& line : lines) {
+        auto* item = new QStandardItem(line);
+        item->setData(line.section(QLatin1Char('|'), 0, 0), Qt::UserRole);
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setData(Qt::Unchecked, Qt::CheckStateRole);
+        model_->appendRow(item);
+    }
+    setText(selection);
+}
+
+QString TQzCheckCombo::text() const {
+    QStringList codes;
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        const QStandardItem* item = model_->item(row);
+        if (item->checkState() == Qt::Checked)
+            codes << item->data(Qt::UserRole).toString();
+    }
+    return codes.join(QLatin1Char(','));
+}
+
+void TQzCheckCombo::setText(const QString& selection) {
+    QStringList codes = selection.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    for (QString& c : codes)
+        c = c.trimmed();
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        QStandardItem* item = model_->item(row);
+        item->setCheckState(codes.contains(item->data(Qt::UserRole).toString()) ? Qt::Checked
+                                                                                : Qt::Unchecked);
+    }
+    update();
+}
+
+void TQzCheckCombo::setLeadLabel(QLabel* label) {
+    leadLabel_ = label;
+    if (label)
+        label->setBuddy(this);
+}
+
+void TQzCheckCombo::setDropDownWidth(int width) { view()->setMinimumWidth(width); }
+
+void TQzCheckCombo::toggle(int row) {
+    QStandardItem* item = model_->item(row);
+    if (!item)
+        return;
+    item->setCheckState(item->checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    update();
+}
+
+bool TQzCheckCombo::eventFilter(QObject* watched, QEvent* event) {
+    // A click or a space on an item checks or unchecks it and keeps the list open.
+    if (watched == view()->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        toggle(view()->indexAt(static_cast<QMouseEvent*>(event)->pos()).row());
+        return true;
+    }
+    if (watched == view() && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+        toggle(view()->currentIndex().row());
+        return true;
+    }
+    return QComboBox::eventFilter(watched, event);
+}
+
+void TQzCheckCombo::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QString selection = text();
+    option.currentText = selection.isEmpty() ? QStringLiteral("（全部）") : selection;
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}

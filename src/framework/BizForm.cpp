@@ -1,0 +1,324 @@
+#include "BizForm.h"
+
+#include "ApplicationWindow.h"
+#include "EventBarrier.h"
+#include "TQzBitBtn.h"
+
+#include <QAbstractItemView>
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QWheelEvent>
+#include <QWindow>
+
+TBizFormBase::TBizFormBase(QWidget* parent) : QWidget(parent) {
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    resize(459, 310);
+    // Key preview: the form sees every key of its controls first.
+    qApp->installEventFilter(this);
+}
+
+TBizFormBase::~TBizFormBase() { qApp->removeEventFilter(this); }
+
+void TBizFormBase::AttachToHost(std::int32_t menuCode, WindowHandle parentWindow,
+                                WindowHandle closeNotifyWindow, IAppFrame* appFrame) {
+    appFrame_ = HostPtr<IAppFrame>(appFrame);
+    arcom_.reset();
+    packer_.reset();
+    reader_.reset();
+    storage_.reset();
+    dictionary_.reset();
+    menuCode_ = menuCode;
+    QWidget* host = parentWindow ? QWidget::find(static_cast<WId>(parentWindow)) : nullptr;
+    if (!ApplicationWindow() && host)
+        SetApplicationWindow(host->window());
+    if (host) {
+        setParent(host);
+    } else if (parentWindow) {
+        // A window of another process: embed through the platform's foreign window.
+        if (QWindow* foreign = QWindow::fromWinId(static_cast<WId>(parentWindow))) {
+            winId();
+            windowHandle()->setParent(foreign);
+        }
+    }
+    closeNotifyWindow_ = closeNotifyWindow;
+    bindEvents();
+    HostAttached();
+}
+
+void TBizFormBase::bindEvents() {
+    OnSending = [this](std::int32_t id, std::int32_t total, std::int32_t progress) {
+        DoSending(id, total, progress);
+    };
+    OnReceiving = [this](std::int32_t id, std::int32_t total, std::int32_t progress) {
+        DoReceiving(id, total, progress);
+    };
+    OnReply = [this](std::int32_t id, const Variant& pack) { DoReply(id, pack); };
+    OnSubscribe = [this](std::int32_t id, std::int32_t no, const Variant& pack) {
+        DoSubscribe(id, no, pack);
+    };
+    OnPush = [this](std::int32_t id, std::int32_t fn, const Variant& pack) { DoPush(id, fn, pack); };
+    OnError = [this](std::int32_t id, std::int32_t no, const QString& text) { DoError(id, no, text); };
+}
+
+IARCom* TBizFormBase::GetARCom() {
+    if (!arcom_ && appFrame_) {
+        try {
+            HostPtr<IUnknown> object;
+            check(appFrame_->GetObject("ARCom", object.put()), "GetObject(ARCom)");
+            arcom_ = object.as<IARCom>("ARCom as IARCom");
+        } catch (const std::exception&) {
+            arcom_.reset(); // no communication object: the caller gets none
+        }
+    }
+    return arcom_.get();
+}
+
+IPackerDisp* TBizFormBase::GetPacker() {
+    if (!packer_)
+        packer_ = createHostObject<IPackerDisp>(CLSID_Packer, "new host packer");
+    return packer_.get();
+}
+
+IUnpackerDisp* TBizFormBase::GetReader() {
+    if (!reader_)
+        reader_ = createHostObject<IUnpackerDisp>(CLSID_Unpacker, "new host unpacker");
+    return reader_.get();
+}
+
+namespace {
+template <class T> HostPtr<T> frameObject(const HostPtr<IAppFrame>& frame, const char* name) {
+    if (!frame)
+        throw EHostError(std::string("GetObject(") + name + ")", hr::nullPointer);
+    HostPtr<IUnknown> object;
+    check(frame->GetObject(name, object.put()), (std::string("GetObject(") + name + ")").c_str());
+    return object.as<T>(name);
+}
+} // namespace
+
+IDataContainer* TBizFormBase::GetStorage() {
+    if (!storage_)
+        storage_ = frameObject<IDataContainer>(appFrame_, "PersonalData");
+    return storage_.get();
+}
+
+IEntry* TBizFormBase::GetDictionary() {
+    if (!dictionary_)
+        dictionary_ = frameObject<IEntry>(appFrame_, "Dictionary");
+    return dictionary_.get();
+}
+
+HRESULT TBizFormBase::EventSink::QueryInterface(const Guid&, void** object) {
+    if (object)
+        *object = this;
+    return hr::ok;
+}
+
+HRESULT TBizFormBase::EventSink::OnSending(std::int32_t id, std::int32_t total, std::int32_t progress) {
+    EventBarrier::run([&] {
+        if (form_.OnSending)
+            form_.OnSending(id, total, progress);
+    });
+    return hr::ok;
+}
+
+HRESULT TBizFormBase::EventSink::OnReceiving(std::int32_t id, std::int32_t total,
+                                             std::int32_t progress) {
+    EventBarrier::run([&] {
+        if (form_.OnReceiving)
+            form_.OnReceiving(id, total, progress);
+    });
+    return hr::ok;
+}
+
+HRESULT TBizFormBase::EventSink::OnReply(std::int32_t id, const Variant& pack) {
+    EventBarrier::run([&] {
+        if (form_.OnReply)
+            form_.OnReply(id, pack);
+    });
+    return hr::ok;
+}
+
+HRESULT TBizFormBase::EventSink::OnSubscribe(std::int32_t id, std::int32_t no, const Variant& pack) {
+    EventBarrier::run([&] {
+        if (form_.OnSubscribe)
+            form_.OnSubscribe(id, no, pack);
+    });
+    return hr::ok;
+}
+
+HRESULT TBizFormBase::EventSink::OnPush(std::int32_t id, std::int32_t fn, const Variant& pack) {
+    EventBarrier::run([&] {
+        if (form_.OnPush)
+            form_.OnPush(id, fn, pack);
+    });
+    return hr::ok;
+}
+
+HRESULT TBizFormBase::EventSink::OnError(std::int32_t id, std::int32_t no, const char* text) {
+    EventBarrier::run([&] {
+        if (form_.OnError)
+            form_.OnError(id, no, QString::fromUtf8(text ? text : ""));
+    });
+    return hr::ok;
+}
+
+namespace {
+
+// A tab sheet, a panel or a group box: the containers whose controls Enter and the
+// arrows keep to.
+bool isContainer(const QWidget* w) {
+    if (!w)
+        return false;
+    return qobject_cast<const QGroupBox*>(w) ||
+           qobject_cast<const QStackedWidget*>(w->parentWidget()) ||
+           w->metaObject() == &QFrame::staticMetaObject ||
+           w->metaObject() == &QWidget::staticMetaObject;
+}
+
+// Controls that use the arrow keys themselves: lists, grids, trees, calendars.
+bool usesArrows(const QWidget* w) {
+    return qobject_cast<const QAbstractItemView*>(w) || qobject_cast<const QCalendarWidget*>(w);
+}
+
+bool canFocus(const QWidget* w, const QWidget* form) {
+    return w->isEnabled() && w->isVisibleTo(form) && w->focusPolicy() != Qt::NoFocus;
+}
+
+} // namespace
+
+QWidget* TBizFormBase::nextControl(QWidget* container, QWidget* from, bool forward) const {
+    // All controls under the container, in tab order.
+    QList<QWidget*> controls;
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (container->isAncestorOf(w))
+            controls << w;
+    }
+    if (controls.isEmpty())
+        return nullptr;
+    const qsizetype n = controls.size();
+    qsizetype at = controls.indexOf(from);
+    if (at < 0)
+        at = forward ? n - 1 : 0;
+    for (qsizetype step = 1; step <= n; ++step) {
+        const qsizetype i = ((at + (forward ? step : -step)) % n + n) % n;
+        QWidget* w = controls.at(i);
+        if (canFocus(w, this) && (w->focusPolicy() & Qt::TabFocus) &&
+            w->parentWidget() == container)
+            return w;
+    }
+    return nullptr;
+}
+
+void TBizFormBase::MoveFocus(bool forward, bool fromTabOrEnter) {
+    QWidget* active = QApplication::focusWidget();
+    if (!active || !isAncestorOf(active))
+        return;
+    if (!fromTabOrEnter && usesArrows(active))
+        return;
+    QWidget* found = nullptr;
+    QWidget* parent = active->parentWidget();
+    if (parent != this && isContainer(parent))
+        found = nextControl(parent, active, forward);
+    if (!found)
+        found = nextControl(const_cast<TBizFormBase*>(this), active, forward);
+    if (found)
+        found->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+int TBizFormBase::WheelScroll(int position, int range, int increment, int delta) {
+    const auto signedDelta = static_cast<std::int16_t>(delta);
+    const int next = position - (signedDelta / 120) * increment;
+    return std::clamp(next, 0, range);
+}
+
+bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
+    // A key goes to the focus widget first, then up its parents while unhandled: it is
+    // previewed once, at the focus widget.
+    if (event->type() != QEvent::KeyPress || watched != QApplication::focusWidget() ||
+        !isAncestorOf(static_cast<QWidget*>(watched)))
+        return QWidget::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+    bool consumed = false;
+    EventBarrier::run([&] {
+        if (mods == Qt::NoModifier) {
+            switch (key->key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                if (auto* button = qobject_cast<TQzBitBtn*>(QApplication::focusWidget()))
+                    button->Click();
+                else
+                    MoveFocus(true, true);
+                break;
+            case Qt::Key_Tab:
+                MoveFocus(true, true);
+                consumed = true; // the focus has moved; the toolkit must not move it again
+                break;
+            case Qt::Key_Down:
+                MoveFocus(true, false);
+                break;
+            case Qt::Key_Up:
+                MoveFocus(false, false);
+                break;
+            default:
+                break;
+            }
+        } else if (mods == Qt::ShiftModifier && key->key() == Qt::Key_Backtab) {
+            MoveFocus(false, true);
+            consumed = true;
+        }
+    });
+    return consumed;
+}
+
+void TBizFormBase::showEvent(QShowEvent* event) {
+    QWidget* active = QApplication::focusWidget();
+    if (!active || !isAncestorOf(active)) {
+        // The first control in tab order that can take the focus, tab stop or not.
+        for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+            if (isAncestorOf(w) && canFocus(w, this)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void TBizFormBase::closeEvent(QCloseEvent* event) {
+    EventBarrier::run([this] { FormClose(); });
+    setAttribute(Qt::WA_DeleteOnClose); // a closed form frees itself
+    if (IARCom* com = GetARCom())
+        com->DetachSink(&sink_);
+    // Out of the host window, then the host is told.
+    hide();
+    setParent(nullptr);
+    if (QWidget* notify = closeNotifyWindow_ ? QWidget::find(static_cast<WId>(closeNotifyWindow_))
+                                             : nullptr)
+        QCoreApplication::postEvent(notify, new QCloseEvent);
+    event->accept();
+}
+
+void TBizFormBase::wheelEvent(QWheelEvent* event) {
+    // The host may show the form in a scroll area: that is what the wheel scrolls.
+    QAbstractScrollArea* area = nullptr;
+    for (QWidget* w = parentWidget(); w && !area; w = w->parentWidget())
+        area = qobject_cast<QAbstractScrollArea*>(w);
+    if (!area)
+        return QWidget::wheelEvent(event);
+    QScrollBar* bar = area->verticalScrollBar()->maximum() > 0     ? area->verticalScrollBar()
+                      : area->horizontalScrollBar()->maximum() > 0 ? area->horizontalScrollBar()
+                                                                   : nullptr;
+    if (bar)
+        bar->setValue(WheelScroll(bar->value(), bar->maximum(), bar->singleStep(),
+                                  event->angleDelta().y()));
+    event->accept();
+}

@@ -1,0 +1,119 @@
+#pragma once
+// TBizFormBase: the root of every business form. It lives inside a host window, keeps the
+// host's application frame, hands out the host objects (cached per form), receives the
+// communication events through its event sink, moves the focus with Enter and the arrow
+// keys, scrolls with the wheel and tells the host when it closes.
+
+#include "AR2COMLib_TLB.h"
+#include "BIZ1PACKETLib_TLB.h"
+#include "CLIENTSILib_TLB.h"
+#include "CLIENTUILib_TLB.h"
+#include "HostPtr.h"
+#include "STORAGELib_TLB.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+
+class TBizFormBase : public QWidget {
+    Q_OBJECT
+public:
+    explicit TBizFormBase(QWidget* parent = nullptr);
+    ~TBizFormBase() override;
+
+    void AttachToHost(std::int32_t menuCode, WindowHandle parentWindow,
+                      WindowHandle closeNotifyWindow, IAppFrame* appFrame);
+
+    std::int32_t menuCode() const { return menuCode_; }
+    IAppFrame* appFrame() const { return appFrame_.get(); }
+
+    // The cached host objects. Only the communication object's getter hides errors (it
+    // gives none); the others raise them.
+    IARCom* GetARCom();
+    IPackerDisp* GetPacker();
+    IUnpackerDisp* GetReader();
+    IDataContainer* GetStorage();
+    IEntry* GetDictionary();
+    IARComEvents* GetSink() { return &sink_; }
+
+    // The events of the communication object.
+    std::function<void(std::int32_t lPacketID, std::int32_t lTotal, std::int32_t lProgress)> OnSending;
+    std::function<void(std::int32_t lPacketID, std::int32_t lTotal, std::int32_t lProgress)> OnReceiving;
+    std::function<void(std::int32_t lPacketID, const Variant& varPack)> OnReply;
+    std::function<void(std::int32_t lPacketID, std::int32_t lSubscribeNo, const Variant& varPack)> OnSubscribe;
+    std::function<void(std::int32_t lPacketID, std::int32_t lFunctionNo, const Variant& varPack)> OnPush;
+    std::function<void(std::int32_t lPacketID, std::int32_t lErrorNo, const QString& strError)> OnError;
+    std::function<void(const QString& strFileName, std::int32_t lResult)> OnTFtpReceived;
+    std::function<void(const QString& strFileName, std::int32_t lResult)> OnTFtpSent;
+    std::function<void(const QString& strOrigName, std::int32_t lAccessMode, const QString& strFileName)> OnTFtpAccess;
+
+    // Moves the focus to the next (or previous) control, as Enter, Tab and the arrows do.
+    void MoveFocus(bool forward, bool fromTabOrEnter);
+
+    // The new scroll position for a wheel turn: delta is a signed 16-bit value.
+    static int WheelScroll(int position, int range, int increment, int delta);
+
+protected:
+    // Called last in AttachToHost; each business form loads its data here.
+    virtual void HostAttached() {}
+    virtual void DoSending(std::int32_t, std::int32_t, std::int32_t) {}
+    virtual void DoReceiving(std::int32_t, std::int32_t, std::int32_t) {}
+    virtual void DoReply(std::int32_t, const Variant&) {}
+    virtual void DoSubscribe(std::int32_t, std::int32_t, const Variant&) {}
+    virtual void DoPush(std::int32_t, std::int32_t, const Variant&) {}
+    virtual void DoError(std::int32_t, std::int32_t, const QString&) {}
+    // The form's own close handling, before the framework's.
+    virtual void FormClose() {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    // The event sink: a dispatch table inside the form. It answers any interface query
+    // with itself, counts no references (the form owns it), refuses the dispatch slots
+    // and passes each event to the form's handler.
+    class EventSink final : public IARComEvents {
+    public:
+        explicit EventSink(TBizFormBase& form) : form_(form) {}
+        HRESULT MARLO_STDCALL QueryInterface(const Guid& iid, void** object) override;
+        std::uint32_t MARLO_STDCALL AddRef() override { return 2; }
+        std::uint32_t MARLO_STDCALL Release() override { return 1; }
+        HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t*) override { return hr::notImplemented; }
+        HRESULT MARLO_STDCALL GetTypeInfo(std::uint32_t, std::uint32_t, void**) override {
+            return hr::notImplemented;
+        }
+        HRESULT MARLO_STDCALL GetIDsOfNames(const Guid&, const char**, std::uint32_t, std::uint32_t,
+                                            std::int32_t*) override {
+            return hr::notImplemented;
+        }
+        HRESULT MARLO_STDCALL Invoke(std::int32_t, const Guid&, std::uint32_t, std::uint16_t, void*,
+                                     void*, void*, std::uint32_t*) override {
+            return hr::notImplemented;
+        }
+        HRESULT MARLO_STDCALL OnSending(std::int32_t, std::int32_t, std::int32_t) override;
+        HRESULT MARLO_STDCALL OnReceiving(std::int32_t, std::int32_t, std::int32_t) override;
+        HRESULT MARLO_STDCALL OnReply(std::int32_t, const Variant&) override;
+        HRESULT MARLO_STDCALL OnSubscribe(std::int32_t, std::int32_t, const Variant&) override;
+        HRESULT MARLO_STDCALL OnPush(std::int32_t, std::int32_t, const Variant&) override;
+        HRESULT MARLO_STDCALL OnError(std::int32_t, std::int32_t, const char*) override;
+
+    private:
+        TBizFormBase& form_;
+    };
+
+    QWidget* nextControl(QWidget* container, QWidget* from, bool forward) const;
+    void bindEvents();
+
+    WindowHandle closeNotifyWindow_ = 0;
+    std::int32_t menuCode_ = 0;
+    HostPtr<IAppFrame> appFrame_;
+    HostPtr<IARCom> arcom_;
+    HostPtr<IPackerDisp> packer_;
+    HostPtr<IUnpackerDisp> reader_;
+    HostPtr<IDataContainer> storage_;
+    HostPtr<IEntry> dictionary_;
+    EventSink sink_{*this};
+};
