@@ -23,7 +23,9 @@ void report(const std::exception_ptr& error) {
 }
 } // namespace
 
-void setErrorSink(ErrorSink s) { sink() = std::move(s); }
+void setErrorSink(ErrorSink s) {
+    sink() = std::move(s);
+}
 
 std::string messageOf(const std::exception_ptr& error) {
     try {
@@ -61,3 +63,10 @@ bool validate(const std::function<void(bool& valid)>& handler) {
 }
 
 } // namespace EventBarrier
+
+#include "KeyPreview.h"
+
+const QEvent*& KeyPreview::current() {
+    static const QEvent* key = nullptr;
+    return key;
+}

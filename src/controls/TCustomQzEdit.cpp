@@ -1,6 +1,7 @@
 #include "TCustomQzEdit.h"
 
 #include "EventBarrier.h"
+#include "KeyPreview.h"
 
 #include <QDoubleValidator>
 #include <QKeyEvent>
@@ -54,6 +55,7 @@ bool TCustomQzEdit::validateEntry() {
         return true;
     pending_ = false;
     validating_ = true;
+    answeredKey_ = KeyPreview::current();
     bool valid = true;
     if (style_ == esNumeric && maxable_ && GetAsFloat() > max_) {
         // Over the upper bound: the edit keeps the bound.
@@ -75,7 +77,9 @@ bool TCustomQzEdit::validateEntry() {
 }
 
 void TCustomQzEdit::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    const bool answered = answeredKey_ == event;
+    answeredKey_ = nullptr;
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !answered)
         validateEntry();
     QLineEdit::keyPressEvent(event);
 }

@@ -53,4 +53,5 @@ private:
     bool maxable_ = false;
     bool pending_ = false;
     bool validating_ = false;
+    const QEvent* answeredKey_ = nullptr; // the previewed key a validation already answered
 };

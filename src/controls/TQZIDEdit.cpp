@@ -34,7 +34,9 @@ TQZIDEdit::TQZIDEdit(QWidget* parent)
     setInputWay(iwCustomerNo);
 }
 
-void TQZIDEdit::setCaptions(const QStringList& captions) { captions_ = captions; }
+void TQZIDEdit::setCaptions(const QStringList& captions) {
+    captions_ = captions;
+}
 
 void TQZIDEdit::setInputWay(int way) {
     if (way < 0 || way > iwCustomerNo)
@@ -44,7 +46,9 @@ void TQZIDEdit::setInputWay(int way) {
     emit inputWayChanged(way);
 }
 
-char TQZIDEdit::GetWay() const { return ways[inputWay_]; }
+char TQZIDEdit::GetWay() const {
+    return ways[inputWay_];
+}
 
 void TQZIDEdit::SetWay(char way) {
     for (int i = 0; i < 6; ++i) {
@@ -106,8 +110,8 @@ void TQZIDEdit::entryAccepted() {
         return;
     offered_ = false;
     const int rows = std::min<int>(static_cast<int>(subAccounts_.size()), 8);
-    list_->setGeometry(QRect(mapToGlobal(QPoint(0, height())),
-                             QSize(std::max(width(), 160), rows * 20 + 4)));
+    list_->setGeometry(
+        QRect(mapToGlobal(QPoint(0, height())), QSize(std::max(width(), 160), rows * 20 + 4)));
     list_->show();
     list_->setFocus(Qt::PopupFocusReason);
 }

@@ -40,8 +40,8 @@ int TListViewModel::append(const Variant& packet) {
     }
     for (const QString& caption : captions_) {
         const auto it = std::find(page.fields.begin(), page.fields.end(), caption.toStdString());
-        page.columnField.push_back(it == page.fields.end() ? -1
-                                                           : static_cast<int>(it - page.fields.begin()));
+        page.columnField.push_back(
+            it == page.fields.end() ? -1 : static_cast<int>(it - page.fields.begin()));
     }
     const int first = static_cast<int>(rows_.size());
     beginInsertRows({}, first, first + records - 1);
@@ -88,7 +88,9 @@ void TListViewModel::setTranslate(int column, bool on) {
         emit dataChanged(index(0, column), index(rowCount() - 1, column));
 }
 
-void TListViewModel::setDictionary(IEntry* dictionary) { dictionary_ = HostPtr<IEntry>(dictionary); }
+void TListViewModel::setDictionary(IEntry* dictionary) {
+    dictionary_ = HostPtr<IEntry>(dictionary);
+}
 
 int TListViewModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -182,21 +184,29 @@ void TQZListViewEx::SetData(int, int, int, int, int, const Variant& packet, cons
     updateTotal();
 }
 
-void TQZListViewEx::SetTranslateFields(int column, bool on) { model_->setTranslate(column, on); }
+void TQZListViewEx::SetTranslateFields(int column, bool on) {
+    model_->setTranslate(column, on);
+}
 
 Variant TQZListViewEx::GetMasterData(int row, const std::string& field) const {
     return model_->masterData(row, field);
 }
 
-void TQZListViewEx::setDictionary(IEntry* dictionary) { model_->setDictionary(dictionary); }
+void TQZListViewEx::setDictionary(IEntry* dictionary) {
+    model_->setDictionary(dictionary);
+}
 
 void TQZListViewEx::Clear() {
     model_->clear();
     updateTotal();
 }
 
-int TQZListViewEx::rowCount() const { return model_->rowCount(); }
-int TQZListViewEx::columnCount() const { return model_->columnCount(); }
+int TQZListViewEx::rowCount() const {
+    return model_->rowCount();
+}
+int TQZListViewEx::columnCount() const {
+    return model_->columnCount();
+}
 int TQZListViewEx::ItemIndex() const {
     return currentIndex().isValid() ? currentIndex().row() : -1;
 }
@@ -204,7 +214,7 @@ int TQZListViewEx::ItemIndex() const {
 void TQZListViewEx::setItemIndex(int row) {
     // Selecting a row does not scroll the view away from where the operator reads.
     selectionModel()->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::ClearAndSelect |
-                                                                QItemSelectionModel::Rows);
+                                                                 QItemSelectionModel::Rows);
 }
 
 void TQZListViewEx::setTotalCaption(const QString& caption) {
@@ -212,8 +222,12 @@ void TQZListViewEx::setTotalCaption(const QString& caption) {
     updateTotal();
 }
 
-QString TQZListViewEx::totalText() const { return total_->text(); }
-QWidget* TQZListViewEx::totalBar() const { return total_; }
+QString TQZListViewEx::totalText() const {
+    return total_->text();
+}
+QWidget* TQZListViewEx::totalBar() const {
+    return total_;
+}
 
 void TQZListViewEx::updateTotal() {
     total_->setText(QStringLiteral("%1：%2 条").arg(totalCaption_).arg(model_->rowCount()));

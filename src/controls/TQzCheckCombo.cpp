@@ -57,7 +57,9 @@ void TQzCheckCombo::setLeadLabel(QLabel* label) {
         label->setBuddy(this);
 }
 
-void TQzCheckCombo::setDropDownWidth(int width) { view()->setMinimumWidth(width); }
+void TQzCheckCombo::setDropDownWidth(int width) {
+    view()->setMinimumWidth(width);
+}
 
 void TQzCheckCombo::toggle(int row) {
     QStandardItem* item = model_->item(row);

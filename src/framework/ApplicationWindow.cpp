@@ -10,6 +10,10 @@ QPointer<QWidget>& window() {
 }
 } // namespace
 
-QWidget* ApplicationWindow() { return window(); }
+QWidget* ApplicationWindow() {
+    return window();
+}
 
-void SetApplicationWindow(QWidget* w) { window() = w; }
+void SetApplicationWindow(QWidget* w) {
+    window() = w;
+}

@@ -2,6 +2,8 @@
 
 #include "ApplicationWindow.h"
 #include "EventBarrier.h"
+#include "KeyPreview.h"
+#include "MessageDialogs.h"
 #include "TQzBitBtn.h"
 
 #include <QAbstractItemView>
@@ -17,6 +19,13 @@
 #include <QWindow>
 
 TBizFormBase::TBizFormBase(QWidget* parent) : QWidget(parent) {
+    // An error out of any handler of the module reaches the operator in the error dialog.
+    static const bool barrierShowsErrors = [] {
+        EventBarrier::setErrorSink(
+            [](const std::string& message) { ShowError(QString::fromStdString(message)); });
+        return true;
+    }();
+    (void)barrierShowsErrors;
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
@@ -25,7 +34,9 @@ TBizFormBase::TBizFormBase(QWidget* parent) : QWidget(parent) {
     qApp->installEventFilter(this);
 }
 
-TBizFormBase::~TBizFormBase() { qApp->removeEventFilter(this); }
+TBizFormBase::~TBizFormBase() {
+    qApp->removeEventFilter(this);
+}
 
 void TBizFormBase::AttachToHost(std::int32_t menuCode, WindowHandle parentWindow,
                                 WindowHandle closeNotifyWindow, IAppFrame* appFrame) {
@@ -64,8 +75,12 @@ void TBizFormBase::bindEvents() {
     OnSubscribe = [this](std::int32_t id, std::int32_t no, const Variant& pack) {
         DoSubscribe(id, no, pack);
     };
-    OnPush = [this](std::int32_t id, std::int32_t fn, const Variant& pack) { DoPush(id, fn, pack); };
-    OnError = [this](std::int32_t id, std::int32_t no, const QString& text) { DoError(id, no, text); };
+    OnPush = [this](std::int32_t id, std::int32_t fn, const Variant& pack) {
+        DoPush(id, fn, pack);
+    };
+    OnError = [this](std::int32_t id, std::int32_t no, const QString& text) {
+        DoError(id, no, text);
+    };
 }
 
 IARCom* TBizFormBase::GetARCom() {
@@ -121,7 +136,8 @@ HRESULT TBizFormBase::EventSink::QueryInterface(const Guid&, void** object) {
     return hr::ok;
 }
 
-HRESULT TBizFormBase::EventSink::OnSending(std::int32_t id, std::int32_t total, std::int32_t progress) {
+HRESULT TBizFormBase::EventSink::OnSending(std::int32_t id, std::int32_t total,
+                                           std::int32_t progress) {
     EventBarrier::run([&] {
         if (form_.OnSending)
             form_.OnSending(id, total, progress);
@@ -146,7 +162,8 @@ HRESULT TBizFormBase::EventSink::OnReply(std::int32_t id, const Variant& pack) {
     return hr::ok;
 }
 
-HRESULT TBizFormBase::EventSink::OnSubscribe(std::int32_t id, std::int32_t no, const Variant& pack) {
+HRESULT TBizFormBase::EventSink::OnSubscribe(std::int32_t id, std::int32_t no,
+                                             const Variant& pack) {
     EventBarrier::run([&] {
         if (form_.OnSubscribe)
             form_.OnSubscribe(id, no, pack);
@@ -246,6 +263,7 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
         !isAncestorOf(static_cast<QWidget*>(watched)))
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
+    const KeyPreview::Scope previewing(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     bool consumed = false;
     EventBarrier::run([&] {
@@ -301,8 +319,8 @@ void TBizFormBase::closeEvent(QCloseEvent* event) {
     // Out of the host window, then the host is told.
     hide();
     setParent(nullptr);
-    if (QWidget* notify = closeNotifyWindow_ ? QWidget::find(static_cast<WId>(closeNotifyWindow_))
-                                             : nullptr)
+    if (QWidget* notify =
+            closeNotifyWindow_ ? QWidget::find(static_cast<WId>(closeNotifyWindow_)) : nullptr)
         QCoreApplication::postEvent(notify, new QCloseEvent);
     event->accept();
 }
@@ -318,7 +336,7 @@ void TBizFormBase::wheelEvent(QWheelEvent* event) {
                       : area->horizontalScrollBar()->maximum() > 0 ? area->horizontalScrollBar()
                                                                    : nullptr;
     if (bar)
-        bar->setValue(WheelScroll(bar->value(), bar->maximum(), bar->singleStep(),
-                                  event->angleDelta().y()));
+        bar->setValue(
+            WheelScroll(bar->value(), bar->maximum(), bar->singleStep(), event->angleDelta().y()));
     event->accept();
 }

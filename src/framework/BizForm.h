@@ -38,15 +38,22 @@ public:
     IARComEvents* GetSink() { return &sink_; }
 
     // The events of the communication object.
-    std::function<void(std::int32_t lPacketID, std::int32_t lTotal, std::int32_t lProgress)> OnSending;
-    std::function<void(std::int32_t lPacketID, std::int32_t lTotal, std::int32_t lProgress)> OnReceiving;
+    std::function<void(std::int32_t lPacketID, std::int32_t lTotal, std::int32_t lProgress)>
+        OnSending;
+    std::function<void(std::int32_t lPacketID, std::int32_t lTotal, std::int32_t lProgress)>
+        OnReceiving;
     std::function<void(std::int32_t lPacketID, const Variant& varPack)> OnReply;
-    std::function<void(std::int32_t lPacketID, std::int32_t lSubscribeNo, const Variant& varPack)> OnSubscribe;
-    std::function<void(std::int32_t lPacketID, std::int32_t lFunctionNo, const Variant& varPack)> OnPush;
-    std::function<void(std::int32_t lPacketID, std::int32_t lErrorNo, const QString& strError)> OnError;
+    std::function<void(std::int32_t lPacketID, std::int32_t lSubscribeNo, const Variant& varPack)>
+        OnSubscribe;
+    std::function<void(std::int32_t lPacketID, std::int32_t lFunctionNo, const Variant& varPack)>
+        OnPush;
+    std::function<void(std::int32_t lPacketID, std::int32_t lErrorNo, const QString& strError)>
+        OnError;
     std::function<void(const QString& strFileName, std::int32_t lResult)> OnTFtpReceived;
     std::function<void(const QString& strFileName, std::int32_t lResult)> OnTFtpSent;
-    std::function<void(const QString& strOrigName, std::int32_t lAccessMode, const QString& strFileName)> OnTFtpAccess;
+    std::function<void(const QString& strOrigName, std::int32_t lAccessMode,
+                       const QString& strFileName)>
+        OnTFtpAccess;
 
     // Moves the focus to the next (or previous) control, as Enter, Tab and the arrows do.
     void MoveFocus(bool forward, bool fromTabOrEnter);
@@ -81,7 +88,9 @@ private:
         HRESULT MARLO_STDCALL QueryInterface(const Guid& iid, void** object) override;
         std::uint32_t MARLO_STDCALL AddRef() override { return 2; }
         std::uint32_t MARLO_STDCALL Release() override { return 1; }
-        HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t*) override { return hr::notImplemented; }
+        HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t*) override {
+            return hr::notImplemented;
+        }
         HRESULT MARLO_STDCALL GetTypeInfo(std::uint32_t, std::uint32_t, void**) override {
             return hr::notImplemented;
         }

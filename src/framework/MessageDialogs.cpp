@@ -46,15 +46,16 @@ public:
 
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override {
         bool ok = false;
-        const QString entered =
-            QInputDialog::getText(ApplicationWindow(), caption, prompt, QLineEdit::Normal, value, &ok);
+        const QString entered = QInputDialog::getText(ApplicationWindow(), caption, prompt,
+                                                      QLineEdit::Normal, value, &ok);
         if (ok)
             value = entered;
         return ok;
     }
 
     bool saveFile(const QString& caption, const QString& filter, QString& fileName) override {
-        const QString chosen = QFileDialog::getSaveFileName(ApplicationWindow(), caption, fileName, filter);
+        const QString chosen =
+            QFileDialog::getSaveFileName(ApplicationWindow(), caption, fileName, filter);
         if (chosen.isEmpty())
             return false;
         fileName = chosen;
@@ -80,7 +81,8 @@ void MessageDialogs::install(std::unique_ptr<MessageDialogs> dialogs) {
 }
 
 void ShowWarning(const QString& text) {
-    MessageDialogs::current().show(MessageDialogs::Kind::Warning, text, MessageDialogs::Buttons::Ok);
+    MessageDialogs::current().show(MessageDialogs::Kind::Warning, text,
+                                   MessageDialogs::Buttons::Ok);
 }
 
 void ShowInformation(const QString& text) {
@@ -93,6 +95,7 @@ void ShowError(const QString& text) {
 }
 
 bool Confirm(const QString& text, MessageDialogs::Buttons buttons) {
-    const auto answer = MessageDialogs::current().show(MessageDialogs::Kind::Confirmation, text, buttons);
+    const auto answer =
+        MessageDialogs::current().show(MessageDialogs::Kind::Confirmation, text, buttons);
     return answer == MessageDialogs::Answer::Yes || answer == MessageDialogs::Answer::Ok;
 }

@@ -31,11 +31,13 @@ void UnregisterResourceLibrary() {
     registered().clear();
 }
 
-bool ResourceLibraryLoaded() { return !registered().empty(); }
+bool ResourceLibraryLoaded() {
+    return !registered().empty();
+}
 
 std::string ModuleResourcePath(const std::string& name) {
-    const QString fromLibrary = QStringLiteral(":") + libraryRoot + QStringLiteral("/") +
-                                QString::fromStdString(name);
+    const QString fromLibrary =
+        QStringLiteral(":") + libraryRoot + QStringLiteral("/") + QString::fromStdString(name);
     if (ResourceLibraryLoaded() && QFileInfo::exists(fromLibrary))
         return fromLibrary.toStdString();
     return ":/c_marlo/" + name;

@@ -21,8 +21,8 @@ QLabel* shadowImage(const char* name, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     // Decoded through the JPEG image plug-in.
-    QImageReader reader(QString::fromStdString(ModuleResourcePath(std::string("shadows/") + name + ".jpg")),
-                        "jpg");
+    QImageReader reader(
+        QString::fromStdString(ModuleResourcePath(std::string("shadows/") + name + ".jpg")), "jpg");
     label->setPixmap(QPixmap::fromImage(reader.read()));
     label->setScaledContents(true);
     return label;
@@ -98,7 +98,8 @@ void TQZFormBase::InitFromHost(std::int32_t menuCode, WindowHandle parentWindow,
 
 Variant TQZFormBase::sessionValue(const char* key) {
     Variant value;
-    check(GetStorage()->GetValue(key, &value), (std::string("PersonalData.GetValue(") + key + ")").c_str());
+    check(GetStorage()->GetValue(key, &value),
+          (std::string("PersonalData.GetValue(") + key + ")").c_str());
     return value;
 }
 
@@ -123,7 +124,9 @@ void TQZFormBase::LoadSession() {
         info.functions->connect(UserFunctions());
 }
 
-char TQZFormBase::ClientInputKind() { return FirstChar(sessionValue("ClientInput").toText()); }
+char TQZFormBase::ClientInputKind() {
+    return FirstChar(sessionValue("ClientInput").toText());
+}
 
 IUnpackerDisp* TQZFormBase::recordSet(HostPtr<IUnpackerDisp>& cache, const char* name) {
     if (!cache && appFrame()) {
@@ -138,6 +141,10 @@ IUnpackerDisp* TQZFormBase::recordSet(HostPtr<IUnpackerDisp>& cache, const char*
     return cache.get();
 }
 
-IUnpackerDisp* TQZFormBase::UserFunctions() { return recordSet(userFunctions_, "UserFunctions"); }
+IUnpackerDisp* TQZFormBase::UserFunctions() {
+    return recordSet(userFunctions_, "UserFunctions");
+}
 
-IUnpackerDisp* TQZFormBase::UserBranchs() { return recordSet(userBranchs_, "UserBranchs"); }
+IUnpackerDisp* TQZFormBase::UserBranchs() {
+    return recordSet(userBranchs_, "UserBranchs");
+}
