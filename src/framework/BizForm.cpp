@@ -13,6 +13,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QWheelEvent>
@@ -273,6 +274,8 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
             case Qt::Key_Enter:
                 if (auto* button = qobject_cast<TQzBitBtn*>(QApplication::focusWidget()))
                     button->Click();
+                else if (auto* plain = qobject_cast<QPushButton*>(QApplication::focusWidget()))
+                    plain->click();
                 else
                     MoveFocus(true, true);
                 break;
