@@ -10,10 +10,10 @@ extern const char schemaSql[];
 extern const char trainingSql[];
 
 const TrainingOperator trainingOperators[4] = {
-    {"1001", "张敏", "1", 8, false, "train1001"},
-    {"1002", "李复核", "1", 8, true, "train1002"},
-    {"1003", "王主管", "2", 9, true, "train1003"},
-    {"1004", "赵柜员", "1", 8, false, "train1004"},
+    {"1001", "张敏", "1", 8, false, "pass1001"},
+    {"1002", "李复核", "1", 8, true, "pass1002"},
+    {"1003", "王主管", "2", 9, true, "pass1003"},
+    {"1004", "赵柜员", "1", 8, false, "pass1004"},
 };
 
 namespace {

@@ -46,7 +46,7 @@ std::string vipPage(const std::string& position) {
     w.integer(8);
     w.text("1001");
     w.text("1");
-    w.text("train1001");
+    w.text("pass1001");
     w.text("bench");
     w.text("4");
     w.integer(730105);

@@ -31,7 +31,7 @@ bool hasDisplay() {
 
 // The training operator the embedded training data comes with.
 const char* trainingOperator = "1001";
-const char* trainingPassword = "train1001";
+const char* trainingPassword = "pass1001";
 
 } // namespace
 

@@ -5,27 +5,27 @@ using backoffice::errors::badRequest;
 
 TEST_F(BackOfficeTest, SysConfigGivesTheAccountWidthOrNoRow) {
     Reply width = call(105006, {{"branch_no", std::int64_t{8}}, {"config_no", std::int64_t{1129}}},
-                       "1001", "train1001");
+                       "1001", "pass1001");
     ASSERT_EQ(width.code(), 0);
     ASSERT_EQ(width.rows(), 1u);
     EXPECT_EQ(width.integer("int_config"), 8);
 
     Reply none = call(105006, {{"branch_no", std::int64_t{77}}, {"config_no", std::int64_t{1129}}},
-                      "1001", "train1001");
+                      "1001", "pass1001");
     EXPECT_EQ(none.code(), 0);
     EXPECT_EQ(none.rows(), 0u);
 }
 
 TEST_F(BackOfficeTest, BadInputGetsAnErrorReplyNeverASuccess) {
     // A missing field, a wrong-typed field, a wrong password, an unknown operator.
-    Reply missing = call(105006, {{"branch_no", std::int64_t{8}}}, "1001", "train1001");
+    Reply missing = call(105006, {{"branch_no", std::int64_t{8}}}, "1001", "pass1001");
     EXPECT_EQ(missing.code(), badRequest);
     EXPECT_EQ(missing.info(), "缺少请求字段[config_no]");
     EXPECT_EQ(missing.integer("error_svrno"), 1);
 
     Reply wrongType =
         call(105006, {{"branch_no", std::string("8")}, {"config_no", std::int64_t{1}}}, "1001",
-             "train1001");
+             "pass1001");
     EXPECT_EQ(wrongType.code(), badRequest);
     EXPECT_EQ(wrongType.info(), "请求字段[branch_no]应为整数");
 
@@ -97,13 +97,13 @@ TEST_F(BackOfficeTest, FundAccountRecordSubAccountsAndClientInfo) {
                              {"audit_action", std::string("0")},
                              {"action_in", std::int64_t{0}},
                              {"client_id", std::string("100001")}};
-    Reply accounts = call(200105, subAccounts, "1001", "train1001");
+    Reply accounts = call(200105, subAccounts, "1001", "pass1001");
     ASSERT_EQ(accounts.rows(), 2u);
     EXPECT_EQ(accounts.integer("fund_account", 0), 80000001);
     EXPECT_EQ(accounts.integer("fund_account", 1), 80000002);
     Fields unknownClient = subAccounts;
     unknownClient[3].second = std::string("555");
-    EXPECT_EQ(call(200105, unknownClient, "1001", "train1001").code(),
+    EXPECT_EQ(call(200105, unknownClient, "1001", "pass1001").code(),
               backoffice::errors::unknownClient);
 
     Reply client = call(150010,
@@ -111,7 +111,7 @@ TEST_F(BackOfficeTest, FundAccountRecordSubAccountsAndClientInfo) {
                          {"fund_account", std::int64_t{80000004}},
                          {"client_id", std::string()},
                          {"branch_no", std::int64_t{8}}},
-                        "1001", "train1001");
+                        "1001", "pass1001");
     ASSERT_EQ(client.code(), 0);
     EXPECT_EQ(client.view.fieldCount(), 18u);
     EXPECT_EQ(client.text("client_name"), "王五");
@@ -212,7 +212,7 @@ TEST_F(BackOfficeTest, VipListPagesByKeyAndFilters) {
                      {"fund_account", account},
                      {"position_str", pos},
                      {"request_num", num}},
-                    "1001", "train1001");
+                    "1001", "pass1001");
     };
     Reply first = page("", 0, "0", 2);
     ASSERT_EQ(first.rows(), 2u);
@@ -243,15 +243,15 @@ TEST_F(BackOfficeTest, VipListPagesByKeyAndFilters) {
 }
 
 TEST_F(BackOfficeTest, LoginRequestsOfTheCounter) {
-    Reply login = call(100001, {{"password", std::string("train1001")}});
+    Reply login = call(100001, {{"password", std::string("pass1001")}});
     ASSERT_EQ(login.code(), 0);
     EXPECT_EQ(login.text("operator_name"), "张敏");
     EXPECT_EQ(login.integer("branch_no"), 8);
     EXPECT_EQ(login.integer("main_branch_no"), 1);
     EXPECT_EQ(call(100001, {{"password", std::string("nope")}}).code(),
               backoffice::errors::wrongPassword);
-    EXPECT_EQ(call(100002, {{"password", std::string("train1001")}}).rows(), 4u);
-    EXPECT_EQ(call(100003, {{"password", std::string("train1001")}}).rows(), 5u);
-    Reply dictionary = call(100004, {{"password", std::string("train1001")}});
+    EXPECT_EQ(call(100002, {{"password", std::string("pass1001")}}).rows(), 4u);
+    EXPECT_EQ(call(100003, {{"password", std::string("pass1001")}}).rows(), 5u);
+    Reply dictionary = call(100004, {{"password", std::string("pass1001")}});
     EXPECT_GT(dictionary.rows(), 10u);
 }

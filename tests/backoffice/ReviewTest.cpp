@@ -47,7 +47,7 @@ protected:
 TEST_F(ReviewTest, GrantedReviewLetsTheResentRequestThroughOnce) {
     const std::int64_t process = demand();
     EXPECT_EQ(vipRows(), 0);
-    Reply granted = call(360042, review(process, "1002", "train1002"), "1001", "train1001");
+    Reply granted = call(360042, review(process, "1002", "pass1002"), "1001", "pass1001");
     ASSERT_EQ(granted.code(), 0);
     EXPECT_EQ(call(730001, resent(openLowRate())).code(), 0);
     EXPECT_EQ(vipRows(), 1);
@@ -65,26 +65,26 @@ TEST_F(ReviewTest, ResendWithoutAnApprovedReviewIsRefused) {
     // Waiting for a reviewer is not approved either.
     EXPECT_EQ(call(730001, resent(openLowRate())).code(), errors::notReviewed);
     // Another operator cannot use 1001's approval.
-    call(360042, review(process, "1002", "train1002"), "1001", "train1001");
+    call(360042, review(process, "1002", "pass1002"), "1001", "pass1001");
     EXPECT_EQ(call(730001, resent(openLowRate()), "1004").code(), errors::notReviewed);
     EXPECT_EQ(vipRows(), 0);
 }
 
 TEST_F(ReviewTest, TheReviewerMustBeAnotherOperatorWithTheRightAndPassword) {
     const std::int64_t process = demand();
-    EXPECT_EQ(call(360042, review(process, "1001", "train1001"), "1001", "train1001").code(),
+    EXPECT_EQ(call(360042, review(process, "1001", "pass1001"), "1001", "pass1001").code(),
               errors::sameReviewer);
-    EXPECT_EQ(call(360042, review(process, "1004", "train1004"), "1001", "train1001").code(),
+    EXPECT_EQ(call(360042, review(process, "1004", "pass1004"), "1001", "pass1001").code(),
               errors::noReviewRight);
-    EXPECT_EQ(call(360042, review(process, "1002", "wrong"), "1001", "train1001").code(),
+    EXPECT_EQ(call(360042, review(process, "1002", "wrong"), "1001", "pass1001").code(),
               errors::reviewerPassword);
-    EXPECT_EQ(call(360042, review(process, "1002", "train1002"), "1001", "wrong").code(),
+    EXPECT_EQ(call(360042, review(process, "1002", "pass1002"), "1001", "wrong").code(),
               errors::wrongPassword);
-    EXPECT_EQ(call(360042, review(process + 100, "1002", "train1002"), "1001", "train1001").code(),
+    EXPECT_EQ(call(360042, review(process + 100, "1002", "pass1002"), "1001", "pass1001").code(),
               errors::noSuchProcess);
     // None of that approved anything; the right reviewer still can, once.
-    EXPECT_EQ(call(360042, review(process, "1003", "train1003"), "1001", "train1001").code(), 0);
-    EXPECT_EQ(call(360042, review(process, "1002", "train1002"), "1001", "train1001").code(),
+    EXPECT_EQ(call(360042, review(process, "1003", "pass1003"), "1001", "pass1001").code(), 0);
+    EXPECT_EQ(call(360042, review(process, "1002", "pass1002"), "1001", "pass1001").code(),
               errors::noSuchProcess);
 }
 

@@ -37,7 +37,7 @@ TEST_F(CounterHostTest, LoginFillsTheSessionObjectsTheModuleReads) {
     HostPtr<IUnknown> none;
     EXPECT_EQ(host->appFrame()->GetObject("PersonalData", none.put()), hr::notFound);
 
-    ASSERT_EQ(host->login("1001", "train1001", "6"), "");
+    ASSERT_EQ(host->login("1001", "pass1001", "6"), "");
     auto personal = object<IDataContainer>("PersonalData");
     const auto read = [&](const char* key) {
         Variant v;
@@ -46,7 +46,7 @@ TEST_F(CounterHostTest, LoginFillsTheSessionObjectsTheModuleReads) {
     };
     EXPECT_EQ(read("BranchNo"), Variant(std::int64_t{8}));
     EXPECT_EQ(read("OperCode"), Variant("1001"));
-    EXPECT_EQ(read("Password"), Variant("train1001"));
+    EXPECT_EQ(read("Password"), Variant("pass1001"));
     EXPECT_EQ(read("OperName"), Variant("张敏"));
     EXPECT_EQ(read("OperatorKind"), Variant("1"));
     EXPECT_EQ(read("ClientInput"), Variant("6"));

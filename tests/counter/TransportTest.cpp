@@ -54,7 +54,7 @@ protected:
         check(com->InitRequest(functionNo, packer.get()), "InitRequest");
         set(packer, "op_branch_no", Variant(std::int64_t{8}));
         set(packer, "operator_no", Variant("1001"));
-        set(packer, "op_password", Variant("train1001"));
+        set(packer, "op_password", Variant("pass1001"));
         set(packer, "op_station", Variant("test"));
         set(packer, "op_entrust_way", Variant("4"));
         set(packer, "function_id", Variant(std::int64_t{functionNo}));
@@ -252,7 +252,7 @@ TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
               "[\"branch_no\",8],[\"config_no\",1129]]}");
     EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":1,\"return_code\":0,\"fields\":[\"config_no\","
                      "\"branch_no\",\"int_config\"],\"records\":[[1129,8,8]]}");
-    EXPECT_EQ(request.find("train1001"), std::string::npos);
+    EXPECT_EQ(request.find("pass1001"), std::string::npos);
 }
 
 TEST(TcpAddress, ParsesOnlyTcpHostPort) {

@@ -1,0 +1,172 @@
+#include "BizRequest.h"
+
+#include "BizForm.h"
+#include "MessageDialogs.h"
+#include "Tools.h"
+#include "UFaceAudit.h"
+
+#include <charconv>
+#include <memory>
+
+namespace {
+
+void setField(IPackerDisp* packer, const char* name, const Variant& value) {
+    HostPtr<IFieldDisp> field;
+    check(packer->Field(Variant(name), field.put()), "Packer.Field");
+    check(field->SetValue(value), "Field.SetValue");
+}
+
+Variant readField(IUnpackerDisp* reader, const Variant& nameOrIndex) {
+    HostPtr<IFieldDisp> field;
+    check(reader->Field(nameOrIndex, field.put()), "Reader.Field");
+    Variant value;
+    check(field->Value(&value), "Field.Value");
+    return value;
+}
+
+Variant session(TBizFormBase& form, const char* key) {
+    Variant value;
+    check(form.GetStorage()->GetValue(key, &value),
+          (std::string("PersonalData.GetValue(") + key + ")").c_str());
+    return value;
+}
+
+IARCom* communication(TBizFormBase& form) {
+    IARCom* com = form.GetARCom();
+    if (!com)
+        throw EHostError("GetObject(ARCom)", hr::notFound);
+    return com;
+}
+
+Variant sendAndWait(IARCom* com, const Variant& data, std::int32_t timeoutMs) {
+    Variant packetId;
+    check(com->Send(data, 1000, &packetId), "ARCom.Send");
+    Variant reply;
+    check(com->Receive(packetId, timeoutMs, &reply), "ARCom.Receive");
+    return reply;
+}
+
+std::int32_t returnCode(IUnpackerDisp* reader) {
+    std::int32_t code = 0;
+    check(reader->ReturnCode(&code), "Reader.ReturnCode");
+    return code;
+}
+
+// The integer of a text, or 0 when it is not one.
+std::int32_t integerOrZero(const std::string& text) {
+    const std::string s = Trim(text);
+    std::int32_t value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    return ec == std::errc() && end == s.data() + s.size() && !s.empty() ? value : 0;
+}
+
+enum class ResendAs { Reviewed, PreCheck };
+
+// A fresh packer and reader (not the form's), every field of D copied in order, then
+// audit_action "2" (or, for the pre-check, function_id set to its number); sent, waited for.
+Variant Resend(TBizFormBase& form, const Variant& D, std::int32_t functionNo, ResendAs as,
+               std::int32_t timeoutMs) {
+    IARCom* com = communication(form);
+    auto packer = createHostObject<IPackerDisp>(CLSID_Packer, "new host packer");
+    auto original = createHostObject<IUnpackerDisp>(CLSID_Unpacker, "new host unpacker");
+    check(original->Open(D), "Reader.Open");
+    check(com->InitRequest(functionNo, packer.get()), "ARCom.InitRequest");
+    std::int32_t fields = 0;
+    check(original->FieldCount(&fields), "Reader.FieldCount");
+    for (std::int32_t i = 0; i < fields; ++i) {
+        HostPtr<IFieldDisp> field;
+        check(original->Field(Variant(std::int64_t{i}), field.put()), "Reader.Field");
+        std::string name;
+        check(field->Name(&name), "Field.Name");
+        Variant value;
+        check(field->Value(&value), "Field.Value");
+        setField(packer.get(), name.c_str(), value);
+    }
+    if (as == ResendAs::Reviewed)
+        setField(packer.get(), "audit_action", Variant("2"));
+    else
+        setField(packer.get(), "function_id", Variant(std::int64_t{functionNo}));
+    check(packer->Finish(), "Packer.Finish");
+    Variant data;
+    check(packer->GetData(&data), "Packer.GetData");
+    return sendAndWait(com, data, timeoutMs);
+}
+
+// D's own function_id.
+std::int32_t functionOf(const Variant& D) {
+    auto reader = createHostObject<IUnpackerDisp>(CLSID_Unpacker, "new host unpacker");
+    check(reader->Open(D), "Reader.Open");
+    return readField(reader.get(), Variant("function_id")).toInt32();
+}
+
+} // namespace
+
+void BeginRequest(TBizFormBase& form, std::int32_t functionNo) {
+    IPackerDisp* packer = form.GetPacker();
+    check(communication(form)->InitRequest(functionNo, packer), "ARCom.InitRequest");
+    setField(packer, "op_branch_no", session(form, "BranchNo"));
+    setField(packer, "operator_no", session(form, "OperCode"));
+    setField(packer, "user_type", session(form, "OperatorKind"));
+    setField(packer, "op_station", session(form, "MAC"));
+    setField(packer, "op_entrust_way", Variant("4"));
+    setField(packer, "menu_id", Variant(std::int64_t{form.menuCode()}));
+    setField(packer, "function_id", Variant(std::int64_t{functionNo}));
+}
+
+void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& label1,
+                    const QString& value1, char option1, const QString& label2,
+                    const QString& value2, char option2, std::int32_t preCheckFunctionNo,
+                    Variant& reply) {
+    IPackerDisp* packer = form.GetPacker();
+    check(packer->Finish(), "Packer.Finish");
+    Variant D;
+    check(packer->GetData(&D), "Packer.GetData");
+
+    Variant current = preCheckFunctionNo == 0
+                          ? sendAndWait(communication(form), D, timeoutMs)
+                          : Resend(form, D, preCheckFunctionNo, ResendAs::PreCheck, timeoutMs);
+    IUnpackerDisp* reader = form.GetReader();
+    check(reader->Open(current), "Reader.Open");
+    const std::int32_t code = returnCode(reader);
+
+    if (code == ReturnReviewRequired) {
+        const std::string info = VariantToText(readField(reader, Variant("error_info")));
+        const std::int32_t processNo = integerOrZero(GetField(info, ',', 2));
+        const QString reviewer = QString::fromStdString(GetField(info, ',', 3));
+        const Variant first = current;
+        bool granted = false;
+        {
+            const FaceAuditHold dialog(form);
+            dialog->Setup(label1, value1, option1, label2, value2, option2);
+            dialog->setReviewer(reviewer, processNo);
+            granted = dialog->exec() == QDialog::Accepted;
+        }
+        if (granted) {
+            current = Resend(form, D, functionOf(D), ResendAs::Reviewed, timeoutMs);
+            check(reader->Open(current), "Reader.Open");
+        } else {
+            // The dialog's own request used the reader meanwhile: the demand goes back in.
+            check(reader->Open(first), "Reader.Open");
+            current = first;
+        }
+    } else if (code == 0 && preCheckFunctionNo != 0) {
+        current = Resend(form, D, functionOf(D), ResendAs::Reviewed, timeoutMs);
+        check(reader->Open(current), "Reader.Open");
+    }
+    reply = current;
+}
+
+QString ReplyErrorText(const QString& errorNo, const QString& errorSvrNo,
+                       const QString& errorInfo) {
+    const QString lfcr = QStringLiteral("\n\r");
+    return QStringLiteral("错  误  号:") + errorNo + lfcr + QStringLiteral("系统服务号:") +
+           errorSvrNo + lfcr + QStringLiteral("错误信息:") + errorInfo;
+}
+
+void ShowReplyError(TBizFormBase& form) {
+    IUnpackerDisp* reader = form.GetReader();
+    const auto text = [&](const char* name) {
+        return QString::fromStdString(readField(reader, Variant(name)).toText());
+    };
+    ShowWarning(ReplyErrorText(text("error_no"), text("error_svrno"), text("error_info")));
+}

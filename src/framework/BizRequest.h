@@ -1,0 +1,34 @@
+#pragma once
+// The request pattern every business step follows: the standard header in the form's
+// packer, the request sent through the host's communication object, the reply read from
+// the form's reader, the fixed error dialog, and the counter-side review a reply with
+// return code 360415 asks for.
+
+#include "Variant.h"
+
+#include <QString>
+
+#include <cstdint>
+
+class TBizFormBase;
+
+// Return codes with a meaning of their own.
+constexpr std::int32_t ReturnReviewRequired = 360415;
+
+// Starts a request of the function in the form's packer and writes the standard header,
+// each value read afresh from the session storage.
+void BeginRequest(TBizFormBase& form, std::int32_t functionNo);
+
+// Sends the request in the form's packer and leaves the final reply in `reply` and loaded
+// in the form's reader. The label/value pairs are the review checks (an empty label: no
+// check). preCheckFunctionNo 0: no pre-check. Host failures raise EHostError.
+void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& label1,
+                    const QString& value1, char option1, const QString& label2,
+                    const QString& value2, char option2, std::int32_t preCheckFunctionNo,
+                    Variant& reply);
+
+// The failure dialog: error_no, error_svrno and error_info of the form's reader in one
+// warning with an OK button.
+void ShowReplyError(TBizFormBase& form);
+// Its text, lines separated by a line feed and a carriage return.
+QString ReplyErrorText(const QString& errorNo, const QString& errorSvrNo, const QString& errorInfo);

@@ -1,0 +1,164 @@
+#include "UFaceAudit.h"
+
+#include "BizForm.h"
+#include "BizRequest.h"
+#include "ui_UFaceAudit.h"
+
+#include <QFont>
+
+TfrmFaceAudit::TfrmFaceAudit(TBizFormBase& owner)
+    : QDialog(&owner), owner_(owner), ui_(std::make_unique<Ui::TfrmFaceAudit>()) {
+    ui_->setupUi(this);
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(13);
+    setFont(font);
+    setFixedSize(293, 373);
+    ui_->hedOperator->setLeadLabel(ui_->lbOperator);
+    ui_->hedPassword->setLeadLabel(ui_->lbPassword);
+    ui_->hbtnCancel->setCancel(true);
+    ui_->hbtnCancel->setModalResult(TQzBitBtn::mrCancel);
+    ui_->hedOperator->OnChange = [this](QObject*) { hedOperatorChange(); };
+    ui_->hedPassword->OnValidate = [this](QObject*, bool& valid) { hedPasswordValidate(valid); };
+    ui_->hedValue1->OnValidate = [this](QObject*, bool& valid) { hedValue1Validate(valid); };
+    ui_->hedValue2->OnValidate = [this](QObject*, bool& valid) { hedValue2Validate(valid); };
+    ui_->hbtnOK->OnClick = [this](QObject*) { hbtnOKClick(); };
+}
+
+TfrmFaceAudit::~TfrmFaceAudit() = default;
+
+void TfrmFaceAudit::Setup(const QString& label1, const QString& value1, char option1,
+                          const QString& label2, const QString& value2, char option2) {
+    const auto check = [](const QString& label, QLabel* name, QWidget* edit) {
+        if (label.isEmpty()) {
+            name->hide();
+            edit->hide();
+            return false;
+        }
+        name->setText(label);
+        return true;
+    };
+    if (check(label1, ui_->lbName1, ui_->hedValue1)) {
+        label1_ = label1;
+        value1_ = value1;
+        option1_ = option1;
+    }
+    if (check(label2, ui_->lbName2, ui_->hedValue2)) {
+        label2_ = label2;
+        value2_ = value2;
+        option2_ = option2;
+    }
+    if (label1.isEmpty() && label2.isEmpty()) {
+        // No checks: the parameter group goes, and the bevel and the dialog are shorter
+        // by its height; the buttons keep to the bottom.
+        const int h = ui_->gbxAuditParams->height();
+        ui_->gbxAuditParams->hide();
+        ui_->Bevel1->resize(ui_->Bevel1->width(), ui_->Bevel1->height() - h);
+        for (QWidget* button :
+             {static_cast<QWidget*>(ui_->hbtnOK), static_cast<QWidget*>(ui_->hbtnCancel)})
+            button->move(button->x(), button->y() - h);
+        setFixedSize(width(), height() - h);
+    }
+}
+
+void TfrmFaceAudit::setReviewer(const QString& reviewer, std::int32_t processNo) {
+    reviewer_ = reviewer;
+    processNo_ = processNo;
+}
+
+void TfrmFaceAudit::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TfrmFaceAudit::FormShow() {
+    ui_->hedOperator->setText(reviewer_.trimmed());
+    ui_->hedPassword->setFocus();
+}
+
+void TfrmFaceAudit::hedOperatorChange() {
+    ui_->hedPassword->clear();
+    granted_ = false;
+}
+
+void TfrmFaceAudit::hedValue1Validate(bool& valid) {
+    if (!label1_.isEmpty() && ui_->hedValue1->text() != value1_)
+        valid = false;
+}
+
+void TfrmFaceAudit::hedValue2Validate(bool& valid) {
+    if (!label2_.isEmpty() && ui_->hedValue2->text() != value2_)
+        valid = false;
+}
+
+void TfrmFaceAudit::hedPasswordValidate(bool& valid) {
+    granted_ = false;
+    valid =
+        SendReview(owner_, ui_->hedOperator->text(), ui_->hedPassword->GetAsPassword(), processNo_);
+    granted_ = valid;
+}
+
+void TfrmFaceAudit::hbtnOKClick() {
+    // Every check runs before OK: a password not yet verified is verified now.
+    if (!ui_->hedPassword->validateEntry() || !granted_) {
+        if (!granted_) {
+            ui_->hedPassword->markPending();
+            ui_->hedPassword->setFocus();
+        }
+        return;
+    }
+    bool valid = true;
+    hedValue1Validate(valid);
+    hedValue2Validate(valid);
+    if (!valid) {
+        (label1_.isEmpty() || ui_->hedValue1->text() == value1_ ? ui_->hedValue2 : ui_->hedValue1)
+            ->setFocus();
+        return;
+    }
+    done(QDialog::Accepted);
+}
+
+QPointer<TfrmFaceAudit>& FaceAudit() {
+    static QPointer<TfrmFaceAudit> dialog;
+    return dialog;
+}
+
+FaceAuditHold::FaceAuditHold(TBizFormBase& owner) : dialog_(new TfrmFaceAudit(owner)) {
+    FaceAudit() = dialog_;
+}
+
+FaceAuditHold::~FaceAuditHold() {
+    FaceAudit() = nullptr;
+    dialog_->hide();
+    dialog_->deleteLater();
+}
+
+bool SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
+                std::int32_t processNo) {
+    BeginRequest(form, 360042);
+    const auto set = [&](const char* name, const Variant& value) {
+        HostPtr<IFieldDisp> field;
+        check(form.GetPacker()->Field(Variant(name), field.put()), "Packer.Field");
+        check(field->SetValue(value), "Field.SetValue");
+    };
+    Variant operatorPassword;
+    check(form.GetStorage()->GetValue("Password", &operatorPassword),
+          "PersonalData.GetValue(Password)");
+    set("op_password", operatorPassword);
+    set("process_id", Variant(std::int64_t{processNo}));
+    set("audit_branch_no", Variant(std::int64_t{0}));
+    set("audit_operator_no", Variant(reviewer.toStdString()));
+    set("auditop_password", Variant(password.toStdString()));
+    set("audit_level", Variant(std::int64_t{1}));
+    set("occur_date", Variant(std::int64_t{0}));
+    set("task_serial_no", Variant(std::int64_t{0}));
+    set("audit_remark", Variant(std::string(1, '\0')));
+    Variant reply;
+    ExecuteRequest(form, 10000, {}, {}, ' ', {}, {}, ' ', 0, reply);
+    std::int32_t code = 0;
+    check(form.GetReader()->ReturnCode(&code), "Reader.ReturnCode");
+    if (code != 0) {
+        ShowReplyError(form);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,74 @@
+#pragma once
+// TfrmFaceAudit: the counter-side review. A second operator signs with his number and
+// password, which the back office verifies (request 360042, sent on the business form that
+// asked for the review); up to two values can be checked against expected ones.
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui {
+class TfrmFaceAudit;
+}
+class TBizFormBase;
+
+class TfrmFaceAudit : public QDialog {
+    Q_OBJECT
+public:
+    // `owner` is the business form whose request asked for the review.
+    explicit TfrmFaceAudit(TBizFormBase& owner);
+    ~TfrmFaceAudit() override;
+
+    void Setup(const QString& label1, const QString& value1, char option1, const QString& label2,
+               const QString& value2, char option2);
+    void setReviewer(const QString& reviewer, std::int32_t processNo);
+    QString reviewer() const { return reviewer_; }
+    std::int32_t processNo() const { return processNo_; }
+
+    Ui::TfrmFaceAudit& ui() { return *ui_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormShow();
+    void hedOperatorChange();
+    void hedValue1Validate(bool& valid);
+    void hedValue2Validate(bool& valid);
+    void hedPasswordValidate(bool& valid);
+    void hbtnOKClick();
+
+    TBizFormBase& owner_;
+    std::unique_ptr<Ui::TfrmFaceAudit> ui_;
+    QString label1_, value1_, label2_, value2_;
+    char option1_ = ' ';
+    char option2_ = ' ';
+    QString reviewer_;
+    std::int32_t processNo_ = 0;
+    bool granted_ = false; // the back office accepted the reviewer's password
+};
+
+// The one module-wide review dialog, while a review is under way.
+QPointer<TfrmFaceAudit>& FaceAudit();
+
+// Creates the review dialog for the form and releases it (once its events are processed)
+// on every path.
+class FaceAuditHold {
+public:
+    explicit FaceAuditHold(TBizFormBase& owner);
+    ~FaceAuditHold();
+    FaceAuditHold(const FaceAuditHold&) = delete;
+    FaceAuditHold& operator=(const FaceAuditHold&) = delete;
+    TfrmFaceAudit* operator->() const { return dialog_; }
+
+private:
+    TfrmFaceAudit* dialog_;
+};
+
+// The review request 360042 on the owner form; false (after the failure dialog) when the
+// back office refuses it.
+bool SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
+                std::int32_t processNo);
