@@ -86,7 +86,8 @@ void TCustomQzEdit::keyPressEvent(QKeyEvent* event) {
 
 void TCustomQzEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    // A popup of this edit (its own list) is not leaving the field.
-    if (event->reason() != Qt::PopupFocusReason)
+    // A popup of this edit (its own list) is not leaving the field, nor is the window
+    // losing the focus (another window, or this one closing).
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
         validateEntry();
 }

@@ -48,16 +48,17 @@ std::int32_t code(TBizFormBase& form) {
 
 // Runs `act` on the review dialog once it is up, from inside its modal loop.
 void whenReviewShows(std::function<void(TfrmFaceAudit&)> act) {
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [act, poll] {
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
         TfrmFaceAudit* dialog = FaceAudit();
-        if (dialog && dialog->isVisible()) {
-            act(*dialog);
+        if (!dialog || !dialog->isVisible())
             return;
-        }
-        QTimer::singleShot(5, *poll);
-    };
-    QTimer::singleShot(0, *poll);
+        timer->stop();
+        timer->deleteLater();
+        act(*dialog);
+    });
+    timer->start();
 }
 
 void typeInto(QWidget* edit, const QString& text) {
