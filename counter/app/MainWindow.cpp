@@ -80,6 +80,8 @@ bool MainWindow::openFunction(std::int32_t menuCode) {
         statusBar()->showMessage(QStringLiteral("功能 %1 未能打开").arg(menuCode), 5000);
         return false;
     }
+    // The form keeps the size it was designed at.
+    form->setMinimumSize(form->size());
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addWidget(form, 0, Qt::AlignLeft | Qt::AlignTop);

@@ -232,7 +232,7 @@ QWidget* TQZListViewEx::totalBar() const {
 void TQZListViewEx::updateTotal() {
     total_->setText(QStringLiteral("%1：%2 条").arg(totalCaption_).arg(model_->rowCount()));
     total_->setVisible(!totalCaption_.isEmpty());
-    const int h = total_->isVisible() ? fontMetrics().height() + 6 : 0;
+    const int h = totalCaption_.isEmpty() ? 0 : fontMetrics().height() + 6;
     setViewportMargins(verticalHeader()->isVisible() ? verticalHeader()->width() : 0,
                        horizontalHeader()->height(), 0, h);
     total_->setGeometry(frameWidth(), height() - frameWidth() - h, width() - 2 * frameWidth(), h);
@@ -258,9 +258,13 @@ void TQZListViewEx::keyPressEvent(QKeyEvent* event) {
     const bool down = event->key() == Qt::Key_Down || event->key() == Qt::Key_PageDown;
     if (down && event->modifiers() == Qt::NoModifier && rowCount() > 0 &&
         ItemIndex() == rowCount() - 1) {
+        // Keying past the last row: the next page, and the operator goes on to its first row.
+        const int row = ItemIndex();
         askForMore();
-        if (ItemIndex() < rowCount() - 1)
-            setItemIndex(ItemIndex() + 1);
+        if (row + 1 < rowCount()) {
+            setItemIndex(row + 1);
+            scrollTo(model_->index(row + 1, 0));
+        }
         return;
     }
     QTableView::keyPressEvent(event);

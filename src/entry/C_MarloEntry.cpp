@@ -1,6 +1,7 @@
 #include "C_MarloEntry.h"
 
 #include "QZForm.h"
+#include "QueryVipInfo.h"
 
 #include <array>
 #include <memory>
@@ -13,7 +14,8 @@ const std::array<MenuFunction, 5> menuFunctions{{
     {730102, FormClass::Clientmodi, "VIP客户开户", nullptr},
     {730103, FormClass::Clientmodi, "VIP客户开户", nullptr},
     {730104, FormClass::Clientmodi, "VIP客户开户", nullptr},
-    {730105, FormClass::QueryVipInfo, "VIP快速交易客户信息", nullptr},
+    {730105, FormClass::QueryVipInfo, "VIP快速交易客户信息",
+     []() -> TQZFormBase* { return new TfrmQueryVipInfo; }},
 }};
 
 } // namespace

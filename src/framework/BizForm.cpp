@@ -296,6 +296,8 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
             MoveFocus(false, true);
             consumed = true;
         }
+        if (!consumed)
+            FormKeyDown(key);
     });
     return consumed;
 }

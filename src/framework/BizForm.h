@@ -11,6 +11,7 @@
 #include "HostPtr.h"
 #include "STORAGELib_TLB.h"
 
+#include <QKeyEvent>
 #include <QWidget>
 
 #include <cstdint>
@@ -72,6 +73,8 @@ protected:
     virtual void DoError(std::int32_t, std::int32_t, const QString&) {}
     // The form's own close handling, before the framework's.
     virtual void FormClose() {}
+    // The form's own key handling, after the focus moves of Enter, Tab and the arrows.
+    virtual void FormKeyDown(QKeyEvent*) {}
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
