@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSignalBlocker>
 
 TListViewModel::TListViewModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -212,9 +213,15 @@ int TQZListViewEx::ItemIndex() const {
 }
 
 void TQZListViewEx::setItemIndex(int row) {
-    // Selecting a row does not scroll the view away from where the operator reads.
-    selectionModel()->setCurrentIndex(model_->index(row, 0), QItemSelectionModel::ClearAndSelect |
-                                                                 QItemSelectionModel::Rows);
+    // Selecting a row does not scroll the view away from where the operator reads (and so
+    // asks for no page either): the view hears nothing of the change but a repaint.
+    {
+        const QSignalBlocker quiet(selectionModel());
+        selectionModel()->setCurrentIndex(model_->index(row, 0),
+                                          QItemSelectionModel::ClearAndSelect |
+                                              QItemSelectionModel::Rows);
+    }
+    viewport()->update();
 }
 
 void TQZListViewEx::setTotalCaption(const QString& caption) {
@@ -256,13 +263,14 @@ void TQZListViewEx::askForMore() {
 
 void TQZListViewEx::keyPressEvent(QKeyEvent* event) {
     const bool down = event->key() == Qt::Key_Down || event->key() == Qt::Key_PageDown;
-    if (down && event->modifiers() == Qt::NoModifier && rowCount() > 0 &&
+    if (down && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && rowCount() > 0 &&
         ItemIndex() == rowCount() - 1) {
         // Keying past the last row: the next page, and the operator goes on to its first row.
         const int row = ItemIndex();
         askForMore();
         if (row + 1 < rowCount()) {
             setItemIndex(row + 1);
+            updateGeometries(); // the scroll range of the new rows, before scrolling to one
             scrollTo(model_->index(row + 1, 0));
         }
         return;

@@ -1,5 +1,7 @@
 #include "../framework/HostFixture.h"
 
+#include "AviFile.h"
+#include "TAnimate.h"
 #include "TPasswordEdit.h"
 #include "TQZIDEdit.h"
 #include "TQZListViewEx.h"
@@ -12,6 +14,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -296,4 +299,49 @@ TEST(Screens, EveryControlAndAnEmptyFrameworkFormRenderToPng) {
     panel.show();
     QCoreApplication::processEvents();
     EXPECT_TRUE(panel.grab().save(dir + "/controls.png"));
+}
+
+namespace {
+std::string fileBytes(const char* path) {
+    QFile file(QString::fromUtf8(path));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path;
+    return file.readAll().toStdString();
+}
+} // namespace
+
+TEST(AviFile, ReadsTheShippedAnimationAndRle8Frames) {
+    AviFile avi;
+    ASSERT_TRUE(avi.parse(fileBytes(WAIT_AVI))) << avi.error();
+    EXPECT_EQ(avi.width(), 48);
+    EXPECT_EQ(avi.height(), 48);
+    EXPECT_EQ(avi.frames().size(), 12u);
+    EXPECT_EQ(avi.frameMicroseconds(), 83333u);
+    // The corner is the background; the ring is drawn in the palette's blues.
+    EXPECT_EQ(avi.frames()[0][0], 0xFFF0F0F0u);
+
+    AviFile rle;
+    ASSERT_TRUE(rle.parse(fileBytes(RLE8_AVI))) << rle.error();
+    ASSERT_EQ(rle.frames().size(), 2u);
+    // Bottom-up: the first RLE line is the last row: a run of 3 of colour 1, then 2 3 4.
+    const auto& f = rle.frames()[0];
+    const std::uint32_t c1 = f[3 * 8 + 0];
+    EXPECT_EQ(f[3 * 8 + 1], c1);
+    EXPECT_EQ(f[3 * 8 + 2], c1);
+    EXPECT_NE(f[3 * 8 + 3], c1);
+}
+
+TEST(AviFile, RefusesWhatIsDamagedAndTheAnimationStaysEmpty) {
+    const std::string good = fileBytes(WAIT_AVI);
+    for (std::size_t cut : {std::size_t{0}, std::size_t{11}, std::size_t{100}, good.size() / 2,
+                            good.size() - 1}) {
+        AviFile avi;
+        EXPECT_FALSE(avi.parse(good.substr(0, cut))) << cut;
+        EXPECT_TRUE(avi.frames().empty());
+    }
+    TAnimate animate;
+    EXPECT_FALSE(animate.setFileName(QStringLiteral("/nonexistent/Wait.avi")));
+    animate.setActive(true);
+    EXPECT_FALSE(animate.isActive());
+    EXPECT_TRUE(animate.setFileName(QStringLiteral(WAIT_AVI)));
+    EXPECT_EQ(animate.frameCount(), 12);
 }

@@ -1,0 +1,242 @@
+#include "../framework/HostFixture.h"
+#include "ScriptedDialogs.h"
+
+#include "C_Marlo.h"
+#include "CounterHost.h"
+#include "EmbeddedTransport.h"
+#include "QueryVipInfo.h"
+#include "Seed.h"
+#include "TQZListViewEx.h"
+#include "TQzCheckCombo.h"
+#include "TranscriptTransport.h"
+#include "protocol/Service.h"
+#include "ui_QueryVipInfo.h"
+#include "ui_VipInfoCondition.h"
+#include "waitquery.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <set>
+
+namespace {
+
+// A back office of 200 generated clients, 120 of them VIP, over three branches.
+class QueryVipInfoTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dbDir = new QTemporaryDir;
+        backoffice::Database db(dbDir->filePath("vip.db").toStdString(), true);
+        backoffice::seedGenerated(db, 200, 60);
+    }
+    static void TearDownTestSuite() {
+        delete dbDir;
+        dbDir = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_EQ(counter::registerHostClasses(), hr::ok);
+        BizInit(0, nullptr, nullptr, 0);
+        ASSERT_TRUE(dir.isValid());
+        QFile::copy(dbDir->filePath("vip.db"), dir.filePath("vip.db"));
+        transcript = dir.filePath("transcript.jsonl");
+        host = std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
+            std::make_unique<counter::EmbeddedTransport>(std::shared_ptr<protocol::PacketService>(
+                protocol::openBackOfficeService(dir.filePath("vip.db").toStdString()))),
+            transcript.toStdString()));
+        ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
+        form = new TfrmQueryVipInfo;
+        form->InitFromHost(730105, 0, 0, host->appFrame());
+        form->show();
+    }
+    void TearDown() override {
+        delete form.data();
+        BizUninit();
+        counter::unregisterHostClasses();
+    }
+
+    TQZListViewEx& list() { return *form->ui().lvVipClientInfo; }
+
+    // The 730004 requests sent so far, as their transcript lines.
+    QStringList queries() {
+        QFile file(transcript);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        QStringList found;
+        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+            if (line.contains(QStringLiteral("\"dir\":\"request\"")) &&
+                line.contains(QStringLiteral("\"function\":730004")))
+                found << line;
+        }
+        return found;
+    }
+    static bool has(const QString& line, const QString& field, const QString& value) {
+        return line.contains(QStringLiteral("[\"%1\",%2]").arg(field, value));
+    }
+
+    void press(Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QApplication::setActiveWindow(form);
+        list().setFocus();
+        QTest::keyClick(&list(), key, mods);
+    }
+
+    // Runs `act` on the condition dialog once it is up, from inside its modal loop.
+    void whenConditionsShow(std::function<void(TfrmVipInfoCondition&)> act) {
+        auto* timer = new QTimer(qApp);
+        timer->setInterval(5);
+        QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
+            TfrmVipInfoCondition* dialog = VipInfoConditionDialog();
+            if (!dialog || !dialog->isVisible())
+                return;
+            timer->stop();
+            timer->deleteLater();
+            act(*dialog);
+        });
+        timer->start();
+    }
+
+    inline static QTemporaryDir* dbDir = nullptr;
+    QTemporaryDir dir;
+    QString transcript;
+    std::unique_ptr<counter::CounterHost> host;
+    QPointer<TfrmQueryVipInfo> form;
+};
+
+} // namespace
+
+TEST_F(QueryVipInfoTest, OpeningSendsOneRequestForTheFirstPage) {
+    const QStringList sent = queries();
+    ASSERT_EQ(sent.size(), 1);
+    EXPECT_TRUE(has(sent[0], "position_str", "\"0\""));
+    EXPECT_TRUE(has(sent[0], "request_num", "30"));
+    EXPECT_TRUE(has(sent[0], "en_branch_no", "\"\""));
+    EXPECT_TRUE(has(sent[0], "fund_account", "0"));
+    EXPECT_TRUE(has(sent[0], "branch_no", "0"));
+    EXPECT_TRUE(has(sent[0], "op_password", "\"***\""));
+    EXPECT_EQ(list().rowCount(), 30);
+    EXPECT_EQ(list().ItemIndex(), 0);
+    EXPECT_EQ(WaitQuery(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(QueryVipInfoTest, ANewPageContinuesAfterTheLastRowsFundAccount) {
+    const std::int64_t last = list().GetMasterData(29, "fund_account").toInteger();
+    list().OnGetNewPage(&list(), 0, 0);
+    const QStringList sent = queries();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_TRUE(has(sent[1], "position_str", QStringLiteral("\"%1\"").arg(last)));
+    EXPECT_EQ(list().rowCount(), 60);
+    EXPECT_GT(list().GetMasterData(30, "fund_account").toInteger(), last);
+    EXPECT_EQ(list().ItemIndex(), 0);
+
+    // Keying past the last row pages too, and the operator lands on the next row.
+    list().setItemIndex(59);
+    EXPECT_EQ(list().rowCount(), 60); // selecting asks for no page
+    press(Qt::Key_Down);
+    EXPECT_EQ(queries().size(), 3);
+    EXPECT_EQ(list().rowCount(), 90);
+    EXPECT_EQ(list().ItemIndex(), 60);
+}
+
+TEST_F(QueryVipInfoTest, F5RefreshesFromTheFirstPageOnlyWithoutShiftAndEscCloses) {
+    list().OnGetNewPage(&list(), 0, 0);
+    press(Qt::Key_F5, Qt::ControlModifier);
+    press(Qt::Key_F5, Qt::ShiftModifier);
+    EXPECT_EQ(queries().size(), 2);
+    press(Qt::Key_F5);
+    const QStringList sent = queries();
+    ASSERT_EQ(sent.size(), 3);
+    EXPECT_TRUE(has(sent[2], "position_str", "\"0\"")); // not the last page's cursor
+    EXPECT_EQ(list().rowCount(), 30);
+
+    press(Qt::Key_Escape, Qt::ControlModifier);
+    EXPECT_TRUE(form->isVisible());
+    press(Qt::Key_Escape);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(form.isNull());
+}
+
+TEST_F(QueryVipInfoTest, ConditionsFilterByBranchAndCancelChangesNothing) {
+    whenConditionsShow([](TfrmVipInfoCondition& d) { d.ui().hbtnCancel->click(); });
+    form->ui().hbtQuery->click();
+    EXPECT_EQ(queries().size(), 1);
+    EXPECT_EQ(form->condition.en_branch_no, "");
+
+    whenConditionsShow([](TfrmVipInfoCondition& d) {
+        EXPECT_EQ(d.ui().hccmbBranchNo->GetItems().size(), 4);
+        EXPECT_EQ(d.ui().cmfundaccout->text(), "0");
+        d.ui().hccmbBranchNo->setText("9");
+        d.ui().hbtnOK->click();
+    });
+    form->ui().hbtQuery->click();
+    const QStringList sent = queries();
+    ASSERT_EQ(sent.size(), 2);
+    EXPECT_TRUE(has(sent[1], "en_branch_no", "\"9\""));
+    ASSERT_GT(list().rowCount(), 0);
+    std::set<std::int64_t> branches;
+    for (int r = 0; r < list().rowCount(); ++r)
+        branches.insert(list().GetMasterData(r, "branch_no").toInteger());
+    EXPECT_EQ(branches, (std::set<std::int64_t>{9}));
+    EXPECT_TRUE(VipInfoConditionDialog().isNull());
+}
+
+TEST_F(QueryVipInfoTest, ConditionDialogTurnsBadEntriesIntoNoCondition) {
+    // A branch set large enough for a selection over 255 characters.
+    protocol::PacketWriter w(100002, 0);
+    w.addField("branch_no", protocol::FieldType::Text);
+    w.addField("branch_name", protocol::FieldType::Text);
+    w.addField("branch_type", protocol::FieldType::Text);
+    for (int b = 1000; b < 1100; ++b) {
+        w.beginRecord();
+        w.text(std::to_string(b));
+        w.text("营业部" + std::to_string(b));
+        w.text("1");
+    }
+    std::string packet;
+    w.finish(packet);
+    auto many = createHostObject<IUnpackerDisp>(CLSID_Unpacker, "unpacker");
+    check(many->Open(Variant::fromBytes(packet)), "Open");
+    CommonInfo().branchList->connect(many.get());
+
+    form->condition.fund_account = 80000001;
+    whenConditionsShow([](TfrmVipInfoCondition& d) {
+        EXPECT_EQ(d.ui().cmfundaccout->text(), "80000001");
+        QStringList all;
+        for (int b = 1000; b < 1100; ++b)
+            all << QString::number(b);
+        d.ui().hccmbBranchNo->setText(all.join(','));
+        d.ui().cmfundaccout->setText("12ab");
+        d.ui().hbtnOK->click();
+    });
+    form->ui().hbtQuery->click();
+    EXPECT_EQ(form->condition.en_branch_no, "");
+    EXPECT_EQ(form->condition.fund_account, 0);
+}
+
+TEST_F(QueryVipInfoTest, AServerErrorLeavesTheListAndRestoresCursorAndPopup) {
+    ScriptedDialogs::Installed dialogs;
+    HostPtr<IUnknown> object;
+    check(host->appFrame()->GetObject("PersonalData", object.put()), "PersonalData");
+    object.as<IDataContainer>("storage")->SetValue("Password", Variant("wrong"));
+    list().OnGetNewPage(&list(), 0, 0);
+    EXPECT_EQ(list().rowCount(), 30); // as it was
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Warning);
+    EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("错误信息:操作员[1001]密码错误")));
+    EXPECT_EQ(WaitQuery(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    press(Qt::Key_F5);
+    EXPECT_EQ(list().rowCount(), 0); // after a refresh it stays empty
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(QueryVipInfoTest, BranchesShowTheirDictionaryNames) {
+    const QString shown = list().model()->index(0, 0).data().toString();
+    const std::int64_t branch = list().GetMasterData(0, "branch_no").toInteger();
+    const QString expected = branch == 8   ? QStringLiteral("深圳营业部")
+                             : branch == 9 ? QStringLiteral("上海营业部")
+                                           : QStringLiteral("北京营业部");
+    EXPECT_EQ(shown, expected);
+}
