@@ -61,3 +61,23 @@ INSERT INTO vip_client VALUES (80000003, '100002', 8, 0.8, 20200101, '1001'),
 
 INSERT INTO review_rule VALUES (730001, 0.50, 'VIP开户佣金折扣低于0.50需复核'),
                                (730002, NULL, 'VIP销户需复核');
+
+-- Eighty more VIP clients, so that the VIP list has pages to turn: clients 200001-200080
+-- over the three branches, each with one fund account (81000001-81000080).
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 80)
+INSERT INTO client (client_id, branch_no, dev_branch_no, client_name, id_kind, id_no,
+                    open_date, client_status, risk_level)
+SELECT printf('2%05d', i), CASE i % 3 WHEN 0 THEN 8 WHEN 1 THEN 9 ELSE 10 END,
+       CASE i % 3 WHEN 0 THEN 8 WHEN 1 THEN 9 ELSE 10 END,
+       substr('赵钱孙李周吴郑王冯陈', i % 10 + 1, 1) || substr('一二三四五六七八', i % 8 + 1, 1) || '号',
+       '0', printf('44030119900101%04d', i), 20200101, '0', i % 5 + 1
+FROM n;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 80)
+INSERT INTO fund_account (fund_account, client_id, branch_no, main_flag, en_entrust_way,
+                          open_date, discount_rate)
+SELECT 81000000 + i, printf('2%05d', i), CASE i % 3 WHEN 0 THEN 8 WHEN 1 THEN 9 ELSE 10 END,
+       '1', '014Z', 20200101, 0.5 + (i % 5) / 10.0
+FROM n;
+INSERT INTO vip_client
+SELECT fund_account, client_id, branch_no, discount_rate, 20200401, '1001'
+FROM fund_account WHERE fund_account > 81000000;

@@ -3,11 +3,16 @@
 #include "LoginDialog.h"
 #include "MainWindow.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -31,6 +36,58 @@ void Tour::save(QWidget& widget, const QString& name) {
         note(QStringLiteral("  screen: %1").arg(file));
     else
         note(QStringLiteral("  could not save %1").arg(file));
+}
+
+void Tour::vipListSteps(QWidget& window, QWidget& form) {
+    // The operator's way through the list: scrolling to its end, twice.
+    auto* list = form.findChild<QAbstractItemView*>(QStringLiteral("lvVipClientInfo"));
+    if (!list) {
+        note(QStringLiteral("  no VIP list on the form"));
+        return;
+    }
+    for (int page = 0; page < 2; ++page) {
+        const int rows = list->model()->rowCount();
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        QApplication::processEvents();
+        note(QStringLiteral("  page %1: %2 rows, now %3")
+                 .arg(page + 2)
+                 .arg(rows)
+                 .arg(list->model()->rowCount()));
+    }
+    save(window, QStringLiteral("730105-paged"));
+
+    // The condition dialog: branch 9 only.
+    auto* query = form.findChild<QPushButton*>(QStringLiteral("hbtQuery"));
+    if (!query)
+        return;
+    QTimer::singleShot(0, &form, [this] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog) {
+            note(QStringLiteral("  no condition dialog"));
+            return;
+        }
+        auto* branches = dialog->findChild<QComboBox*>(QStringLiteral("hccmbBranchNo"));
+        auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("hbtnOK"));
+        if (branches) {
+            for (int row = 0; row < branches->model()->rowCount(); ++row) {
+                const QModelIndex item = branches->model()->index(row, 0);
+                const bool nine = item.data().toString().startsWith(QStringLiteral("9|"));
+                branches->model()->setData(item, nine ? Qt::Checked : Qt::Unchecked,
+                                           Qt::CheckStateRole);
+            }
+        }
+        save(*dialog, QStringLiteral("730105-conditions"));
+        if (ok)
+            ok->click();
+    });
+    query->click();
+    int branch9 = 0;
+    for (int row = 0; row < list->model()->rowCount(); ++row)
+        branch9 += list->model()->index(row, 0).data().toString() == QStringLiteral("上海营业部");
+    note(QStringLiteral("  filtered by branch 9: %1 rows, %2 of them 上海营业部")
+             .arg(list->model()->rowCount())
+             .arg(branch9));
+    save(window, QStringLiteral("730105-branch-9"));
 }
 
 int Tour::run(const QString& operatorNo, const QString& password, const QString& clientInput) {
@@ -66,6 +123,9 @@ int Tour::run(const QString& operatorNo, const QString& password, const QString&
             ++opened;
             note(QStringLiteral("%1 %2: opened").arg(f.menuCode).arg(caption));
             save(window, QString::number(f.menuCode));
+            if (f.menuCode == 730105)
+                if (QWidget* form = window.tabs()->currentWidget())
+                    vipListSteps(window, *form);
         } else {
             note(QStringLiteral("%1 %2: the module served no form for it")
                      .arg(f.menuCode)

@@ -21,6 +21,8 @@ public:
 
 private:
     void save(QWidget& widget, const QString& name);
+    // 730105: turns two pages, then filters by one branch in the condition dialog.
+    void vipListSteps(QWidget& window, QWidget& form);
     void note(const QString& line);
 
     CounterHost& host_;

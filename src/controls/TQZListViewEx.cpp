@@ -48,7 +48,6 @@ int TListViewModel::append(const Variant& packet) {
     beginInsertRows({}, first, first + records - 1);
     pages_.push_back(std::move(page));
     const auto pageIndex = static_cast<std::uint32_t>(pages_.size() - 1);
-    rows_.reserve(rows_.size() + static_cast<std::size_t>(records));
     bool eof = false;
     for (check(reader->First(), "First"); hr::succeeded(reader->Eof(&eof)) && !eof;
          check(reader->Next(), "Next")) {
@@ -199,6 +198,7 @@ void TQZListViewEx::setDictionary(IEntry* dictionary) {
 
 void TQZListViewEx::Clear() {
     model_->clear();
+    verticalScrollBar()->setValue(0); // a list filled again starts at its top
     updateTotal();
 }
 
@@ -217,9 +217,8 @@ void TQZListViewEx::setItemIndex(int row) {
     // asks for no page either): the view hears nothing of the change but a repaint.
     {
         const QSignalBlocker quiet(selectionModel());
-        selectionModel()->setCurrentIndex(model_->index(row, 0),
-                                          QItemSelectionModel::ClearAndSelect |
-                                              QItemSelectionModel::Rows);
+        selectionModel()->setCurrentIndex(
+            model_->index(row, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     viewport()->update();
 }

@@ -220,13 +220,17 @@ TEST_F(BackOfficeTest, VipListPagesByKeyAndFilters) {
     EXPECT_EQ(first.integer("fund_account", 1), 80000006);
     EXPECT_EQ(first.text("client_id", 0), "100002");
     Reply second = page("", 0, "80000006", 2);
-    ASSERT_EQ(second.rows(), 1u);
-    EXPECT_EQ(second.integer("fund_account"), 80000008);
-    EXPECT_EQ(page("", 0, "80000008", 30).rows(), 0u);
+    ASSERT_EQ(second.rows(), 2u);
+    EXPECT_EQ(second.integer("fund_account", 0), 80000008);
+    EXPECT_EQ(second.integer("fund_account", 1), 81000001);
+    EXPECT_EQ(page("", 0, "81000050", 100).rows(), 30u); // the last 30 of the 83
+    EXPECT_EQ(page("", 0, "81000080", 30).rows(), 0u);
 
     Reply filtered = page("9, 10", 0, "0", 30);
-    ASSERT_EQ(filtered.rows(), 2u);
+    ASSERT_EQ(filtered.rows(), 30u);
     EXPECT_EQ(filtered.integer("branch_no", 0), 9);
+    for (std::size_t r = 0; r < filtered.rows(); ++r)
+        EXPECT_NE(filtered.integer("branch_no", r), 8) << r;
     EXPECT_EQ(page("", 80000006, "0", 30).rows(), 1u);
     EXPECT_EQ(page("8,x", 0, "0", 30).code(), badRequest);
     EXPECT_EQ(page("", 0, "abc", 30).code(), badRequest);

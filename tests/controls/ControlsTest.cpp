@@ -332,8 +332,8 @@ TEST(AviFile, ReadsTheShippedAnimationAndRle8Frames) {
 
 TEST(AviFile, RefusesWhatIsDamagedAndTheAnimationStaysEmpty) {
     const std::string good = fileBytes(WAIT_AVI);
-    for (std::size_t cut : {std::size_t{0}, std::size_t{11}, std::size_t{100}, good.size() / 2,
-                            good.size() - 1}) {
+    for (std::size_t cut :
+         {std::size_t{0}, std::size_t{11}, std::size_t{100}, good.size() / 2, good.size() - 1}) {
         AviFile avi;
         EXPECT_FALSE(avi.parse(good.substr(0, cut))) << cut;
         EXPECT_TRUE(avi.frames().empty());

@@ -43,10 +43,12 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QFile::copy(dbDir->filePath("vip.db"), dir.filePath("vip.db"));
         transcript = dir.filePath("transcript.jsonl");
-        host = std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
-            std::make_unique<counter::EmbeddedTransport>(std::shared_ptr<protocol::PacketService>(
-                protocol::openBackOfficeService(dir.filePath("vip.db").toStdString()))),
-            transcript.toStdString()));
+        host =
+            std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
+                std::make_unique<counter::EmbeddedTransport>(
+                    std::shared_ptr<protocol::PacketService>(
+                        protocol::openBackOfficeService(dir.filePath("vip.db").toStdString()))),
+                transcript.toStdString()));
         ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
         form = new TfrmQueryVipInfo;
         form->InitFromHost(730105, 0, 0, host->appFrame());
@@ -65,7 +67,8 @@ protected:
         QFile file(transcript);
         EXPECT_TRUE(file.open(QIODevice::ReadOnly));
         QStringList found;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        for (const QString& line :
+             QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
             if (line.contains(QStringLiteral("\"dir\":\"request\"")) &&
                 line.contains(QStringLiteral("\"function\":730004")))
                 found << line;
