@@ -12,9 +12,11 @@
 #include "protocol/Service.h"
 #include "ui_QueryVipInfo.h"
 #include "ui_VipInfoCondition.h"
+#include "ui_waitquery.h"
 #include "waitquery.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -242,4 +244,28 @@ TEST_F(QueryVipInfoTest, BranchesShowTheirDictionaryNames) {
                              : branch == 9 ? QStringLiteral("上海营业部")
                                            : QStringLiteral("北京营业部");
     EXPECT_EQ(shown, expected);
+}
+
+TEST(WaitQuery, BothStylesAndTheAnimationFromBesideTheHost) {
+    QDir().mkpath(QStringLiteral(SCREEN_DIR));
+    ShowWaitQuery(QStringLiteral("正在查询，请稍等......"), 1);
+    TfrmWaitQuery* popup = WaitQuery();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->ui().Label2->text(), QStringLiteral("正在查询，请稍等......"));
+    EXPECT_EQ(popup->windowTitle(), QStringLiteral("正在查询，请稍等......"));
+    EXPECT_EQ(popup->ui().Label2->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    EXPECT_EQ(popup->ui().Label1->palette().color(QPalette::WindowText), QColor(Qt::white));
+    EXPECT_EQ(popup->ui().Label2->font().pixelSize(), 24);
+    EXPECT_TRUE(popup->ui().Label2->font().bold());
+    // The test binary's folder holds the counter's Wait.avi too.
+    EXPECT_TRUE(popup->ui().Animate1->isActive());
+    popup->grab().save(QStringLiteral(SCREEN_DIR "/wait-popup.png"));
+    CloseWaitQuery();
+    EXPECT_EQ(WaitQuery(), nullptr);
+
+    ShowWaitQuery(QStringLiteral("x"), 2);
+    EXPECT_EQ(WaitQuery()->ui().Label2->palette().color(QPalette::WindowText), QColor(128, 0, 0));
+    EXPECT_EQ(WaitQuery()->palette().color(QPalette::Window), QColor(0, 128, 128));
+    WaitQuery()->grab().save(QStringLiteral(SCREEN_DIR "/wait-popup-style2.png"));
+    CloseWaitQuery();
 }
