@@ -21,13 +21,23 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <string_view>
 #include <map>
 #include <thread>
 #include <vector>
 
 namespace {
 
-const char* databasePath = "bench-vip-1m.db";
+namespace backoffice {
+extern const char trainingSql[];
+}
+
+// The cached database is named after the seed data it was made from, so a change of the
+// training operators or their passwords makes a new one.
+const std::string databasePath =
+    "bench-vip-1m-" + std::to_string(std::hash<std::string_view>{}(backoffice::trainingSql) % 100000) +
+    ".db";
 constexpr std::int64_t clients = 1'000'000;
 
 std::string vipPage(const std::string& position) {
@@ -65,10 +75,13 @@ struct Fixture {
     Fixture() {
         if (!std::filesystem::exists(databasePath)) {
             std::fprintf(stderr, "seeding %lld clients into %s ...\n",
-                         static_cast<long long>(clients), databasePath);
-            backoffice::Database db(std::string(databasePath) + ".part", true);
-            backoffice::seedGenerated(db, clients, 100);
-            std::filesystem::rename(std::string(databasePath) + ".part", databasePath);
+                         static_cast<long long>(clients), databasePath.c_str());
+            std::filesystem::remove(databasePath + ".part");
+            {
+                backoffice::Database db(databasePath + ".part", true);
+                backoffice::seedGenerated(db, clients, 100);
+            }
+            std::filesystem::rename(databasePath + ".part", databasePath);
         }
         service =
             std::shared_ptr<protocol::PacketService>(protocol::openBackOfficeService(databasePath));

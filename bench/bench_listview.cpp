@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto& ns = reporter.nanoseconds;
-    std::printf("\nSetData page 10,000 / page 1: %.0f / %.0f ns = %.2fx\n", ns["SetData_Page10000"],
+    std::printf("\nSetData page 10,000 / page 1: %.1f / %.1f us = %.2fx\n", ns["SetData_Page10000"],
                 ns["SetData_Page1"], ns["SetData_Page10000"] / ns["SetData_Page1"]);
     std::printf("memory per row (300,000 rows of 4 fields): %.0f B\n", bytesPerRow());
     benchmark::Shutdown();
