@@ -22,22 +22,18 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <string_view>
 #include <map>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace {
 
-namespace backoffice {
-extern const char trainingSql[];
-}
-
 // The cached database is named after the seed data it was made from, so a change of the
 // training operators or their passwords makes a new one.
 const std::string databasePath =
-    "bench-vip-1m-" + std::to_string(std::hash<std::string_view>{}(backoffice::trainingSql) % 100000) +
-    ".db";
+    "bench-vip-1m-" +
+    std::to_string(std::hash<std::string_view>{}(backoffice::trainingSql) % 100000) + ".db";
 constexpr std::int64_t clients = 1'000'000;
 
 std::string vipPage(const std::string& position) {
