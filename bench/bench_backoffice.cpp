@@ -27,6 +27,10 @@
 #include <thread>
 #include <vector>
 
+namespace backoffice {
+extern const char trainingSql[];
+}
+
 namespace {
 
 // The cached database is named after the seed data it was made from, so a change of the
