@@ -16,6 +16,8 @@
 
 #include "protocol/Service.h"
 
+#include "BenchReport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -144,18 +146,6 @@ BENCHMARK(VipList_LastPage);
 BENCHMARK(Handler_Direct);
 BENCHMARK(Handler_EmbeddedRoundTrip);
 
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
-                nanoseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> nanoseconds;
-};
-
 // Four counters over TCP, each sending the first-page request as fast as replies come.
 double tcpRequestsPerSecond(int counters, int requestsEach) {
     backoffice::TcpServer server(*fixture().service, {});
@@ -187,16 +177,8 @@ double tcpRequestsPerSecond(int counters, int requestsEach) {
 } // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args(argv, argv + argc);
-    char repetitions[] = "--benchmark_repetitions=5";
-    char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
-    if (argc == 1) {
-        args.push_back(repetitions);
-        args.push_back(aggregatesOnly);
-    }
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> args;
+    InitializeWithRepetitions(argc, argv, args);
     fixture();
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

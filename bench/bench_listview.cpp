@@ -7,6 +7,8 @@
 
 #include <QApplication>
 
+#include "BenchReport.h"
+
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -67,18 +69,6 @@ void SetData_Page10000(benchmark::State& state) {
 
 BENCHMARK(SetData_Page1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(SetData_Page10000)->Unit(benchmark::kMicrosecond)->Iterations(200);
-
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
-                nanoseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> nanoseconds;
-};
 
 double bytesPerRow() {
     std::vector<Variant> pages;

@@ -8,6 +8,8 @@
 #include "HostPtr.h"
 #include "Packer.h"
 
+#include "BenchReport.h"
+
 #include <benchmark/benchmark.h>
 #include <msgpack.hpp>
 
@@ -329,33 +331,11 @@ BENCHMARK(ReadReply_Msgpack);
 BENCHMARK(ReadReply_Codec);
 BENCHMARK(ReadReply_Ours);
 
-// Keeps each benchmark's time per iteration: the median of its repetitions.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration || run.aggregate_name == "median")
-                nanoseconds[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> nanoseconds;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    // Five repetitions by default, so the ratios are of medians.
-    std::vector<char*> args(argv, argv + argc);
-    char repetitions[] = "--benchmark_repetitions=5";
-    char aggregatesOnly[] = "--benchmark_report_aggregates_only=true";
-    if (argc == 1) {
-        args.push_back(repetitions);
-        args.push_back(aggregatesOnly);
-    }
-    argc = static_cast<int>(args.size());
-    argv = args.data();
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> args;
+    InitializeWithRepetitions(argc, argv, args);
     CollectingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 

@@ -5,14 +5,6 @@
 #include "ui_QueryVipInfo.h"
 #include "waitquery.h"
 
-namespace {
-void setField(IPackerDisp* packer, const char* name, const Variant& value) {
-    HostPtr<IFieldDisp> field;
-    check(packer->Field(Variant(name), field.put()), "Packer.Field");
-    check(field->SetValue(value), "Field.SetValue");
-}
-} // namespace
-
 QPointer<TfrmVipInfoCondition>& VipInfoConditionDialog() {
     static QPointer<TfrmVipInfoCondition> dialog;
     return dialog;
@@ -41,28 +33,23 @@ void TfrmQueryVipInfo::HostAttached() {
 }
 
 void TfrmQueryVipInfo::QryInfo(Variant& reply) {
-    IPackerDisp* packer = GetPacker();
-    check(GetARCom() ? hr::ok : hr::notFound, "GetObject(ARCom)");
-    check(GetARCom()->InitRequest(730004, packer), "ARCom.InitRequest");
-    const auto session = [this](const char* key) {
-        Variant value;
-        check(GetStorage()->GetValue(key, &value),
-              (std::string("PersonalData.GetValue(") + key + ")").c_str());
-        return value;
-    };
-    setField(packer, "op_branch_no", session("BranchNo"));
-    setField(packer, "operator_no", session("OperCode"));
-    setField(packer, "user_type", session("OperatorKind"));
-    setField(packer, "op_password", session("Password"));
-    setField(packer, "op_station", session("MAC"));
-    setField(packer, "op_entrust_way", Variant("4"));
-    setField(packer, "menu_id", Variant(std::int64_t{menuCode()}));
-    setField(packer, "function_id", Variant(std::int64_t{730004}));
-    setField(packer, "branch_no", Variant(std::int64_t{currentClientBranchNo}));
-    setField(packer, "en_branch_no", Variant(condition.en_branch_no));
-    setField(packer, "fund_account", Variant(std::int64_t{condition.fund_account}));
-    setField(packer, "position_str", Variant(condition.position_str));
-    setField(packer, "request_num", Variant(std::int64_t{condition.request_num}));
+    IARCom* com = GetARCom();
+    check(com ? hr::ok : hr::notFound, "GetObject(ARCom)");
+    check(com->InitRequest(730004, GetPacker()), "ARCom.InitRequest");
+    // The standard header with op_password after user_type.
+    SetRequestField(*this, "op_branch_no", SessionValue(*this, "BranchNo"));
+    SetRequestField(*this, "operator_no", SessionValue(*this, "OperCode"));
+    SetRequestField(*this, "user_type", SessionValue(*this, "OperatorKind"));
+    SetRequestField(*this, "op_password", SessionValue(*this, "Password"));
+    SetRequestField(*this, "op_station", SessionValue(*this, "MAC"));
+    SetRequestField(*this, "op_entrust_way", Variant("4"));
+    SetRequestField(*this, "menu_id", Variant(std::int64_t{menuCode()}));
+    SetRequestField(*this, "function_id", Variant(std::int64_t{730004}));
+    SetRequestField(*this, "branch_no", Variant(std::int64_t{currentClientBranchNo}));
+    SetRequestField(*this, "en_branch_no", Variant(condition.en_branch_no));
+    SetRequestField(*this, "fund_account", Variant(std::int64_t{condition.fund_account}));
+    SetRequestField(*this, "position_str", Variant(condition.position_str));
+    SetRequestField(*this, "request_num", Variant(std::int64_t{condition.request_num}));
     Variant result;
     ExecuteRequest(*this, 5000, {}, {}, ' ', {}, {}, ' ', 0, result);
     std::int32_t code = 0;

@@ -24,13 +24,6 @@ Variant readField(IUnpackerDisp* reader, const Variant& nameOrIndex) {
     return value;
 }
 
-Variant session(TBizFormBase& form, const char* key) {
-    Variant value;
-    check(form.GetStorage()->GetValue(key, &value),
-          (std::string("PersonalData.GetValue(") + key + ")").c_str());
-    return value;
-}
-
 IARCom* communication(TBizFormBase& form) {
     IARCom* com = form.GetARCom();
     if (!com)
@@ -101,16 +94,26 @@ std::int32_t functionOf(const Variant& D) {
 
 } // namespace
 
+void SetRequestField(TBizFormBase& form, const char* name, const Variant& value) {
+    setField(form.GetPacker(), name, value);
+}
+
+Variant SessionValue(TBizFormBase& form, const char* key) {
+    Variant value;
+    check(form.GetStorage()->GetValue(key, &value),
+          (std::string("PersonalData.GetValue(") + key + ")").c_str());
+    return value;
+}
+
 void BeginRequest(TBizFormBase& form, std::int32_t functionNo) {
-    IPackerDisp* packer = form.GetPacker();
-    check(communication(form)->InitRequest(functionNo, packer), "ARCom.InitRequest");
-    setField(packer, "op_branch_no", session(form, "BranchNo"));
-    setField(packer, "operator_no", session(form, "OperCode"));
-    setField(packer, "user_type", session(form, "OperatorKind"));
-    setField(packer, "op_station", session(form, "MAC"));
-    setField(packer, "op_entrust_way", Variant("4"));
-    setField(packer, "menu_id", Variant(std::int64_t{form.menuCode()}));
-    setField(packer, "function_id", Variant(std::int64_t{functionNo}));
+    check(communication(form)->InitRequest(functionNo, form.GetPacker()), "ARCom.InitRequest");
+    SetRequestField(form, "op_branch_no", SessionValue(form, "BranchNo"));
+    SetRequestField(form, "operator_no", SessionValue(form, "OperCode"));
+    SetRequestField(form, "user_type", SessionValue(form, "OperatorKind"));
+    SetRequestField(form, "op_station", SessionValue(form, "MAC"));
+    SetRequestField(form, "op_entrust_way", Variant("4"));
+    SetRequestField(form, "menu_id", Variant(std::int64_t{form.menuCode()}));
+    SetRequestField(form, "function_id", Variant(std::int64_t{functionNo}));
 }
 
 void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& label1,

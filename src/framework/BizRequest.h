@@ -15,6 +15,11 @@ class TBizFormBase;
 // Return codes with a meaning of their own.
 constexpr std::int32_t ReturnReviewRequired = 360415;
 
+// A field of the request in the form's packer.
+void SetRequestField(TBizFormBase& form, const char* name, const Variant& value);
+// A value of the session storage, read now.
+Variant SessionValue(TBizFormBase& form, const char* key);
+
 // Starts a request of the function in the form's packer and writes the standard header,
 // each value read afresh from the session storage.
 void BeginRequest(TBizFormBase& form, std::int32_t functionNo);

@@ -135,23 +135,15 @@ FaceAuditHold::~FaceAuditHold() {
 bool SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
                 std::int32_t processNo) {
     BeginRequest(form, 360042);
-    const auto set = [&](const char* name, const Variant& value) {
-        HostPtr<IFieldDisp> field;
-        check(form.GetPacker()->Field(Variant(name), field.put()), "Packer.Field");
-        check(field->SetValue(value), "Field.SetValue");
-    };
-    Variant operatorPassword;
-    check(form.GetStorage()->GetValue("Password", &operatorPassword),
-          "PersonalData.GetValue(Password)");
-    set("op_password", operatorPassword);
-    set("process_id", Variant(std::int64_t{processNo}));
-    set("audit_branch_no", Variant(std::int64_t{0}));
-    set("audit_operator_no", Variant(reviewer.toStdString()));
-    set("auditop_password", Variant(password.toStdString()));
-    set("audit_level", Variant(std::int64_t{1}));
-    set("occur_date", Variant(std::int64_t{0}));
-    set("task_serial_no", Variant(std::int64_t{0}));
-    set("audit_remark", Variant(std::string(1, '\0')));
+    SetRequestField(form, "op_password", SessionValue(form, "Password"));
+    SetRequestField(form, "process_id", Variant(std::int64_t{processNo}));
+    SetRequestField(form, "audit_branch_no", Variant(std::int64_t{0}));
+    SetRequestField(form, "audit_operator_no", Variant(reviewer.toStdString()));
+    SetRequestField(form, "auditop_password", Variant(password.toStdString()));
+    SetRequestField(form, "audit_level", Variant(std::int64_t{1}));
+    SetRequestField(form, "occur_date", Variant(std::int64_t{0}));
+    SetRequestField(form, "task_serial_no", Variant(std::int64_t{0}));
+    SetRequestField(form, "audit_remark", Variant(std::string(1, '\0')));
     Variant reply;
     ExecuteRequest(form, 10000, {}, {}, ' ', {}, {}, ' ', 0, reply);
     std::int32_t code = 0;

@@ -1,5 +1,6 @@
 #include "../framework/HostFixture.h"
 #include "ScriptedDialogs.h"
+#include "WhenShown.h"
 
 #include "C_Marlo.h"
 #include "CounterHost.h"
@@ -87,19 +88,8 @@ protected:
         QTest::keyClick(&list(), key, mods);
     }
 
-    // Runs `act` on the condition dialog once it is up, from inside its modal loop.
     void whenConditionsShow(std::function<void(TfrmVipInfoCondition&)> act) {
-        auto* timer = new QTimer(qApp);
-        timer->setInterval(5);
-        QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
-            TfrmVipInfoCondition* dialog = VipInfoConditionDialog();
-            if (!dialog || !dialog->isVisible())
-                return;
-            timer->stop();
-            timer->deleteLater();
-            act(*dialog);
-        });
-        timer->start();
+        WhenShown<TfrmVipInfoCondition>(&VipInfoConditionDialog, std::move(act));
     }
 
     inline static QTemporaryDir* dbDir = nullptr;

@@ -1,5 +1,6 @@
 #include "HostFixture.h"
 #include "ScriptedDialogs.h"
+#include "WhenShown.h"
 
 #include "BizRequest.h"
 #include "CounterHost.h"
@@ -46,19 +47,8 @@ std::int32_t code(TBizFormBase& form) {
     return c;
 }
 
-// Runs `act` on the review dialog once it is up, from inside its modal loop.
 void whenReviewShows(std::function<void(TfrmFaceAudit&)> act) {
-    auto* timer = new QTimer(qApp);
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, act] {
-        TfrmFaceAudit* dialog = FaceAudit();
-        if (!dialog || !dialog->isVisible())
-            return;
-        timer->stop();
-        timer->deleteLater();
-        act(*dialog);
-    });
-    timer->start();
+    WhenShown<TfrmFaceAudit>(&FaceAudit, std::move(act));
 }
 
 void typeInto(QWidget* edit, const QString& text) {
