@@ -10,7 +10,7 @@ namespace counter {
 // counter's user-interface thread), so reference counts need no atomic operations. The
 // communication object's reply delivery crosses threads but never touches a count.
 
-template <class Interface> class HostObject : public Interface {
+template <class Interface> class HostObject : public NoDispatch<Interface> {
 public:
     HostObject() = default;
     HostObject(const HostObject&) = delete;
@@ -37,23 +37,6 @@ public:
         if (left == 0)
             delete this;
         return left;
-    }
-
-    HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t* count) override {
-        if (count)
-            *count = 0;
-        return hr::notImplemented;
-    }
-    HRESULT MARLO_STDCALL GetTypeInfo(std::uint32_t, std::uint32_t, void**) override {
-        return hr::notImplemented;
-    }
-    HRESULT MARLO_STDCALL GetIDsOfNames(const Guid&, const char**, std::uint32_t, std::uint32_t,
-                                        std::int32_t*) override {
-        return hr::notImplemented;
-    }
-    HRESULT MARLO_STDCALL Invoke(std::int32_t, const Guid&, std::uint32_t, std::uint16_t, void*,
-                                 void*, void*, std::uint32_t*) override {
-        return hr::notImplemented;
     }
 
 protected:

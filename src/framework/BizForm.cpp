@@ -137,55 +137,43 @@ HRESULT TBizFormBase::EventSink::QueryInterface(const Guid&, void** object) {
     return hr::ok;
 }
 
-HRESULT TBizFormBase::EventSink::OnSending(std::int32_t id, std::int32_t total,
-                                           std::int32_t progress) {
+namespace {
+// Passes an event to the form's handler, when one is assigned, through the barrier.
+template <class Handler, class... Args>
+HRESULT passOn(const Handler& handler, const Args&... args) {
     EventBarrier::run([&] {
-        if (form_.OnSending)
-            form_.OnSending(id, total, progress);
+        if (handler)
+            handler(args...);
     });
     return hr::ok;
+}
+} // namespace
+
+HRESULT TBizFormBase::EventSink::OnSending(std::int32_t id, std::int32_t total,
+                                           std::int32_t progress) {
+    return passOn(form_.OnSending, id, total, progress);
 }
 
 HRESULT TBizFormBase::EventSink::OnReceiving(std::int32_t id, std::int32_t total,
                                              std::int32_t progress) {
-    EventBarrier::run([&] {
-        if (form_.OnReceiving)
-            form_.OnReceiving(id, total, progress);
-    });
-    return hr::ok;
+    return passOn(form_.OnReceiving, id, total, progress);
 }
 
 HRESULT TBizFormBase::EventSink::OnReply(std::int32_t id, const Variant& pack) {
-    EventBarrier::run([&] {
-        if (form_.OnReply)
-            form_.OnReply(id, pack);
-    });
-    return hr::ok;
+    return passOn(form_.OnReply, id, pack);
 }
 
 HRESULT TBizFormBase::EventSink::OnSubscribe(std::int32_t id, std::int32_t no,
                                              const Variant& pack) {
-    EventBarrier::run([&] {
-        if (form_.OnSubscribe)
-            form_.OnSubscribe(id, no, pack);
-    });
-    return hr::ok;
+    return passOn(form_.OnSubscribe, id, no, pack);
 }
 
 HRESULT TBizFormBase::EventSink::OnPush(std::int32_t id, std::int32_t fn, const Variant& pack) {
-    EventBarrier::run([&] {
-        if (form_.OnPush)
-            form_.OnPush(id, fn, pack);
-    });
-    return hr::ok;
+    return passOn(form_.OnPush, id, fn, pack);
 }
 
 HRESULT TBizFormBase::EventSink::OnError(std::int32_t id, std::int32_t no, const char* text) {
-    EventBarrier::run([&] {
-        if (form_.OnError)
-            form_.OnError(id, no, QString::fromUtf8(text ? text : ""));
-    });
-    return hr::ok;
+    return passOn(form_.OnError, id, no, QString::fromUtf8(text ? text : ""));
 }
 
 namespace {

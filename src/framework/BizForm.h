@@ -85,26 +85,12 @@ private:
     // The event sink: a dispatch table inside the form. It answers any interface query
     // with itself, counts no references (the form owns it), refuses the dispatch slots
     // and passes each event to the form's handler.
-    class EventSink final : public IARComEvents {
+    class EventSink final : public NoDispatch<IARComEvents> {
     public:
         explicit EventSink(TBizFormBase& form) : form_(form) {}
         HRESULT MARLO_STDCALL QueryInterface(const Guid& iid, void** object) override;
         std::uint32_t MARLO_STDCALL AddRef() override { return 2; }
         std::uint32_t MARLO_STDCALL Release() override { return 1; }
-        HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t*) override {
-            return hr::notImplemented;
-        }
-        HRESULT MARLO_STDCALL GetTypeInfo(std::uint32_t, std::uint32_t, void**) override {
-            return hr::notImplemented;
-        }
-        HRESULT MARLO_STDCALL GetIDsOfNames(const Guid&, const char**, std::uint32_t, std::uint32_t,
-                                            std::int32_t*) override {
-            return hr::notImplemented;
-        }
-        HRESULT MARLO_STDCALL Invoke(std::int32_t, const Guid&, std::uint32_t, std::uint16_t, void*,
-                                     void*, void*, std::uint32_t*) override {
-            return hr::notImplemented;
-        }
         HRESULT MARLO_STDCALL OnSending(std::int32_t, std::int32_t, std::int32_t) override;
         HRESULT MARLO_STDCALL OnReceiving(std::int32_t, std::int32_t, std::int32_t) override;
         HRESULT MARLO_STDCALL OnReply(std::int32_t, const Variant&) override;

@@ -98,3 +98,26 @@ struct IDispatch : IUnknown {
 protected:
     ~IDispatch() = default;
 };
+
+// The four dispatch slots of an object nobody calls by name: each answers notImplemented.
+template <class Interface> struct NoDispatch : Interface {
+    HRESULT MARLO_STDCALL GetTypeInfoCount(std::uint32_t* count) override {
+        if (count)
+            *count = 0;
+        return hr::notImplemented;
+    }
+    HRESULT MARLO_STDCALL GetTypeInfo(std::uint32_t, std::uint32_t, void**) override {
+        return hr::notImplemented;
+    }
+    HRESULT MARLO_STDCALL GetIDsOfNames(const Guid&, const char**, std::uint32_t, std::uint32_t,
+                                        std::int32_t*) override {
+        return hr::notImplemented;
+    }
+    HRESULT MARLO_STDCALL Invoke(std::int32_t, const Guid&, std::uint32_t, std::uint16_t, void*,
+                                 void*, void*, std::uint32_t*) override {
+        return hr::notImplemented;
+    }
+
+protected:
+    ~NoDispatch() = default;
+};
