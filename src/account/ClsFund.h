@@ -104,6 +104,7 @@ public:
 
 private:
     TQZFormBase& owner_;
-    std::unique_ptr<TDeputyList> deputyList_;
+    // Declared in this order so that the sub-account list goes first.
     std::unique_ptr<TSysConfigList> sysConfig_;
+    std::unique_ptr<TDeputyList> deputyList_;
 };
