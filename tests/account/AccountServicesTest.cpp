@@ -235,6 +235,10 @@ TEST_F(AccountServicesTest, ShortEntriesArePaddedToTheWidthOnlyForWay2) {
     EXPECT_EQ(valueOf(lastRequestOf(200086), "account_type"), QJsonValue("0"));
     EXPECT_FALSE(fund.ResolveAccount('2', "", std::string(1, '\0'), "123456789", '1'));
     EXPECT_EQ(valueOf(lastRequestOf(200086), "account_content"), QJsonValue("123456789"));
+    // The futures exchanges complete nothing: their first character matches no exchange.
+    EXPECT_FALSE(fund.ResolveAccount('5', "F3", std::string(1, '\0'), "123", '1'));
+    EXPECT_EQ(valueOf(lastRequestOf(200086), "account_content"), QJsonValue("123"));
+    EXPECT_EQ(valueOf(lastRequestOf(200086), "input_content"), QJsonValue("A"));
 }
 
 TEST_F(AccountServicesTest, UnresolvedEntryChangesNothingAndShowsTheErrorOnlyInMode0) {
