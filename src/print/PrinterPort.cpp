@@ -32,6 +32,7 @@ constexpr auto byteWait = std::chrono::seconds(1);
 // A printer device file. The parallel port's status register and the printer class's
 // port status share one layout; the register's nError (bit 3) and nAck (bit 6) are active
 // low and come out inverted in the status byte, as the PC printer service gives them.
+// Writes do not block: a byte the device does not take within a second is a time-out.
 class TDevicePort final : public TPrinterPort {
 public:
     enum class Kind { ParallelPort, LineDevice, UsbPrinter };
@@ -50,7 +51,7 @@ public:
         if (kind_ == Kind::ParallelPort) {
             unsigned char reg = 0;
             if (ioctl(fd_, PPRSTATUS, &reg) == 0)
-                status = static_cast<std::uint8_t>((reg & 0xF8) ^ (ioErrorBit | ackBit));
+                status = StatusOfParallelPort(reg);
             else
                 status = ioErrorBit;
         } else {
@@ -58,11 +59,9 @@ public:
             if (ioctl(fd_, LPGETSTATUS, &reg) != 0) {
                 status = ioErrorBit;
             } else if (kind_ == Kind::LineDevice) {
-                status = static_cast<std::uint8_t>((reg & 0xF8) ^ (ioErrorBit | ackBit));
+                status = StatusOfParallelPort(static_cast<std::uint8_t>(reg));
             } else {
-                // The printer class reports paper empty, select and not-error only; a
-                // device that answers is not busy.
-                status = static_cast<std::uint8_t>(((reg & 0x38) ^ ioErrorBit) | notBusyBit);
+                status = StatusOfUsbPrinter(static_cast<std::uint8_t>(reg));
             }
         }
         status |= pending_;
@@ -160,6 +159,16 @@ bool PrinterPortAvailable(const std::string& device) {
 
 void SetActivePort(TPrinterPort* p) {
     activePort() = p;
+}
+
+std::uint8_t StatusOfParallelPort(std::uint8_t statusRegister) {
+    return static_cast<std::uint8_t>((statusRegister & 0xF8) ^ (ioErrorBit | ackBit));
+}
+
+std::uint8_t StatusOfUsbPrinter(std::uint8_t portStatus) {
+    // The printer class reports paper empty, select and not-error only; a device that
+    // answers is not busy.
+    return static_cast<std::uint8_t>(((portStatus & 0x38) ^ ioErrorBit) | notBusyBit);
 }
 
 std::string PortStatusMessage(std::uint8_t status) {

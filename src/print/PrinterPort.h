@@ -40,5 +40,9 @@ bool PrinterReady();
 void PortWriteChar(std::uint8_t byte);
 void PortWrite(const std::string& bytes);
 void PortWriteLine(const std::string& bytes);
+// The status byte of a parallel port's status register (ppdev, the line printer driver).
+std::uint8_t StatusOfParallelPort(std::uint8_t statusRegister);
+// The status byte of a printer class device's port status (paper empty, select, not error).
+std::uint8_t StatusOfUsbPrinter(std::uint8_t portStatus);
 // The operator's message for a status byte; empty when the printer is ready.
 std::string PortStatusMessage(std::uint8_t status);

@@ -92,6 +92,8 @@ void TYPrinter::Fire(const TPrinterEvent& event) {
 void TYPrinter::BeginDoc() {
     if (state_ != Closed)
         EndDoc();
+    // An output left open by a print that was aborted and marked closed goes first.
+    CloseOutput();
     ApplyType();
     if (mode_ == "2") {
         OpenFile();

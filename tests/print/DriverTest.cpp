@@ -121,6 +121,20 @@ TEST_F(Driver, DoubleSizeLeadIsDroppedOutsideThePort) {
     EXPECT_EQ(printer->SystemPrinter().CanvasFont().pointSize(), 11);
 }
 
+TEST_F(Driver, PrintMarkedClosedAfterAnAbortStartsAfresh) {
+    toFile("aborted.txt");
+    printer->BeginDoc();
+    printer->WriteLine("half");
+    // The preview marks the driver closed before each print.
+    printer->SetState(TYPrinter::Closed);
+    toFile("next.txt");
+    printer->BeginDoc();
+    printer->WriteLine("whole");
+    printer->EndDoc();
+    EXPECT_EQ(readFile("aborted.txt"), "half\n");
+    EXPECT_EQ(readFile("next.txt"), "whole\n");
+}
+
 TEST_F(Driver, FilePromptIsPrefilledAndCancelAborts) {
     QGuiApplication::setApplicationDisplayName(QStringLiteral("柜台"));
     toFile("first.txt");
@@ -174,6 +188,29 @@ TEST(PortStatus, MessagesFollowTheStatusBits) {
     EXPECT_EQ(PortStatusMessage(0xB8), "打印机缺纸！（B8）");
     EXPECT_EQ(PortStatusMessage(0xB0), "打印机没有联机！（B0）");
     EXPECT_EQ(PortStatusMessage(0x88), "打印机没有联机！（88）");
+}
+
+TEST(PortStatus, DevicesGiveTheStatusByte) {
+    // Parallel port register: not busy, no ack pulse, selected, no error → ready (0x90);
+    // with paper out and its error → 0xB8.
+    EXPECT_EQ(StatusOfParallelPort(0xD8), 0x90);
+    EXPECT_EQ(StatusOfParallelPort(0xF0), 0xB8);
+    EXPECT_EQ(PortStatusMessage(StatusOfParallelPort(0xC0)), "打印机没有联机！（88）");
+    // Printer class: selected and no error → ready; paper empty with its error → paper out.
+    EXPECT_EQ(StatusOfUsbPrinter(0x18), 0x90);
+    EXPECT_EQ(StatusOfUsbPrinter(0x30), 0xB8);
+}
+
+TEST(PortStatus, RealDevicesOpenOrSayWhyNot) {
+    std::string error;
+    EXPECT_EQ(OpenPrinterPort("/nonexistent/lp0", error), nullptr);
+    EXPECT_NE(error.find("/nonexistent/lp0"), std::string::npos);
+    EXPECT_FALSE(PrinterPortAvailable("/nonexistent/lp0"));
+    // A device that is no printer takes bytes but answers no status: an I/O error.
+    auto port = OpenPrinterPort("/dev/null", error);
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->Print('x'));
+    EXPECT_EQ(port->Status(), 0x08);
 }
 
 TEST_F(Driver, DeviceThatCannotOpenFailsTheDocument) {

@@ -80,9 +80,16 @@ PrivateCups::PrivateCups() {
         error_ = QStringLiteral("cannot write the scheduler's configuration");
         return;
     }
+    // A copy of the scheduler: a confinement profile of the system's service, which knows
+    // only the system's own folders, attaches to the installed program's path.
+    const QString program = root + "/cupsd";
+    if (!QFile::copy(QStringLiteral("/usr/sbin/cupsd"), program) ||
+        !QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner)) {
+        error_ = QStringLiteral("cannot copy /usr/sbin/cupsd");
+        return;
+    }
     cupsd_.setProcessChannelMode(QProcess::MergedChannels);
-    cupsd_.start(QStringLiteral("/usr/sbin/cupsd"),
-                 {"-f", "-c", root + "/cupsd.conf", "-s", root + "/cups-files.conf"});
+    cupsd_.start(program, {"-f", "-c", root + "/cupsd.conf", "-s", root + "/cups-files.conf"});
     if (!cupsd_.waitForStarted(5000)) {
         error_ = QStringLiteral("cupsd did not start: ") + cupsd_.errorString();
         return;
