@@ -57,7 +57,7 @@ TEST_F(SystemPrinting, VoucherPrintsOnTheDefaultPrinter) {
     printPreview(voucher);
     EXPECT_TRUE(dialogs->shown.empty());
     EXPECT_EQ(GetYPrinter().SystemPrinter().CanvasFont().pointSize(), 14);
-    const QString text = cups->TakePdfText(title, 40000);
+    const QString text = cups->TakePdf(title, 40000).text;
     ASSERT_FALSE(text.isEmpty()) << "no PDF came out of the queue";
     for (const QString& line : voucher.split('\n', Qt::SkipEmptyParts)) {
         for (const QString& word : line.split(' ', Qt::SkipEmptyParts))
@@ -77,8 +77,27 @@ TEST_F(SystemPrinting, PortQuestionAnsweredYesPrintsOnTheSystemPrinter) {
     // The font of PrintSet belongs to a print begun on the system printer; this one was not.
     EXPECT_NE(GetYPrinter().SystemPrinter().CanvasFont().pointSize(), 30);
     EXPECT_EQ(device.script->written, "");
-    const QString text = cups->TakePdfText(title, 40000);
+    const QString text = cups->TakePdf(title, 40000).text;
     EXPECT_TRUE(text.contains(QStringLiteral("直连打印转系统打印机"))) << text.toStdString();
+}
+
+TEST_F(SystemPrinting, PaperSizeReachesThePrinter) {
+    ASSERT_TRUE(cups->RemoveQueues() && cups->AddPdfQueue()) << cups->error().toStdString();
+    TYPrinter& printer = GetYPrinter();
+    printer.SetMode("0");
+    // A voucher 150 mm wide and 72 mm long.
+    printer.paperLength = 720;
+    printer.paperWidth = 1500;
+    printer.SetFontName("宋体");
+    printer.SetFontSize(10);
+    printer.BeginDoc();
+    printer.WriteLine("纸张 150 x 72 mm");
+    printer.EndDoc();
+    const PrivateCups::Pdf pdf = cups->TakePdf(title, 40000);
+    EXPECT_TRUE(pdf.text.contains(QStringLiteral("纸张"))) << pdf.text.toStdString();
+    // 150 mm and 72 mm in points.
+    EXPECT_NEAR(pdf.pageSize.width(), 425.2, 1.5);
+    EXPECT_NEAR(pdf.pageSize.height(), 204.1, 1.5);
 }
 
 TEST_F(SystemPrinting, NoPrinterGivesOneDialogAndNothingElse) {

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QThread>
 
@@ -34,6 +35,15 @@ int freeLoopbackPort() {
 QString pdfFolder() {
     const passwd* user = getpwuid(geteuid());
     return QString::fromLocal8Bit(user != nullptr ? user->pw_dir : "/root") + "/PDF";
+}
+
+// The standard output of a program that succeeded; empty otherwise.
+QString run(const char* program, const QStringList& arguments) {
+    QProcess process;
+    process.start(QString::fromLatin1(program), arguments);
+    if (!process.waitForFinished(20000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 } // namespace
@@ -155,23 +165,30 @@ bool PrivateCups::RemoveQueues() {
     return true;
 }
 
-QString PrivateCups::TakePdfText(const QString& title, int timeoutMs) {
+PrivateCups::Pdf PrivateCups::TakePdf(const QString& title, int timeoutMs) {
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         const QDir folder(pdfFolder());
         for (const QFileInfo& pdf : folder.entryInfoList({"*.pdf"}, QDir::Files)) {
             if (!pdf.fileName().contains(title))
                 continue;
-            QProcess pdftotext;
-            pdftotext.start(QStringLiteral("/usr/bin/pdftotext"),
-                            {"-layout", pdf.absoluteFilePath(), "-"});
-            pdftotext.waitForFinished(20000);
-            const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput());
+            const QString text =
+                run("/usr/bin/pdftotext", {"-layout", pdf.absoluteFilePath(), "-"});
             // The queue may still be writing the file.
-            if (pdftotext.exitCode() == 0 && !text.trimmed().isEmpty()) {
-                QFile::remove(pdf.absoluteFilePath());
-                return text;
+            if (text.trimmed().isEmpty())
+                continue;
+            Pdf out{text, {}};
+            const QString info = run("/usr/bin/pdfinfo", {pdf.absoluteFilePath()});
+            const QRegularExpression size(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+)"));
+            const QRegularExpression rotation(QStringLiteral("Page rot:\\s+([0-9]+)"));
+            const auto s = size.match(info);
+            if (s.hasMatch()) {
+                out.pageSize = QSizeF(s.captured(1).toDouble(), s.captured(2).toDouble());
+                if (rotation.match(info).captured(1).toInt() % 180 == 90)
+                    out.pageSize.transpose();
             }
+            QFile::remove(pdf.absoluteFilePath());
+            return out;
         }
         QThread::msleep(100);
     }

@@ -4,6 +4,7 @@
 // Its one queue prints into PDF files (cups-pdf), which the test reads back as text.
 
 #include <QProcess>
+#include <QSizeF>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -26,9 +27,14 @@ public:
     bool AddPdfQueue();
     // Removes every queue.
     bool RemoveQueues();
-    // The text of the PDF that the PDF queue wrote for a job whose title holds `title`,
-    // waiting for it up to the time given; empty when none came. The PDF is removed.
-    QString TakePdfText(const QString& title, int timeoutMs);
+    struct Pdf {
+        QString text;
+        // Points, as the page is seen (turned by its rotation).
+        QSizeF pageSize;
+    };
+    // The PDF that the PDF queue wrote for a job whose title holds `title`, waiting for it
+    // up to the time given; empty text when none came. The PDF is removed.
+    Pdf TakePdf(const QString& title, int timeoutMs);
 
 private:
     bool admin(const QStringList& arguments);
