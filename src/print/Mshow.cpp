@@ -12,6 +12,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QPushButton>
 #include <QTextEdit>
 
@@ -57,6 +58,8 @@ std::string configuredDevice() {
 
 TfrmShow::TfrmShow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TfrmShow>()) {
     ui_->setupUi(this);
+    // Vouchers line their columns up in characters.
+    ui_->rtfShow->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::WindowMaximizeButtonHint);
     setWindowState(Qt::WindowMaximized);

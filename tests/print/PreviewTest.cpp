@@ -7,9 +7,14 @@
 #include "PrintFixture.h"
 #include "ScriptedPort.h"
 #include "YPrinter.h"
+#include "progress.h"
 #include "ui_Mshow.h"
+#include "ui_progress.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTextEdit>
 
@@ -55,7 +60,9 @@ TEST_F(Preview, FormCarriesItsControls) {
     EXPECT_EQ(ui.btnCancel->text(), QStringLiteral("取消(&C)"));
     EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
     EXPECT_EQ(form->parent(), nullptr);
-    show(QStringLiteral("a"));
+    show(QStringLiteral("证券交割单\n客户 张敏    金额 7,520.00\n"));
+    QDir().mkpath(QStringLiteral(SCREEN_DIR));
+    EXPECT_TRUE(form->grab().save(QStringLiteral(SCREEN_DIR "/voucher-preview.png")));
     ui.btnCancel->click();
     EXPECT_EQ(form->result(), QDialog::Rejected);
     EXPECT_FALSE(form->isVisible());
@@ -151,6 +158,23 @@ TEST_F(Preview, FileButtonReportsAnUnwritableFile) {
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
     EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("missing/voucher.txt")));
+}
+
+TEST(ProgressForm, CarriesItsLayout) {
+    TfrmProcess form;
+    Ui::TfrmProcess& ui = form.ui();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("打印交割"));
+    EXPECT_EQ(ui.lbQzID->text(), QStringLiteral("当前进程"));
+    EXPECT_EQ(ui.Label1->text(), QStringLiteral("总进程"));
+    for (QProgressBar* bar : {ui.pbCurrent, ui.pbTot}) {
+        EXPECT_EQ(bar->minimum(), 0);
+        EXPECT_EQ(bar->maximum(), 100);
+        EXPECT_FALSE(bar->isTextVisible());
+    }
+    EXPECT_EQ(ui.btnCancel->text(), QStringLiteral("取消"));
+    form.show();
+    QDir().mkpath(QStringLiteral(SCREEN_DIR));
+    EXPECT_TRUE(form.grab().save(QStringLiteral(SCREEN_DIR "/voucher-progress.png")));
 }
 
 TEST(PreviewLife, LivesFromFirstInitToLastUninit) {
