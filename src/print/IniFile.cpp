@@ -85,7 +85,7 @@ std::string_view trimmed(std::string_view text) {
 
 } // namespace
 
-TIniFile::TIniFile(const std::string& path) : fileName_(path) {
+TIniFile::TIniFile(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return;

@@ -23,8 +23,6 @@ public:
     // Reads the given file bytes.
     static TIniFile FromBytes(std::string_view bytes);
 
-    const std::string& FileName() const { return fileName_; }
-
     bool ValueExists(std::string_view section, std::string_view key) const;
     std::string ReadString(std::string_view section, std::string_view key,
                            const std::string& defaultValue) const;
@@ -38,7 +36,6 @@ private:
     TIniFile() = default;
     void parse(std::string_view bytes);
 
-    std::string fileName_;
     // Lower-cased section name → lower-cased key name → value.
     std::map<std::string, std::map<std::string, std::string>> sections_;
 };

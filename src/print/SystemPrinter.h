@@ -32,7 +32,6 @@ public:
 
     // Starts a print job on the default printer; raises EInOutError when it cannot.
     void Open(const QString& documentName);
-    bool IsOpen() const { return painter_ != nullptr; }
     // One line in the canvas font below the one before; a full page goes on to the next.
     void WriteLine(const QString& text);
     // Ends the job and hands it to the print service.

@@ -27,7 +27,6 @@ public:
 
     std::uint8_t State() const { return state_; }
     const std::string& Mode() const { return mode_; }
-    const std::string& Type() const { return type_; }
 
     // Ends an open document first.
     void SetMode(const std::string& mode);

@@ -66,6 +66,9 @@ TEST_F(Preview, FormCarriesItsControls) {
     ui.btnCancel->click();
     EXPECT_EQ(form->result(), QDialog::Rejected);
     EXPECT_FALSE(form->isVisible());
+    form->show();
+    form->ExitBtnClick();
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST_F(Preview, CancelledFilePromptLeavesNoDialogBehind) {
