@@ -324,6 +324,41 @@ TEST_F(ListViewTest, PagesAppendTranslateAndAskForMore) {
     EXPECT_GE(pages, 2); // scrolling to the end asks too
 }
 
+TEST_F(ListViewTest, TheSelectedRowShowsWhetherTheListHasTheFocus) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* list = new TQZListViewEx;
+    auto* button = new TQzBitBtn;
+    button->setText(QStringLiteral("条  件"));
+    layout->addWidget(list);
+    layout->addWidget(button);
+    list->setColumns({"branch_no", "client_id", "fund_account", "discount_rate"},
+                     {110, 80, 100, 60});
+    list->SetData(0, 0, 100, 0, 100, vipPage(0, 8), "");
+    window.resize(420, 260);
+    showActive(window);
+    list->setItemIndex(1);
+    const auto rowColour = [&] {
+        QCoreApplication::processEvents();
+        const QImage image = window.grab().toImage();
+        const QRect r = list->visualRect(list->model()->index(1, 2));
+        return image.pixelColor(list->viewport()->mapTo(&window, r.topLeft() + QPoint(3, 3)));
+    };
+    const QColor highlight = QApplication::palette(list).color(QPalette::Highlight);
+
+    list->setFocus();
+    EXPECT_EQ(rowColour(), highlight);
+    window.grab().save(QStringLiteral(SCREEN_DIR "/list-focused.png"));
+    button->setFocus();
+    const QColor away = rowColour();
+    EXPECT_NE(away, highlight);
+    EXPECT_NE(away, QApplication::palette(list).color(QPalette::Base));
+    window.grab().save(QStringLiteral(SCREEN_DIR "/list-unfocused.png"));
+    QTest::keyClick(button, Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_TRUE(list->hasFocus());
+    EXPECT_EQ(rowColour(), highlight);
+}
+
 TEST(Screens, EveryControlAndAnEmptyFrameworkFormRenderToPng) {
     const QString dir = QDir(QStringLiteral(SCREEN_DIR)).absolutePath();
     QDir().mkpath(dir);

@@ -188,6 +188,41 @@ TEST_F(QueryVipInfoTest, ANewPageContinuesAfterTheLastRowsFundAccount) {
     EXPECT_EQ(list().ItemIndex(), 60);
 }
 
+TEST_F(QueryVipInfoTest, PagingWithTheKeysKeepsTheHighlightedRowCurrent) {
+    form->resize(459, 310);
+    QApplication::setActiveWindow(form);
+    list().setFocus();
+    const auto highlighted = [&] {
+        const QModelIndexList rows = list().selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    };
+    // Down row by row past the end of the first page, and on into the second.
+    for (int row = 1; row <= 34; ++row) {
+        QTest::keyClick(&list(), Qt::Key_Down);
+        ASSERT_EQ(list().ItemIndex(), row);
+        ASSERT_EQ(highlighted(), row);
+    }
+    EXPECT_EQ(list().rowCount(), 60);
+    list().window()->grab().save(QStringLiteral(SCREEN_DIR "/vip-list-after-down.png"));
+
+    // Page Down to the end and past it: each key goes on from the highlighted row.
+    int before = list().ItemIndex();
+    for (int key = 0; key < 8; ++key) {
+        QTest::keyClick(&list(), Qt::Key_PageDown);
+        ASSERT_GT(list().ItemIndex(), before);
+        ASSERT_EQ(highlighted(), list().ItemIndex());
+        before = list().ItemIndex();
+    }
+    EXPECT_GT(list().rowCount(), 60);
+    QTest::keyClick(&list(), Qt::Key_Down);
+    EXPECT_EQ(list().ItemIndex(), before + 1);
+    EXPECT_EQ(highlighted(), before + 1);
+    // The row the operator is on can be seen.
+    const QRect shown = list().visualRect(list().model()->index(list().ItemIndex(), 0));
+    EXPECT_TRUE(list().viewport()->rect().intersects(shown));
+    list().window()->grab().save(QStringLiteral(SCREEN_DIR "/vip-list-after-pgdn.png"));
+}
+
 TEST_F(QueryVipInfoTest, F5RefreshesFromTheFirstPageOnlyWithoutShiftAndEscCloses) {
     list().OnGetNewPage(&list(), 0, 0);
     press(Qt::Key_F5, Qt::ControlModifier);
