@@ -183,8 +183,11 @@ void TQZListViewEx::setColumns(const QStringList& captions, const std::vector<in
 }
 
 void TQZListViewEx::SetData(int, int, int, int, int, const Variant& packet, const QString&) {
-    // Rows always go after the rows shown: the start row the forms pass is that count.
-    model_->append(packet);
+    // Rows always go after the rows shown: the start row the forms pass is that count. A
+    // page without rows is the end of the list: scrolling asks for no more until it is
+    // filled again.
+    if (model_->append(packet) == 0)
+        model_->setMoreWanted(false);
     updateTotal();
 }
 
@@ -202,6 +205,7 @@ void TQZListViewEx::setDictionary(IEntry* dictionary) {
 
 void TQZListViewEx::Clear() {
     model_->clear();
+    model_->setMoreWanted(true);
     verticalScrollBar()->setValue(0); // a list filled again starts at its top
     updateTotal();
 }

@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -263,6 +264,41 @@ TEST_F(QueryVipInfoTest, ConditionsFilterByBranchAndCancelChangesNothing) {
         branches.insert(list().GetMasterData(r, "branch_no").toInteger());
     EXPECT_EQ(branches, (std::set<std::int64_t>{9}));
     EXPECT_TRUE(VipInfoConditionDialog().isNull());
+}
+
+TEST_F(QueryVipInfoTest, TheConditionDialogGoesOnWithEnterAndCancelsWithEsc) {
+    const std::int64_t account = list().GetMasterData(3, "fund_account").toInteger();
+    whenConditionsShow([account](TfrmVipInfoCondition& d) {
+        QApplication::setActiveWindow(&d);
+        QLineEdit* edit = d.ui().cmfundaccout;
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::number(account));
+        QTest::keyClick(edit, Qt::Key_Return); // on to "确 定"
+        EXPECT_TRUE(d.ui().hbtnOK->hasFocus());
+        EXPECT_TRUE(d.isVisible());
+        d.grab().save(QStringLiteral(SCREEN_DIR "/vip-conditions.png"));
+        QTest::keyClick(d.ui().hbtnOK, Qt::Key_Return); // presses it
+    });
+    form->ui().hbtQuery->click();
+    EXPECT_TRUE(VipInfoConditionDialog().isNull());
+    EXPECT_EQ(form->condition.fund_account, account);
+    ASSERT_EQ(queries().size(), 2);
+    EXPECT_EQ(list().rowCount(), 1);
+
+    // Enter on the branch combo moves on too; Esc anywhere cancels.
+    whenConditionsShow([](TfrmVipInfoCondition& d) {
+        QApplication::setActiveWindow(&d);
+        d.ui().hccmbBranchNo->setFocus();
+        QTest::keyClick(d.ui().hccmbBranchNo, Qt::Key_Return);
+        EXPECT_TRUE(d.ui().cmfundaccout->hasFocus());
+        d.ui().cmfundaccout->setText("1");
+        QTest::keyClick(d.ui().cmfundaccout, Qt::Key_Escape);
+    });
+    form->ui().hbtQuery->click();
+    EXPECT_EQ(form->condition.fund_account, account);
+    for (const QString& sent : queries())
+        EXPECT_FALSE(has(sent, "fund_account", "1")); // the cancelled entry went nowhere
 }
 
 TEST_F(QueryVipInfoTest, ConditionDialogTurnsBadEntriesIntoNoCondition) {
