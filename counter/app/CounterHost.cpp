@@ -129,6 +129,11 @@ std::string CounterHost::login(const std::string& operatorNo, const std::string&
         dictionary_->add(value(dictionary, "dict_name").toText(),
                          value(dictionary, "item_key").toText(),
                          value(dictionary, "caption").toText());
+    branchName_.clear();
+    for (check(branches->First(), "First"); !atEnd(branches); check(branches->Next(), "Next")) {
+        if (value(branches, "branch_no").toText() == std::to_string(branchNo_))
+            branchName_ = value(branches, "branch_name").toText();
+    }
     check(branches->First(), "First");
     check(functions->First(), "First");
 

@@ -52,7 +52,7 @@ HRESULT ARCom::Send(const Variant& data, std::int32_t, Variant* packetId) {
     if (hr::failed(status)) {
         std::lock_guard lock(mutex_);
         pending_.erase(id);
-        return failWith(status, notConnected);
+        return failed(status, notConnected);
     }
     *packetId = Variant(id);
     return hr::ok;
@@ -113,8 +113,8 @@ HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant*
             pending_.erase(it); // a reply that still comes is dropped in deliver
             lock.unlock();
             transport_->abandoned(id, failure);
-            return failWith(failure, failure == hr::timeout ? noReplyWithin(timeoutMs)
-                                                            : std::string(brokenWhileWaiting));
+            return failed(failure, failure == hr::timeout ? noReplyWithin(timeoutMs)
+                                                          : std::string(brokenWhileWaiting));
         }
         data = std::move(*it->second.reply);
         pending_.erase(it);
@@ -196,6 +196,12 @@ void ARCom::broken(HRESULT status) {
             pending.failure = hr::failed(status) ? status : hr::transportBroken;
     }
     arrived_.notify_all();
+}
+
+HRESULT ARCom::failed(HRESULT status, const std::string& description) {
+    ++failures_;
+    lastFailure_ = description;
+    return failWith(status, description);
 }
 
 void ARCom::setWaitPump(std::function<void()> pump, std::chrono::milliseconds every) {

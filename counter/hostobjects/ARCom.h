@@ -41,11 +41,15 @@ public:
     void setWaitPump(std::function<void()> pump, std::chrono::milliseconds every);
     // Replies that came for a packet nobody waits for any more, or never sent.
     std::uint64_t droppedReplies() const;
+    // Sends and receives that failed so far, and the description of the last one.
+    std::uint64_t failures() const { return failures_; }
+    const std::string& lastFailure() const { return lastFailure_; }
 
 private:
     ~ARCom() override;
     void deliver(std::int64_t packetId, std::string reply);
     void broken(HRESULT status);
+    HRESULT failed(HRESULT status, const std::string& description);
 
     struct Pending {
         std::optional<std::string> reply;
@@ -59,6 +63,8 @@ private:
     std::unordered_map<std::int64_t, Pending> pending_;
     std::uint64_t dropped_ = 0;
     std::atomic<std::uint64_t> deliveries_{0};
+    std::uint64_t failures_ = 0;
+    std::string lastFailure_;
     std::function<void()> pump_;
     std::chrono::milliseconds pumpEvery_{0};
     std::vector<IARComEvents*> sinks_;

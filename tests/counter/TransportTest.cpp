@@ -5,7 +5,7 @@
 #include "TcpTransport.h"
 #include "TranscriptTransport.h"
 
-#include "TcpServer.h"
+#include "ServerThread.h"
 #include "protocol/Frame.h"
 #include "protocol/Service.h"
 
@@ -88,20 +88,6 @@ protected:
 
     QTemporaryDir dir;
     std::shared_ptr<SlowService> service;
-};
-
-// A server on loopback on its own thread for the test's life.
-class ServerThread {
-public:
-    ServerThread(protocol::PacketService& service, std::chrono::milliseconds stall,
-                 std::uint16_t port = 0)
-        : server(service, {"127.0.0.1", port, stall}), thread([this] { server.run(); }) {}
-    ~ServerThread() {
-        server.stop();
-        thread.join();
-    }
-    backoffice::TcpServer server;
-    std::thread thread;
 };
 
 int rawConnection(std::uint16_t port) {
