@@ -82,15 +82,18 @@ void TQzCheckCombo::showPopup() {
 
 bool TQzCheckCombo::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view()->viewport()) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
+        const auto rowAt = [&] {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            return view()->indexAt(mouse->position().toPoint()).row();
+        };
         switch (event->type()) {
         case QEvent::MouseButtonPress:
-            pressedRow_ = view()->indexAt(mouse->position().toPoint()).row();
+            pressedRow_ = rowAt();
             break;
         case QEvent::MouseButtonRelease: {
             // Only a click made on the list ticks: the release of the click that opened
             // it does not. Either way the list stays open.
-            const int row = view()->indexAt(mouse->position().toPoint()).row();
+            const int row = rowAt();
             if (row >= 0 && row == std::exchange(pressedRow_, -1))
                 toggle(row);
             return true;
