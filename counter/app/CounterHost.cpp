@@ -2,8 +2,10 @@
 
 #include "BIZ1PACKETLib_TLB.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QNetworkInterface>
+#include <QThread>
 
 namespace counter {
 
@@ -44,6 +46,15 @@ CounterHost::CounterHost(std::unique_ptr<Transport> transport)
       config_(HostPtr<MemConfig>::adopt(new MemConfig)),
       dictionary_(HostPtr<Dictionary>::adopt(new Dictionary)) {
     frame_->setObject("ARCom", static_cast<IARCom*>(com_.get()));
+    // While a request waits, the counter's windows paint (the wait popup and its animation)
+    // and its timers run; operator input waits for the reply.
+    com_->setWaitPump(
+        [] {
+            const QCoreApplication* app = QCoreApplication::instance();
+            if (app && QThread::currentThread() == app->thread())
+                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        },
+        std::chrono::milliseconds(15));
 }
 
 std::string CounterHost::workstationAddress() {
@@ -118,6 +129,11 @@ std::string CounterHost::login(const std::string& operatorNo, const std::string&
         dictionary_->add(value(dictionary, "dict_name").toText(),
                          value(dictionary, "item_key").toText(),
                          value(dictionary, "caption").toText());
+    branchName_.clear();
+    for (check(branches->First(), "First"); !atEnd(branches); check(branches->Next(), "Next")) {
+        if (value(branches, "branch_no").toText() == std::to_string(branchNo_))
+            branchName_ = value(branches, "branch_name").toText();
+    }
     check(branches->First(), "First");
     check(functions->First(), "First");
 

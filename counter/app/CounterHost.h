@@ -35,6 +35,8 @@ public:
     const std::vector<MenuFunction>& functions() const { return functions_; }
     const std::string& operatorName() const { return operatorName_; }
     std::int32_t branchNo() const { return branchNo_; }
+    const std::string& branchName() const { return branchName_; }
+    const ARCom& communication() const { return *com_.get(); }
 
     // This workstation's hardware address, as "00-1A-2B-3C-4D-5E".
     static std::string workstationAddress();
@@ -53,6 +55,7 @@ private:
     std::vector<MenuFunction> functions_;
     std::string operatorName_;
     std::int32_t branchNo_ = 0;
+    std::string branchName_;
 };
 
 } // namespace counter

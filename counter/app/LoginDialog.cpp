@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <exception>
+
 namespace counter {
 
 LoginDialog::LoginDialog(std::function<QString(const QString&, const QString&)> login,
@@ -15,6 +17,9 @@ LoginDialog::LoginDialog(std::function<QString(const QString&, const QString&)> 
     : QDialog(parent), login_(std::move(login)), operator_(new QLineEdit), password_(new QLineEdit),
       message_(new QLabel) {
     setWindowTitle(QStringLiteral("柜台登录"));
+    operator_->setObjectName(QStringLiteral("operatorNo"));
+    password_->setObjectName(QStringLiteral("password"));
+    message_->setObjectName(QStringLiteral("message"));
     password_->setEchoMode(QLineEdit::Password);
     operator_->setMaxLength(16);
     password_->setMaxLength(32);
@@ -54,9 +59,19 @@ void LoginDialog::prefill(const QString& operatorNo, const QString& password) {
 
 bool LoginDialog::tryLogin() {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString error = login_(operator_->text().trimmed(), password_->text());
+    QString error;
+    try {
+        error = login_(operator_->text().trimmed(), password_->text());
+    } catch (const std::exception& e) {
+        error = QString::fromStdString(e.what()); // the back office could not be asked
+    }
     QGuiApplication::restoreOverrideCursor();
     message_->setText(error);
+    if (!error.isEmpty()) {
+        // The refused password, ready to be typed over.
+        password_->setFocus();
+        password_->selectAll();
+    }
     return error.isEmpty();
 }
 

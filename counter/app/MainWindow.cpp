@@ -3,18 +3,17 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QVBoxLayout>
 
 namespace counter {
 
 MainWindow::MainWindow(CounterHost& host, ModuleLoader& module)
-    : host_(host), module_(module), tabs_(new QTabWidget) {
-    setWindowTitle(QStringLiteral("C_Marlo 柜台 - %1 %2")
-                       .arg(QString::fromStdString(host.operatorName()))
-                       .arg(module.devInfo()));
+    : host_(host), module_(module), tabs_(new QTabWidget), operatorLine_(new QLabel) {
+    setWindowTitle(QStringLiteral("C_Marlo 柜台 - 柜员 %1 - %2")
+                       .arg(QString::fromStdString(host.operatorName()), module.devInfo()));
     tabs_->setTabsClosable(true);
     tabs_->setDocumentMode(true);
     auto* welcome = new QLabel(QStringLiteral("请从“业务”菜单选择功能。"));
@@ -38,15 +37,18 @@ MainWindow::MainWindow(CounterHost& host, ModuleLoader& module)
         for (const auto& [code, form] : open_) {
             if (tabs_->widget(index) == form.page) {
                 // The form closes itself and tells the host through its close-notify window.
-                for (QWidget* child : form.page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                    child->close();
+                if (QWidget* shown = form.page->widget())
+                    shown->close();
                 return;
             }
         }
     });
-    statusBar()->showMessage(QStringLiteral("柜员 %1，营业部 %2")
-                                 .arg(QString::fromStdString(host.operatorName()))
-                                 .arg(host.branchNo()));
+    // A permanent part of the bar: passing messages do not cover it.
+    operatorLine_->setText(QStringLiteral("柜员 %1，营业部 %2 %3")
+                               .arg(QString::fromStdString(host.operatorName()))
+                               .arg(host.branchNo())
+                               .arg(QString::fromStdString(host.branchName())));
+    statusBar()->addPermanentWidget(operatorLine_);
     resize(760, 520);
 }
 
@@ -65,26 +67,34 @@ bool MainWindow::openFunction(std::int32_t menuCode) {
         tabs_->setCurrentWidget(it->second.page);
         return true;
     }
-    auto* page = new QWidget;
+    auto* page = new QScrollArea;
     page->setAttribute(Qt::WA_NativeWindow);
+    // The form is a native window: a native viewport clips it, so that it never paints
+    // over the scroll bars.
+    page->viewport()->setAttribute(Qt::WA_NativeWindow);
+    page->setFrameShape(QFrame::NoFrame);
+    page->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* closeNotify = new QWidget(this);
     closeNotify->setAttribute(Qt::WA_NativeWindow);
     closeNotify->hide();
     closeNotify->installEventFilter(this);
+    const std::uint64_t failuresBefore = host_.communication().failures();
     const WindowHandle handle = module_.entry(static_cast<std::uint32_t>(menuCode), page->winId(),
                                               closeNotify->winId(), host_.appFrame(), false);
     QWidget* form = handle ? QWidget::find(static_cast<WId>(handle)) : nullptr;
     if (!form) {
         delete page;
         delete closeNotify;
-        statusBar()->showMessage(QStringLiteral("功能 %1 未能打开").arg(menuCode), 5000);
+        // The module gives no reason; the host knows whether its own request failed.
+        const QString why = host_.communication().failures() != failuresBefore
+                                ? QString::fromStdString(host_.communication().lastFailure())
+                                : QStringLiteral("模块没有提供此功能的窗体。");
+        statusBar()->showMessage(QStringLiteral("功能 %1 未能打开：%2").arg(menuCode).arg(why),
+                                 8000);
         return false;
     }
-    // The form keeps the size it was designed at.
-    form->setMinimumSize(form->size());
-    auto* layout = new QVBoxLayout(page);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->addWidget(form, 0, Qt::AlignLeft | Qt::AlignTop);
+    // The form keeps the size it was designed at; the scroll area scrolls the rest.
+    page->setWidget(form);
     open_[menuCode] = {page, closeNotify};
     tabs_->setCurrentIndex(tabs_->addTab(page, captionOf(menuCode)));
     form->show();

@@ -1,6 +1,7 @@
 #pragma once
 // The counter's main window: a menu of the module's functions, and one tab per opened
-// function holding the form the module returned.
+// function holding the form the module returned in a scroll area, so that a form larger
+// than the window scrolls; the operator and the branch stay in the status bar.
 
 #include "CounterHost.h"
 #include "ModuleLoader.h"
@@ -9,7 +10,9 @@
 
 #include <map>
 
+class QLabel;
 class QMenu;
+class QScrollArea;
 class QTabWidget;
 
 namespace counter {
@@ -24,13 +27,14 @@ public:
     bool openFunction(std::int32_t menuCode);
     QTabWidget* tabs() const { return tabs_; }
     QMenu* businessMenu() const { return business_; }
+    QLabel* operatorLine() const { return operatorLine_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct OpenForm {
-        QWidget* page;
+        QScrollArea* page;
         QWidget* closeNotify;
     };
     void closeTab(std::int32_t menuCode);
@@ -40,6 +44,7 @@ private:
     ModuleLoader& module_;
     QTabWidget* tabs_;
     QMenu* business_ = nullptr;
+    QLabel* operatorLine_;
     std::map<std::int32_t, OpenForm> open_;
 };
 

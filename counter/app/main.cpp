@@ -8,6 +8,7 @@
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "ModuleLoader.h"
+#include "StartupConnect.h"
 #include "TcpTransport.h"
 #include "Tour.h"
 #include "TranscriptTransport.h"
@@ -109,7 +110,13 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "marlo-counter: --backoffice wants tcp://HOST:PORT\n");
                 return 2;
             }
-            transport = std::make_unique<counter::TcpTransport>(host, port);
+            const auto connect = [&]() -> std::unique_ptr<counter::Transport> {
+                return std::make_unique<counter::TcpTransport>(host, port);
+            };
+            // On a display the operator sees why the back office is not there and may retry.
+            transport = touring ? connect() : counter::connectOrAsk(connect);
+            if (!transport)
+                return 1;
         }
         const QString transcript = parser.isSet(transcriptOption) ? parser.value(transcriptOption)
                                    : touring

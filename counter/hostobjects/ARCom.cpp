@@ -1,5 +1,6 @@
 #include "ARCom.h"
 
+#include "HostErrorInfo.h"
 #include "Packer.h"
 
 #include <chrono>
@@ -7,6 +8,19 @@
 #include <thread>
 
 namespace counter {
+
+namespace {
+
+const char* const notConnected = "与后台的连接已断开，请稍后重试。";
+const char* const brokenWhileWaiting =
+    "与后台的连接已断开，本次业务可能未完成，请查询确认后再重试。";
+
+std::string noReplyWithin(std::int32_t timeoutMs) {
+    return "后台在 " + std::to_string((std::max(0, timeoutMs) + 999) / 1000) +
+           " 秒内没有应答，本次业务可能未完成，请查询确认后再重试。";
+}
+
+} // namespace
 
 ARCom::ARCom(std::unique_ptr<Transport> transport) : transport_(std::move(transport)) {
     transport_->connect(
@@ -22,6 +36,7 @@ ARCom::~ARCom() {
 }
 
 HRESULT ARCom::Send(const Variant& data, std::int32_t, Variant* packetId) {
+    clearErrorInfo();
     if (packetId == nullptr)
         return hr::nullPointer;
     if (data.kind() != Variant::Kind::Bytes)
@@ -29,22 +44,22 @@ HRESULT ARCom::Send(const Variant& data, std::int32_t, Variant* packetId) {
     std::int64_t id = 0;
     {
         std::lock_guard lock(mutex_);
-        if (hr::failed(brokenStatus_))
-            return brokenStatus_;
         id = ++lastPacketId_;
         pending_.emplace(id, Pending{});
     }
+    // A transport whose connection broke connects again here, or refuses the request.
     const HRESULT status = transport_->submit(id, data.bytes());
     if (hr::failed(status)) {
         std::lock_guard lock(mutex_);
         pending_.erase(id);
-        return status;
+        return failed(status, notConnected);
     }
     *packetId = Variant(id);
     return hr::ok;
 }
 
 HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant* reply) {
+    clearErrorInfo();
     if (reply == nullptr)
         return hr::nullPointer;
     if (packetId.kind() != Variant::Kind::Integer)
@@ -55,11 +70,11 @@ HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant*
     std::string data;
     {
         std::unique_lock lock(mutex_);
-        auto it = pending_.find(id);
-        if (it == pending_.end())
+        if (pending_.find(id) == pending_.end())
             return hr::unknownPacket;
         const auto ready = [&] {
-            return pending_.at(id).reply.has_value() || hr::failed(brokenStatus_);
+            const Pending& p = pending_.at(id);
+            return p.reply.has_value() || hr::failed(p.failure);
         };
         // Where replies come within microseconds, staying awake for them spares the cost of
         // a sleeping thread's wake-up.
@@ -74,11 +89,32 @@ HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant*
                 std::this_thread::yield();
             lock.lock();
         }
-        const bool came = arrived_.wait_until(lock, deadline, ready);
-        it = pending_.find(id);
-        if (!came || !it->second.reply) {
+        while (!ready() && std::chrono::steady_clock::now() < deadline) {
+            if (!pump_) {
+                arrived_.wait_until(lock, deadline, ready);
+                break;
+            }
+            arrived_.wait_until(
+                lock, std::min(deadline, std::chrono::steady_clock::now() + pumpEvery_), ready);
+            if (ready())
+                break;
+            // The host's windows paint and its timers run; the lock is not held meanwhile.
+            const auto pump = pump_;
+            lock.unlock();
+            pump();
+            lock.lock();
+        }
+        const auto it = pending_.find(id);
+        const bool came = it->second.reply.has_value();
+        const HRESULT failure = came                             ? hr::ok
+                                : hr::failed(it->second.failure) ? it->second.failure
+                                                                 : hr::timeout;
+        if (!came) {
             pending_.erase(it); // a reply that still comes is dropped in deliver
-            return came ? brokenStatus_ : hr::timeout;
+            lock.unlock();
+            transport_->abandoned(id, failure);
+            return failed(failure, failure == hr::timeout ? noReplyWithin(timeoutMs)
+                                                          : std::string(brokenWhileWaiting));
         }
         data = std::move(*it->second.reply);
         pending_.erase(it);
@@ -155,8 +191,22 @@ void ARCom::deliver(std::int64_t packetId, std::string reply) {
 
 void ARCom::broken(HRESULT status) {
     std::lock_guard lock(mutex_);
-    brokenStatus_ = hr::failed(status) ? status : hr::transportBroken;
+    for (auto& [id, pending] : pending_) {
+        if (!pending.reply)
+            pending.failure = hr::failed(status) ? status : hr::transportBroken;
+    }
     arrived_.notify_all();
+}
+
+HRESULT ARCom::failed(HRESULT status, const std::string& description) {
+    ++failures_;
+    lastFailure_ = description;
+    return failWith(status, description);
+}
+
+void ARCom::setWaitPump(std::function<void()> pump, std::chrono::milliseconds every) {
+    pump_ = std::move(pump);
+    pumpEvery_ = every;
 }
 
 } // namespace counter

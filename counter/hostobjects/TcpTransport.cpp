@@ -15,7 +15,14 @@
 
 namespace counter {
 
-TcpTransport::TcpTransport(const std::string& host, std::uint16_t port) {
+TcpTransport::TcpTransport(const std::string& host, std::uint16_t port) : host_(host), port_(port) {
+    open();
+}
+
+void TcpTransport::open() {
+    const std::string& host = host_;
+    const std::uint16_t port = port_;
+    fd_ = -1;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -29,6 +36,7 @@ TcpTransport::TcpTransport(const std::string& host, std::uint16_t port) {
     if (!connected) {
         if (fd_ >= 0)
             ::close(fd_);
+        fd_ = -1;
         throw std::runtime_error("cannot reach the back office at " + host + ":" +
                                  std::to_string(port) + ": " + std::strerror(error));
     }
@@ -37,10 +45,28 @@ TcpTransport::TcpTransport(const std::string& host, std::uint16_t port) {
 }
 
 TcpTransport::~TcpTransport() {
-    ::shutdown(fd_, SHUT_RDWR);
+    if (fd_ >= 0)
+        ::shutdown(fd_, SHUT_RDWR);
     if (reader_.joinable())
         reader_.join();
-    ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool TcpTransport::reopen() {
+    // The reader has ended (it reported the break); the old connection goes first.
+    if (reader_.joinable())
+        reader_.join();
+    if (fd_ >= 0)
+        ::close(fd_);
+    try {
+        open();
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+    broken_ = false;
+    reader_ = std::thread([this] { readReplies(); });
+    return true;
 }
 
 void TcpTransport::connect(Callbacks callbacks) {
@@ -51,6 +77,8 @@ void TcpTransport::connect(Callbacks callbacks) {
 HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
     const std::string frame = protocol::encodeFrame(packetId, request);
     std::lock_guard lock(sending_);
+    if (broken_ && !reopen())
+        return hr::transportBroken;
     std::size_t sent = 0;
     while (sent < frame.size()) {
         const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
@@ -78,6 +106,7 @@ void TcpTransport::readReplies() {
         if (reader.bad())
             break;
     }
+    broken_ = true;
     callbacks_.broken(hr::transportBroken);
 }
 

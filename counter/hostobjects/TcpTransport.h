@@ -1,9 +1,12 @@
 #pragma once
 // The counter's connection to a back-office server: frames out on Send, a reader thread
-// hands each reply frame to its packet. A dropped connection breaks the transport.
+// hands each reply frame to its packet. A dropped connection breaks the transport until
+// the next request, which connects again first (and is refused when the server is still
+// not there); nothing is ever sent again on its own.
 
 #include "Transport.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -21,9 +24,17 @@ public:
     HRESULT submit(std::int64_t packetId, std::string request) override;
 
 private:
+    // Connects; throws std::runtime_error when the server cannot be reached.
+    void open();
+    // After a broken connection: the old one closed, a new one made; false when the server
+    // cannot be reached.
+    bool reopen();
     void readReplies();
 
+    std::string host_;
+    std::uint16_t port_;
     int fd_ = -1;
+    std::atomic<bool> broken_{false};
     Callbacks callbacks_;
     std::mutex sending_;
     std::thread reader_;

@@ -139,6 +139,15 @@ std::string transcriptReply(std::int64_t packetId, std::string_view packet) {
     return out + "]}";
 }
 
+std::string transcriptFailure(std::int64_t packetId, HRESULT status, std::string_view what) {
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(status));
+    std::string out = "{\"dir\":\"failure\",\"packet\":" + std::to_string(packetId) +
+                      ",\"status\":\"" + code + "\",\"error\":";
+    appendString(out, what);
+    return out + "}";
+}
+
 TranscriptTransport::TranscriptTransport(std::unique_ptr<Transport> inner, const std::string& path)
     : inner_(std::move(inner)), file_(std::fopen(path.c_str(), "a")) {
     if (!file_)
@@ -168,7 +177,16 @@ void TranscriptTransport::connect(Callbacks callbacks) {
 
 HRESULT TranscriptTransport::submit(std::int64_t packetId, std::string request) {
     write(transcriptRequest(packetId, request));
-    return inner_->submit(packetId, std::move(request));
+    const HRESULT status = inner_->submit(packetId, std::move(request));
+    if (hr::failed(status))
+        write(transcriptFailure(packetId, status, "not sent"));
+    return status;
+}
+
+void TranscriptTransport::abandoned(std::int64_t packetId, HRESULT status) {
+    write(transcriptFailure(packetId, status,
+                            status == hr::timeout ? "no reply in time" : "connection broken"));
+    inner_->abandoned(packetId, status);
 }
 
 } // namespace counter

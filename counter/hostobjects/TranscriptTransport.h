@@ -3,6 +3,8 @@
 // line, values with their types, every password field masked as "***":
 //   {"dir":"request","packet":N,"function":F,"fields":[[name,value],...]}
 //   {"dir":"reply","packet":N,"return_code":R,"fields":[names],"records":[[values],...]}
+// and a request that got no reply, with its status:
+//   {"dir":"failure","packet":N,"status":"0x80041004","error":"connection broken"}
 
 #include "Transport.h"
 
@@ -17,6 +19,7 @@ namespace counter {
 // The transcript line of a request or reply packet (without the line end).
 std::string transcriptRequest(std::int64_t packetId, std::string_view packet);
 std::string transcriptReply(std::int64_t packetId, std::string_view packet);
+std::string transcriptFailure(std::int64_t packetId, HRESULT status, std::string_view what);
 
 class TranscriptTransport final : public Transport {
 public:
@@ -26,6 +29,7 @@ public:
 
     void connect(Callbacks callbacks) override;
     HRESULT submit(std::int64_t packetId, std::string request) override;
+    void abandoned(std::int64_t packetId, HRESULT status) override;
     std::chrono::microseconds awakeWait() const override { return inner_->awakeWait(); }
 
 private:

@@ -27,6 +27,9 @@ public:
     virtual void connect(Callbacks callbacks) = 0;
     // Queues a request; a failing status means it was not taken.
     virtual HRESULT submit(std::int64_t packetId, std::string request) = 0;
+    // The communication object gave the packet up with that status: no reply came in time,
+    // or the connection broke while it waited.
+    virtual void abandoned(std::int64_t, HRESULT) {}
     // How long a receiver may stay awake waiting for a reply before it sleeps: worth it
     // only where replies come back within microseconds (in the same process).
     virtual std::chrono::microseconds awakeWait() const { return std::chrono::microseconds(0); }

@@ -3,11 +3,14 @@
 #include "BIZ1PACKETLib_TLB.h"
 #include "EventBarrier.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScrollBar>
 #include <QSignalBlocker>
+
+#include <utility>
 
 TListViewModel::TListViewModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -169,6 +172,7 @@ TQZListViewEx::TQZListViewEx(QWidget* parent)
     total_->setAutoFillBackground(true);
     total_->setContentsMargins(6, 0, 6, 0);
     model_->needMore = [this] { askForMore(); };
+    showFocus(false);
 }
 
 void TQZListViewEx::setColumns(const QStringList& captions, const std::vector<int>& widths) {
@@ -179,8 +183,11 @@ void TQZListViewEx::setColumns(const QStringList& captions, const std::vector<in
 }
 
 void TQZListViewEx::SetData(int, int, int, int, int, const Variant& packet, const QString&) {
-    // Rows always go after the rows shown: the start row the forms pass is that count.
-    model_->append(packet);
+    // Rows always go after the rows shown: the start row the forms pass is that count. A
+    // page without rows is the end of the list: scrolling asks for no more until it is
+    // filled again.
+    if (model_->append(packet) == 0)
+        model_->setMoreWanted(false);
     updateTotal();
 }
 
@@ -198,6 +205,7 @@ void TQZListViewEx::setDictionary(IEntry* dictionary) {
 
 void TQZListViewEx::Clear() {
     model_->clear();
+    model_->setMoreWanted(true);
     verticalScrollBar()->setValue(0); // a list filled again starts at its top
     updateTotal();
 }
@@ -244,12 +252,38 @@ void TQZListViewEx::updateTotal() {
     total_->setGeometry(frameWidth(), height() - frameWidth() - h, width() - 2 * frameWidth(), h);
 }
 
+void TQZListViewEx::focusInEvent(QFocusEvent* event) {
+    QTableView::focusInEvent(event);
+    showFocus(true);
+}
+
+void TQZListViewEx::focusOutEvent(QFocusEvent* event) {
+    QTableView::focusOutEvent(event);
+    showFocus(false);
+}
+
+void TQZListViewEx::showFocus(bool focused) {
+    // The selected row is the highlight colour while the list has the focus, and a grey one
+    // with plain text while the focus is elsewhere.
+    const QPalette base = QApplication::palette(this);
+    QPalette p = palette();
+    p.setColor(QPalette::Highlight, focused ? base.color(QPalette::Highlight)
+                                            : base.color(QPalette::Button).darker(125));
+    p.setColor(QPalette::HighlightedText,
+               focused ? base.color(QPalette::HighlightedText) : base.color(QPalette::Text));
+    setPalette(p);
+}
+
 void TQZListViewEx::resizeEvent(QResizeEvent* event) {
     QTableView::resizeEvent(event);
     updateTotal();
 }
 
 void TQZListViewEx::askForMore() {
+    if (moving_) {
+        wanted_ = true; // once the operator's move is done
+        return;
+    }
     if (asking_)
         return;
     asking_ = true;
@@ -258,6 +292,23 @@ void TQZListViewEx::askForMore() {
             OnGetNewPage(this, 0, 0);
     });
     asking_ = false;
+}
+
+void TQZListViewEx::operatorMove(const std::function<void()>& move) {
+    // The view asks for the next page as soon as a move shows the last row, in the middle
+    // of the move; the page waits until the move is done. The form selects the first row
+    // of every page it adds, but the operator goes on from the row the move reached, and
+    // that row is both current and highlighted.
+    moving_ = true;
+    wanted_ = false;
+    move();
+    moving_ = false;
+    if (!std::exchange(wanted_, false))
+        return;
+    const int row = ItemIndex();
+    askForMore();
+    if (row >= 0 && row < rowCount())
+        setItemIndex(row);
 }
 
 void TQZListViewEx::keyPressEvent(QKeyEvent* event) {
@@ -274,5 +325,9 @@ void TQZListViewEx::keyPressEvent(QKeyEvent* event) {
         }
         return;
     }
-    QTableView::keyPressEvent(event);
+    operatorMove([&] { QTableView::keyPressEvent(event); });
+}
+
+void TQZListViewEx::mousePressEvent(QMouseEvent* event) {
+    operatorMove([&] { QTableView::mousePressEvent(event); });
 }

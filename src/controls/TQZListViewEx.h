@@ -89,14 +89,22 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     void askForMore();
+    void showFocus(bool focused);
+    // Runs the operator's key or click; a page wanted meanwhile is fetched afterwards.
+    void operatorMove(const std::function<void()>& move);
     void updateTotal();
 
     TListViewModel* model_;
     QLabel* total_;
     QString totalCaption_;
     bool asking_ = false;
+    bool moving_ = false;
+    bool wanted_ = false;
 };

@@ -8,6 +8,8 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
+#include <utility>
+
 TQzCheckCombo::TQzCheckCombo(QWidget* parent)
     : QComboBox(parent), model_(new QStandardItemModel(this)) {
     setModel(model_);
@@ -22,7 +24,8 @@ void TQzCheckCombo::setItems(const QStringList& lines) {
     for (const QString& line : lines) {
         auto* item = new QStandardItem(line);
         item->setData(line.section(QLatin1Char('|'), 0, 0), Qt::UserRole);
-        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        // Selectable, so that the keyboard's row shows highlighted.
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         item->setData(Qt::Unchecked, Qt::CheckStateRole);
         model_->appendRow(item);
     }
@@ -69,16 +72,48 @@ void TQzCheckCombo::toggle(int row) {
     update();
 }
 
+void TQzCheckCombo::showPopup() {
+    pressedRow_ = -1;
+    QComboBox::showPopup();
+    // The keyboard's row is where the list opens: the first item when there is none yet.
+    if (!view()->currentIndex().isValid() && model_->rowCount() > 0)
+        view()->setCurrentIndex(model_->index(0, 0));
+}
+
 bool TQzCheckCombo::eventFilter(QObject* watched, QEvent* event) {
-    // A click or a space on an item checks or unchecks it and keeps the list open.
-    if (watched == view()->viewport() && event->type() == QEvent::MouseButtonRelease) {
-        toggle(view()->indexAt(static_cast<QMouseEvent*>(event)->pos()).row());
-        return true;
+    if (watched == view()->viewport()) {
+        const auto rowAt = [&] {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            return view()->indexAt(mouse->position().toPoint()).row();
+        };
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+            pressedRow_ = rowAt();
+            break;
+        case QEvent::MouseButtonRelease: {
+            // Only a click made on the list ticks: the release of the click that opened
+            // it does not. Either way the list stays open.
+            const int row = rowAt();
+            if (row >= 0 && row == std::exchange(pressedRow_, -1))
+                toggle(row);
+            return true;
+        }
+        default:
+            break;
+        }
     }
-    if (watched == view() && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
-        toggle(view()->currentIndex().row());
-        return true;
+    if (watched == view() && event->type() == QEvent::KeyPress) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Space:
+            toggle(view()->currentIndex().row());
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            hidePopup();
+            return true;
+        default:
+            break;
+        }
     }
     return QComboBox::eventFilter(watched, event);
 }

@@ -1,6 +1,8 @@
 #pragma once
 // A multi-select combo: its items are lines "code|caption" shown with check boxes; its
-// text is the selection, the checked codes separated by commas.
+// text is the selection, the checked codes separated by commas. Opening the list ticks
+// nothing; a click on an item or Space on the keyboard's row ticks it and keeps the list
+// open; Enter closes it.
 
 #include <QComboBox>
 #include <QPointer>
@@ -30,6 +32,8 @@ public:
     // The operator's click on the item at that row.
     void toggle(int row);
 
+    void showPopup() override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -41,4 +45,5 @@ private:
     bool nullable_ = true;
     bool forceSeparate_ = true;
     int valueWidth_ = 0;
+    int pressedRow_ = -1; // the item a click on the list began on
 };

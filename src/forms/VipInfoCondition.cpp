@@ -1,5 +1,6 @@
 #include "VipInfoCondition.h"
 
+#include "DialogKeys.h"
 #include "QZForm.h"
 #include "ui_VipInfoCondition.h"
 
@@ -18,6 +19,7 @@ TfrmVipInfoCondition::TfrmVipInfoCondition(TVipInfoCondition& condition, QWidget
     ui_->hbtnCancel->setModalResult(TQzBitBtn::mrCancel);
     ui_->hbtnCancel->setCancel(true);
     FormCreate();
+    new TDialogKeys(*this);
 }
 
 TfrmVipInfoCondition::~TfrmVipInfoCondition() = default;

@@ -2,6 +2,7 @@
 
 #include "BizForm.h"
 #include "BizRequest.h"
+#include "DialogKeys.h"
 #include "ui_UFaceAudit.h"
 
 #include <QFont>
@@ -22,6 +23,7 @@ TfrmFaceAudit::TfrmFaceAudit(TBizFormBase& owner)
     ui_->hedValue1->OnValidate = [this](QObject*, bool& valid) { hedValue1Validate(valid); };
     ui_->hedValue2->OnValidate = [this](QObject*, bool& valid) { hedValue2Validate(valid); };
     ui_->hbtnOK->OnClick = [this](QObject*) { hbtnOKClick(); };
+    new TDialogKeys(*this);
 }
 
 TfrmFaceAudit::~TfrmFaceAudit() = default;

@@ -3,29 +3,38 @@
 // for host failures, check(), and object creation through the class registry.
 
 #include "ClassRegistry.h"
+#include "ErrorInfo.h"
 #include "HostTypes.h"
 
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-// A failing status of a host operation, raised to the caller.
+// A failing status of a host operation, raised to the caller. Its message is the host's
+// own description of the failure when the host left one, with the operation and the
+// status on a second line; else the operation and the status alone.
 class EHostError : public std::runtime_error {
 public:
-    EHostError(std::string operation, HRESULT status);
+    EHostError(std::string operation, HRESULT status, const std::string& description = {});
 
     const std::string& operation() const { return operation_; }
     HRESULT status() const { return status_; }
+    const std::string& description() const { return description_; }
 
 private:
     std::string operation_;
     HRESULT status_;
+    std::string description_;
 };
 
-// Raises EHostError for a failing status.
+// The description the host left beside the failing status it just returned on this thread,
+// taken so that it cannot be read for a later failure; empty when it left none.
+std::string TakeErrorDescription();
+
+// Raises EHostError for a failing status, with the host's description of it.
 inline void check(HRESULT status, const char* operation) {
     if (hr::failed(status))
-        throw EHostError(operation, status);
+        throw EHostError(operation, status, TakeErrorDescription());
 }
 
 // Holds one reference to a host object and releases it on every path.

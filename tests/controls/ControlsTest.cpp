@@ -11,6 +11,7 @@
 #include "TQzComboBox.h"
 #include "TQzEdit.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
@@ -207,6 +208,61 @@ TEST(TQzCheckCombo, ItsTextIsTheCheckedCodes) {
     EXPECT_EQ(combo.GetItems().size(), 3);
 }
 
+TEST(TQzCheckCombo, OpeningTicksNothingClicksAndSpaceTickEnterCloses) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* combo = new TQzCheckCombo;
+    layout->addWidget(combo);
+    layout->addStretch();
+    combo->setItems({"1|总部", "8|深圳营业部", "9|上海营业部"});
+    combo->setDropDownWidth(200);
+    window.resize(240, 160);
+    showActive(window);
+    QAbstractItemView* list = combo->view();
+    QWidget* items = list->viewport();
+    const auto at = [&](int row) {
+        return list->visualRect(list->model()->index(row, 0)).center();
+    };
+
+    // The click that opens the list: its release comes over the first item.
+    QTest::mousePress(combo, Qt::LeftButton, {}, combo->rect().center());
+    ASSERT_TRUE(list->isVisible());
+    QTest::mouseRelease(items, Qt::LeftButton, {}, at(0));
+    EXPECT_EQ(combo->text(), "");
+    EXPECT_TRUE(list->isVisible());
+
+    // A click on an item ticks it, and the list stays open.
+    QTest::mouseClick(items, Qt::LeftButton, {}, at(1));
+    EXPECT_EQ(combo->text(), "8");
+    EXPECT_TRUE(list->isVisible());
+
+    // The keyboard's row is highlighted where it goes; Space ticks it.
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    EXPECT_TRUE(list->selectionModel()->isSelected(list->currentIndex()));
+    QCoreApplication::processEvents();
+    const QImage open = list->window()->grab().toImage();
+    open.save(QStringLiteral(SCREEN_DIR "/check-combo-open.png"));
+    const QColor highlight = list->palette().color(QPalette::Highlight);
+    const auto highlighted = [&](int row) {
+        const QRect r = list->visualRect(list->model()->index(row, 0));
+        // Right of the caption, inside the list's window.
+        const QPoint p(open.width() - 10, list->viewport()->mapTo(list->window(), r.center()).y());
+        return open.pixelColor(p) == highlight;
+    };
+    EXPECT_TRUE(highlighted(2));
+    EXPECT_FALSE(highlighted(1));
+    QTest::keyClick(list, Qt::Key_Space);
+    EXPECT_EQ(combo->text(), "8,9");
+    EXPECT_TRUE(list->isVisible());
+
+    // Enter closes the list with what is ticked.
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(combo->text(), "8,9");
+    window.grab().save(QStringLiteral(SCREEN_DIR "/check-combo-closed.png"));
+}
+
 TEST(TQzBitBtn, ModalResultClosesItsDialogAndEscPressesTheCancelButton) {
     QDialog dialog;
     auto* ok = new TQzBitBtn(&dialog);
@@ -266,6 +322,41 @@ TEST_F(ListViewTest, PagesAppendTranslateAndAskForMore) {
     list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum());
     QCoreApplication::processEvents();
     EXPECT_GE(pages, 2); // scrolling to the end asks too
+}
+
+TEST_F(ListViewTest, TheSelectedRowShowsWhetherTheListHasTheFocus) {
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* list = new TQZListViewEx;
+    auto* button = new TQzBitBtn;
+    button->setText(QStringLiteral("条  件"));
+    layout->addWidget(list);
+    layout->addWidget(button);
+    list->setColumns({"branch_no", "client_id", "fund_account", "discount_rate"},
+                     {110, 80, 100, 60});
+    list->SetData(0, 0, 100, 0, 100, vipPage(0, 8), "");
+    window.resize(420, 260);
+    showActive(window);
+    list->setItemIndex(1);
+    const auto rowColour = [&] {
+        QCoreApplication::processEvents();
+        const QImage image = window.grab().toImage();
+        const QRect r = list->visualRect(list->model()->index(1, 2));
+        return image.pixelColor(list->viewport()->mapTo(&window, r.topLeft() + QPoint(3, 3)));
+    };
+    const QColor highlight = QApplication::palette(list).color(QPalette::Highlight);
+
+    list->setFocus();
+    EXPECT_EQ(rowColour(), highlight);
+    window.grab().save(QStringLiteral(SCREEN_DIR "/list-focused.png"));
+    button->setFocus();
+    const QColor away = rowColour();
+    EXPECT_NE(away, highlight);
+    EXPECT_NE(away, QApplication::palette(list).color(QPalette::Base));
+    window.grab().save(QStringLiteral(SCREEN_DIR "/list-unfocused.png"));
+    QTest::keyClick(button, Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_TRUE(list->hasFocus());
+    EXPECT_EQ(rowColour(), highlight);
 }
 
 TEST(Screens, EveryControlAndAnEmptyFrameworkFormRenderToPng) {

@@ -5,7 +5,7 @@
 #include "TcpTransport.h"
 #include "TranscriptTransport.h"
 
-#include "TcpServer.h"
+#include "ServerThread.h"
 #include "protocol/Frame.h"
 #include "protocol/Service.h"
 
@@ -88,19 +88,6 @@ protected:
 
     QTemporaryDir dir;
     std::shared_ptr<SlowService> service;
-};
-
-// A server on loopback on its own thread for the test's life.
-class ServerThread {
-public:
-    ServerThread(protocol::PacketService& service, std::chrono::milliseconds stall)
-        : server(service, {"127.0.0.1", 0, stall}), thread([this] { server.run(); }) {}
-    ~ServerThread() {
-        server.stop();
-        thread.join();
-    }
-    backoffice::TcpServer server;
-    std::thread thread;
 };
 
 int rawConnection(std::uint16_t port) {
@@ -211,25 +198,150 @@ TEST_F(TransportTest, BadFramesCloseOnlyTheirConnection) {
         ::close(fd);
 }
 
-TEST_F(TransportTest, TcpTransportBreaksWhenTheServerGoes) {
+// What the module makes of a failing status: the host's description, then the status.
+std::string raised(HRESULT status, const char* operation) {
+    try {
+        check(status, operation);
+    } catch (const EHostError& e) {
+        return e.what();
+    }
+    return {};
+}
+
+std::vector<std::string> lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> all;
+    for (std::string line; std::getline(in, line);)
+        all.push_back(line);
+    return all;
+}
+
+TEST_F(TransportTest, TcpTransportConnectsAgainOnTheRequestAfterTheServerCameBack) {
+    const std::string transcript = dir.filePath("transcript.jsonl").toStdString();
     auto server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000));
-    auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
-        std::make_unique<counter::TcpTransport>("127.0.0.1", server->server.port())));
+    const std::uint16_t port = server->server.port();
+    auto com =
+        HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
+            std::make_unique<counter::TcpTransport>("127.0.0.1", port), transcript)));
     receive(com, send(com));
     server.reset();
-    Variant data;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the counter sees it hang up
+
+    // The server is gone: the request is refused at once, in words for the operator.
     const auto start = std::chrono::steady_clock::now();
-    Variant id;
     auto packer = newPacker();
     check(com->InitRequest(105006, packer.get()), "InitRequest");
     set(packer, "a", Variant("1"));
+    Variant id;
     const HRESULT sent = com->Send(packed(packer), 1000, &id);
-    if (hr::succeeded(sent))
-        EXPECT_EQ(com->Receive(id, 5000, &data), hr::transportBroken);
-    else
-        EXPECT_EQ(sent, hr::transportBroken);
+    EXPECT_EQ(sent, hr::transportBroken);
+    EXPECT_EQ(raised(sent, "ARCom.Send"),
+              "与后台的连接已断开，请稍后重试。\n(ARCom.Send failed with status 0x80041004)");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    // Asked again while the server is still away: refused again; the description is taken
+    // with the error and not left for a later one.
+    EXPECT_NE(raised(com->Send(packed(packer), 1000, &id), "ARCom.Send"), "");
+    EXPECT_EQ(raised(hr::fail, "Reader.Open"), "Reader.Open failed with status 0x80004005");
+
+    // Back on the same port: the next request connects again and is answered.
+    server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000), port);
+    auto reader = receive(com, send(com));
+    EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
+
+    // The transcript has the refused requests with their failure, then the answered one.
+    const auto written = lines(transcript);
+    ASSERT_EQ(written.size(), 8u);
+    EXPECT_EQ(written[3], "{\"dir\":\"failure\",\"packet\":2,\"status\":\"0x80041004\","
+                          "\"error\":\"not sent\"}");
+    EXPECT_NE(written[4].find("\"dir\":\"request\",\"packet\":3"), std::string::npos);
+    EXPECT_NE(written[5].find("\"dir\":\"failure\",\"packet\":3"), std::string::npos);
+    EXPECT_NE(written[7].find("\"dir\":\"reply\",\"packet\":4"), std::string::npos);
     EXPECT_THROW(counter::TcpTransport("127.0.0.1", 1), std::runtime_error);
+}
+
+// A loopback listener that takes one request per connection and then hangs up unanswered.
+class HangingUpServer {
+public:
+    HangingUpServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(listener_, 4), 0);
+        socklen_t size = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~HangingUpServer() {
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    std::uint16_t port() const { return port_; }
+    // Connections made and request frames read so far.
+    int connections() const { return connections_; }
+    int requests() const { return requests_; }
+
+private:
+    void serve() {
+        for (;;) {
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            ++connections_;
+            protocol::FrameReader reader;
+            char buffer[4096];
+            for (ssize_t n; !reader.next() && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+                reader.feed(buffer, static_cast<std::size_t>(n));
+            ++requests_;
+            ::close(fd);
+        }
+    }
+
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<int> connections_{0};
+    std::atomic<int> requests_{0};
+    std::thread thread_;
+};
+
+TEST_F(TransportTest, ARequestThatMayHaveReachedTheServerFailsAndIsNotSentAgain) {
+    HangingUpServer server;
+    auto com = HostPtr<IARCom>::adopt(
+        new counter::ARCom(std::make_unique<counter::TcpTransport>("127.0.0.1", server.port())));
+    Variant data;
+    const HRESULT status = com->Receive(send(com), 5000, &data);
+    EXPECT_EQ(status, hr::transportBroken);
+    EXPECT_EQ(raised(status, "ARCom.Receive"),
+              "与后台的连接已断开，本次业务可能未完成，请查询确认后再重试。\n"
+              "(ARCom.Receive failed with status 0x80041004)");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(server.connections(), 1); // nothing went again behind the operator's back
+    EXPECT_EQ(server.requests(), 1);
+
+    // The operator repeats it: a new connection carries it.
+    EXPECT_EQ(com->Receive(send(com), 5000, &data), hr::transportBroken);
+    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(server.requests(), 2);
+}
+
+TEST_F(TransportTest, ATimeOutIsDescribedAndWritten) {
+    const std::string transcript = dir.filePath("transcript.jsonl").toStdString();
+    auto com =
+        HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
+            std::make_unique<counter::EmbeddedTransport>(service), transcript)));
+    Variant data;
+    const HRESULT status = com->Receive(send(com, 1), 100, &data);
+    EXPECT_EQ(status, hr::timeout);
+    EXPECT_EQ(raised(status, "ARCom.Receive"),
+              "后台在 1 秒内没有应答，本次业务可能未完成，请查询确认后再重试。\n"
+              "(ARCom.Receive failed with status 0x80041002)");
+    const auto written = lines(transcript);
+    ASSERT_GE(written.size(), 2u);
+    EXPECT_EQ(written[1], "{\"dir\":\"failure\",\"packet\":1,\"status\":\"0x80041002\","
+                          "\"error\":\"no reply in time\"}");
 }
 
 TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {

@@ -19,13 +19,64 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <QScreen>
+
+#include <atomic>
+#include <mutex>
 #include <set>
 
 namespace {
+
+// Holds the back office's replies back while `holding` is set, until release().
+struct Hold {
+    std::atomic<bool> holding{false};
+    std::mutex mutex;
+    std::vector<std::pair<std::int64_t, std::string>> held;
+    counter::Transport::Callbacks callbacks;
+
+    void release() {
+        holding = false;
+        std::vector<std::pair<std::int64_t, std::string>> replies;
+        {
+            std::lock_guard lock(mutex);
+            replies.swap(held);
+        }
+        for (auto& [id, reply] : replies)
+            callbacks.deliver(id, std::move(reply));
+    }
+};
+
+class HoldingTransport final : public counter::Transport {
+public:
+    HoldingTransport(std::unique_ptr<counter::Transport> inner, std::shared_ptr<Hold> hold)
+        : inner_(std::move(inner)), hold_(std::move(hold)) {}
+    ~HoldingTransport() override { inner_.reset(); }
+    void connect(Callbacks callbacks) override {
+        hold_->callbacks = callbacks;
+        inner_->connect({[hold = hold_](std::int64_t id, std::string reply) {
+                             std::unique_lock lock(hold->mutex);
+                             if (hold->holding) {
+                                 hold->held.emplace_back(id, std::move(reply));
+                                 return;
+                             }
+                             lock.unlock();
+                             hold->callbacks.deliver(id, std::move(reply));
+                         },
+                         callbacks.broken});
+    }
+    HRESULT submit(std::int64_t packetId, std::string request) override {
+        return inner_->submit(packetId, std::move(request));
+    }
+
+private:
+    std::unique_ptr<counter::Transport> inner_;
+    std::shared_ptr<Hold> hold_;
+};
 
 // A back office of 200 generated clients, 120 of them VIP, over three branches.
 class QueryVipInfoTest : public ::testing::Test {
@@ -48,9 +99,11 @@ protected:
         transcript = dir.filePath("transcript.jsonl");
         host =
             std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
-                std::make_unique<counter::EmbeddedTransport>(
-                    std::shared_ptr<protocol::PacketService>(
-                        protocol::openBackOfficeService(dir.filePath("vip.db").toStdString()))),
+                std::make_unique<HoldingTransport>(
+                    std::make_unique<counter::EmbeddedTransport>(
+                        std::shared_ptr<protocol::PacketService>(
+                            protocol::openBackOfficeService(dir.filePath("vip.db").toStdString()))),
+                    hold),
                 transcript.toStdString()));
         ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
         form = new TfrmQueryVipInfo;
@@ -93,6 +146,7 @@ protected:
     }
 
     inline static QTemporaryDir* dbDir = nullptr;
+    std::shared_ptr<Hold> hold = std::make_shared<Hold>();
     QTemporaryDir dir;
     QString transcript;
     std::unique_ptr<counter::CounterHost> host;
@@ -135,6 +189,41 @@ TEST_F(QueryVipInfoTest, ANewPageContinuesAfterTheLastRowsFundAccount) {
     EXPECT_EQ(list().ItemIndex(), 60);
 }
 
+TEST_F(QueryVipInfoTest, PagingWithTheKeysKeepsTheHighlightedRowCurrent) {
+    form->resize(459, 310);
+    QApplication::setActiveWindow(form);
+    list().setFocus();
+    const auto highlighted = [&] {
+        const QModelIndexList rows = list().selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    };
+    // Down row by row past the end of the first page, and on into the second.
+    for (int row = 1; row <= 34; ++row) {
+        QTest::keyClick(&list(), Qt::Key_Down);
+        ASSERT_EQ(list().ItemIndex(), row);
+        ASSERT_EQ(highlighted(), row);
+    }
+    EXPECT_EQ(list().rowCount(), 60);
+    list().window()->grab().save(QStringLiteral(SCREEN_DIR "/vip-list-after-down.png"));
+
+    // Page Down to the end and past it: each key goes on from the highlighted row.
+    int before = list().ItemIndex();
+    for (int key = 0; key < 8; ++key) {
+        QTest::keyClick(&list(), Qt::Key_PageDown);
+        ASSERT_GT(list().ItemIndex(), before);
+        ASSERT_EQ(highlighted(), list().ItemIndex());
+        before = list().ItemIndex();
+    }
+    EXPECT_GT(list().rowCount(), 60);
+    QTest::keyClick(&list(), Qt::Key_Down);
+    EXPECT_EQ(list().ItemIndex(), before + 1);
+    EXPECT_EQ(highlighted(), before + 1);
+    // The row the operator is on can be seen.
+    const QRect shown = list().visualRect(list().model()->index(list().ItemIndex(), 0));
+    EXPECT_TRUE(list().viewport()->rect().intersects(shown));
+    list().window()->grab().save(QStringLiteral(SCREEN_DIR "/vip-list-after-pgdn.png"));
+}
+
 TEST_F(QueryVipInfoTest, F5RefreshesFromTheFirstPageOnlyWithoutShiftAndEscCloses) {
     list().OnGetNewPage(&list(), 0, 0);
     press(Qt::Key_F5, Qt::ControlModifier);
@@ -175,6 +264,41 @@ TEST_F(QueryVipInfoTest, ConditionsFilterByBranchAndCancelChangesNothing) {
         branches.insert(list().GetMasterData(r, "branch_no").toInteger());
     EXPECT_EQ(branches, (std::set<std::int64_t>{9}));
     EXPECT_TRUE(VipInfoConditionDialog().isNull());
+}
+
+TEST_F(QueryVipInfoTest, TheConditionDialogGoesOnWithEnterAndCancelsWithEsc) {
+    const std::int64_t account = list().GetMasterData(3, "fund_account").toInteger();
+    whenConditionsShow([account](TfrmVipInfoCondition& d) {
+        QApplication::setActiveWindow(&d);
+        QLineEdit* edit = d.ui().cmfundaccout;
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::number(account));
+        QTest::keyClick(edit, Qt::Key_Return); // on to "确 定"
+        EXPECT_TRUE(d.ui().hbtnOK->hasFocus());
+        EXPECT_TRUE(d.isVisible());
+        d.grab().save(QStringLiteral(SCREEN_DIR "/vip-conditions.png"));
+        QTest::keyClick(d.ui().hbtnOK, Qt::Key_Return); // presses it
+    });
+    form->ui().hbtQuery->click();
+    EXPECT_TRUE(VipInfoConditionDialog().isNull());
+    EXPECT_EQ(form->condition.fund_account, account);
+    ASSERT_EQ(queries().size(), 2);
+    EXPECT_EQ(list().rowCount(), 1);
+
+    // Enter on the branch combo moves on too; Esc anywhere cancels.
+    whenConditionsShow([](TfrmVipInfoCondition& d) {
+        QApplication::setActiveWindow(&d);
+        d.ui().hccmbBranchNo->setFocus();
+        QTest::keyClick(d.ui().hccmbBranchNo, Qt::Key_Return);
+        EXPECT_TRUE(d.ui().cmfundaccout->hasFocus());
+        d.ui().cmfundaccout->setText("1");
+        QTest::keyClick(d.ui().cmfundaccout, Qt::Key_Escape);
+    });
+    form->ui().hbtQuery->click();
+    EXPECT_EQ(form->condition.fund_account, account);
+    for (const QString& sent : queries())
+        EXPECT_FALSE(has(sent, "fund_account", "1")); // the cancelled entry went nowhere
 }
 
 TEST_F(QueryVipInfoTest, ConditionDialogTurnsBadEntriesIntoNoCondition) {
@@ -234,6 +358,67 @@ TEST_F(QueryVipInfoTest, BranchesShowTheirDictionaryNames) {
                              : branch == 9 ? QStringLiteral("上海营业部")
                                            : QStringLiteral("北京营业部");
     EXPECT_EQ(shown, expected);
+}
+
+namespace {
+// The popup as its window shows it on the screen, not painted afresh for the test.
+QImage onScreen(QWidget* window) {
+    return window->screen()->grabWindow(window->winId()).toImage();
+}
+
+// Pixels of that colour in the part of the picture.
+int pixelsOf(const QImage& image, const QRect& part, const QColor& colour) {
+    int n = 0;
+    for (int y = part.top(); y <= part.bottom(); ++y) {
+        for (int x = part.left(); x <= part.right(); ++x)
+            n += image.pixelColor(x, y) == colour;
+    }
+    return n;
+}
+} // namespace
+
+TEST_F(QueryVipInfoTest, TheWaitPopupPaintsAndPlaysWhileTheReplyIsHeldBack) {
+    QDir().mkpath(QStringLiteral(SCREEN_DIR));
+    struct Seen {
+        bool popup = false;
+        QString text;
+        QImage first, second;
+        int rowsMeanwhile = -1;
+    } seen;
+    hold->holding = true;
+    QTimer::singleShot(300, [&] {
+        if (TfrmWaitQuery* popup = WaitQuery(); popup && popup->isVisible()) {
+            seen.popup = true;
+            seen.text = popup->ui().Label2->text();
+            seen.first = onScreen(popup);
+        }
+        seen.rowsMeanwhile = list().rowCount();
+    });
+    QTimer::singleShot(700, [&] {
+        if (TfrmWaitQuery* popup = WaitQuery())
+            seen.second = onScreen(popup);
+        hold->release();
+    });
+    press(Qt::Key_F5); // returns once the held reply has come
+
+    ASSERT_TRUE(seen.popup);
+    EXPECT_EQ(seen.text, QStringLiteral("正在查询，请稍等......"));
+    EXPECT_EQ(seen.rowsMeanwhile, 0); // the refresh waits for its reply
+    seen.first.save(QStringLiteral(SCREEN_DIR "/wait-popup-held-1.png"));
+    seen.second.save(QStringLiteral(SCREEN_DIR "/wait-popup-held-2.png"));
+    // The text is on the screen in its blue over its white shadow...
+    const QRect text(72, 30, 300, 36);
+    EXPECT_GT(pixelsOf(seen.first, text, QColor(0, 0, 255)), 200);
+    EXPECT_GT(pixelsOf(seen.first, text, QColor(Qt::white)), 50);
+    // ...and the animation has moved on between the two pictures.
+    const QRect animation(12, 24, 48, 48);
+    ASSERT_FALSE(seen.second.isNull());
+    EXPECT_NE(seen.first.copy(animation), seen.second.copy(animation));
+    EXPECT_EQ(seen.first.copy(text), seen.second.copy(text));
+
+    EXPECT_EQ(list().rowCount(), 30);
+    EXPECT_EQ(WaitQuery(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(WaitQuery, BothStylesAndTheAnimationFromBesideTheHost) {

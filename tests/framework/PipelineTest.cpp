@@ -156,6 +156,37 @@ TEST_F(PipelineTest, CancelledReviewLeavesTheDemandInTheReaderAndSendsNothingMor
     EXPECT_EQ(requestsOf(730001).size(), 2);
 }
 
+TEST_F(PipelineTest, TheReviewGoesOnWithEnterAndCancelsWithEsc) {
+    ScriptedDialogs::Installed dialogs;
+    beginLowRateOpen();
+    whenReviewShows([](TfrmFaceAudit& review) {
+        QApplication::setActiveWindow(&review);
+        review.ui().hedOperator->setFocus();
+        QTest::keyClick(review.ui().hedOperator, Qt::Key_Return); // on to the password
+        EXPECT_TRUE(review.ui().hedPassword->hasFocus());
+        QTest::keyClick(review.ui().hedPassword, Qt::Key_Escape);
+    });
+    Variant reply;
+    ExecuteRequest(form, 5000, {}, {}, ' ', {}, {}, ' ', 0, reply);
+    EXPECT_EQ(code(form), ReturnReviewRequired);
+    EXPECT_EQ(requestsOf(730001).size(), 1); // the cancelled one went no further
+    EXPECT_EQ(requestsOf(360042).size(), 0);
+
+    beginLowRateOpen();
+    whenReviewShows([](TfrmFaceAudit& review) {
+        QApplication::setActiveWindow(&review);
+        typeInto(review.ui().hedPassword, "pass1002");
+        QTest::keyClick(review.ui().hedPassword, Qt::Key_Return); // verified, then on to OK
+        EXPECT_TRUE(review.ui().hbtnOK->hasFocus());
+        QTest::keyClick(review.ui().hbtnOK, Qt::Key_Return);
+    });
+    ExecuteRequest(form, 5000, {}, {}, ' ', {}, {}, ' ', 0, reply);
+    EXPECT_EQ(code(form), 0);
+    EXPECT_EQ(requestsOf(730001).size(), 3);
+    EXPECT_EQ(requestsOf(360042).size(), 1);
+    EXPECT_TRUE(dialogs->shown.empty());
+}
+
 TEST_F(PipelineTest, WrongPasswordOrTheSameOperatorIsRefusedAndTheDialogStays) {
     ScriptedDialogs::Installed dialogs;
     beginLowRateOpen();

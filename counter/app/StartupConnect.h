@@ -1,0 +1,25 @@
+#pragma once
+// The counter's first connection to its back office. While it cannot be made the operator
+// sees why in a dialog and chooses to try again or to quit.
+
+#include "Transport.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QMessageBox;
+
+namespace counter {
+
+// Makes the transport with `make` (which throws std::exception when the back office
+// cannot be reached); after each failure asks 重试 or 退出. Null when the operator quits.
+// `asking` is told of each dialog before it runs, for tests.
+std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,
+                                        const std::function<void(QMessageBox&)>& asking = {});
+
+// The dialog's text for a failure to connect.
+QString cannotConnectText(const QString& reason);
+
+} // namespace counter
