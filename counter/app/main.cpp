@@ -52,8 +52,13 @@ int main(int argc, char** argv) {
         counter::ModuleLoader::defaultPath());
     const QCommandLineOption backofficeOption(
         QStringLiteral("backoffice"),
-        QStringLiteral("A back-office server, tcp://HOST:PORT (default: embedded)."),
+        QStringLiteral("A back-office server, tls://HOST:PORT, or tcp://HOST:PORT on this "
+                       "machine (default: embedded)."),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption caOption(
+        QStringLiteral("ca"),
+        QStringLiteral("For tls://: the certificate the back office must present."),
+        QStringLiteral("FILE"));
     const QCommandLineOption dbOption(
         QStringLiteral("db"),
         QStringLiteral("The embedded back office's database (default: fresh training data)."),
@@ -74,7 +79,7 @@ int main(int argc, char** argv) {
         QStringLiteral("client-input"),
         QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
         QStringLiteral("CODE"), QStringLiteral("1"));
-    parser.addOptions({moduleOption, backofficeOption, dbOption, transcriptOption, tourOption,
+    parser.addOptions({moduleOption, backofficeOption, caOption, dbOption, transcriptOption, tourOption,
                        operatorOption, passwordOption, inputOption});
     parser.process(app);
 
@@ -102,14 +107,20 @@ int main(int argc, char** argv) {
                 std::shared_ptr<protocol::PacketService>(
                     protocol::openBackOfficeService(db.toStdString())));
         } else {
-            std::string host;
-            std::uint16_t port = 0;
-            if (!counter::parseTcpAddress(parser.value(backofficeOption).toStdString(), host,
-                                          port)) {
-                std::fprintf(stderr, "marlo-counter: --backoffice wants tcp://HOST:PORT\n");
+            counter::BackOfficeAddress address;
+            if (!counter::parseBackOfficeAddress(parser.value(backofficeOption).toStdString(),
+                                                 address)) {
+                std::fprintf(stderr, "marlo-counter: --backoffice wants tls://HOST:PORT or "
+                                     "tcp://HOST:PORT\n");
                 return 2;
             }
-            transport = std::make_unique<counter::TcpTransport>(host, port);
+            if (address.tls && !parser.isSet(caOption)) {
+                std::fprintf(stderr, "marlo-counter: tls:// wants --ca FILE, the certificate "
+                                     "the back office must present\n");
+                return 2;
+            }
+            address.caFile = parser.value(caOption).toStdString();
+            transport = std::make_unique<counter::TcpTransport>(address);
         }
         const QString transcript = parser.isSet(transcriptOption) ? parser.value(transcriptOption)
                                    : touring

@@ -1,95 +1,157 @@
 #include "TcpTransport.h"
 
 #include "protocol/Frame.h"
+#include "protocol/Net.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/host_name_verification.hpp>
 
-#include <cerrno>
-#include <cstring>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace counter {
 
-TcpTransport::TcpTransport(const std::string& host, std::uint16_t port) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
-        throw std::runtime_error("unknown host " + host);
-    fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
-    const bool connected = fd_ >= 0 && ::connect(fd_, found->ai_addr, found->ai_addrlen) == 0;
-    const int error = errno;
-    ::freeaddrinfo(found);
-    if (!connected) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        throw std::runtime_error("cannot reach the back office at " + host + ":" +
-                                 std::to_string(port) + ": " + std::strerror(error));
-    }
-    const int yes = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+namespace asio = boost::asio;
+namespace net = protocol::net;
+using net::tcp;
+
+struct TcpTransport::Link {
+    asio::io_context io{1};
+    std::optional<asio::ssl::context> tls;
+    std::optional<net::Stream> stream;
+    protocol::FrameReader reader;
+    std::vector<char> in = std::vector<char>(65536);
+};
+
+TcpTransport::TcpTransport(BackOfficeAddress address)
+    : address_(std::move(address)), link_(std::make_unique<Link>()) {
+    open();
 }
 
 TcpTransport::~TcpTransport() {
-    ::shutdown(fd_, SHUT_RDWR);
-    if (reader_.joinable())
-        reader_.join();
-    ::close(fd_);
+    link_->io.stop();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void TcpTransport::open() {
+    const std::string where = address_.host + ":" + std::to_string(address_.port);
+    if (!address_.tls && !net::isLoopback(address_.host))
+        throw std::runtime_error("clear TCP to the back office is for this machine only; use "
+                                 "tls://" +
+                                 where + " with --ca");
+    tcp::resolver resolver(link_->io);
+    boost::system::error_code ec;
+    const auto found = resolver.resolve(address_.host, std::to_string(address_.port), ec);
+    if (ec)
+        throw std::runtime_error("unknown host " + address_.host + ": " + ec.message());
+    tcp::socket socket(link_->io);
+    asio::connect(socket, found, ec);
+    if (ec)
+        throw std::runtime_error("cannot reach the back office at " + where + ": " +
+                                 ec.message());
+    socket.set_option(tcp::no_delay(true), ec);
+    if (!address_.tls) {
+        link_->stream.emplace(std::move(socket));
+        return;
+    }
+    auto& tls = link_->tls.emplace(asio::ssl::context::tls_client);
+    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                    asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                    asio::ssl::context::no_tlsv1_1);
+    tls.set_verify_mode(asio::ssl::verify_peer);
+    tls.load_verify_file(address_.caFile, ec);
+    if (ec)
+        throw std::runtime_error("cannot read the certificate " + address_.caFile + ": " +
+                                 ec.message());
+    net::Stream& stream = link_->stream.emplace(std::move(socket), tls);
+    net::TlsStream& s = *stream.tls();
+    s.set_verify_callback(asio::ssl::host_name_verification(address_.host));
+    boost::system::error_code notAnAddress;
+    asio::ip::make_address(address_.host, notAnAddress);
+    if (notAnAddress) // a name: tell the server which one (SNI)
+        SSL_set_tlsext_host_name(s.native_handle(), address_.host.c_str());
+    s.handshake(net::TlsStream::client, ec);
+    if (ec)
+        throw std::runtime_error("the back office at " + where +
+                                 " is not the one of the certificate " + address_.caFile + ": " +
+                                 ec.message());
 }
 
 void TcpTransport::connect(Callbacks callbacks) {
     callbacks_ = std::move(callbacks);
-    reader_ = std::thread([this] { readReplies(); });
+    asio::post(link_->io, [this] { readReplies(); });
+    thread_ = std::thread([this] {
+        auto work = asio::make_work_guard(link_->io);
+        link_->io.run();
+    });
 }
 
 HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
-    const std::string frame = protocol::encodeFrame(packetId, request);
-    std::lock_guard lock(sending_);
-    std::size_t sent = 0;
-    while (sent < frame.size()) {
-        const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return hr::transportBroken;
-        sent += static_cast<std::size_t>(n);
-    }
+    if (broken_)
+        return hr::transportBroken;
+    asio::post(link_->io, [this, frame = protocol::encodeFrame(packetId, request)]() mutable {
+        out_.push_back(std::move(frame));
+        writeNext();
+    });
     return hr::ok;
 }
 
 void TcpTransport::readReplies() {
-    protocol::FrameReader reader;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        reader.feed(buffer, static_cast<std::size_t>(n));
-        while (auto frame = reader.next())
-            callbacks_.deliver(frame->packetId, std::move(frame->packet));
-        if (reader.bad())
-            break;
-    }
+    link_->stream->asyncReadSome(
+        asio::buffer(link_->in), [this](const boost::system::error_code& ec, std::size_t n) {
+            if (ec)
+                return fail();
+            link_->reader.feed(link_->in.data(), n);
+            while (auto frame = link_->reader.next())
+                callbacks_.deliver(frame->packetId, std::move(frame->packet));
+            if (link_->reader.bad())
+                return fail();
+            readReplies();
+        });
+}
+
+void TcpTransport::writeNext() {
+    if (writing_ || out_.empty() || broken_)
+        return;
+    writing_ = true;
+    link_->stream->asyncWrite(asio::buffer(out_.front()),
+                              [this](const boost::system::error_code& ec, std::size_t) {
+                                  writing_ = false;
+                                  if (ec)
+                                      return fail();
+                                  out_.pop_front();
+                                  writeNext();
+                              });
+}
+
+void TcpTransport::fail() {
+    if (broken_.exchange(true))
+        return;
+    boost::system::error_code ignored;
+    link_->stream->socket().close(ignored);
+    out_.clear();
     callbacks_.broken(hr::transportBroken);
 }
 
-bool parseTcpAddress(const std::string& address, std::string& host, std::uint16_t& port) {
-    const std::string scheme = "tcp://";
-    if (address.rfind(scheme, 0) != 0)
+bool parseBackOfficeAddress(const std::string& text, BackOfficeAddress& address) {
+    std::string rest;
+    bool tls = false;
+    if (text.rfind("tcp://", 0) == 0) {
+        rest = text.substr(6);
+    } else if (text.rfind("tls://", 0) == 0) {
+        rest = text.substr(6);
+        tls = true;
+    } else {
         return false;
-    const std::string rest = address.substr(scheme.size());
+    }
     const std::size_t colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0)
         return false;
-    host = rest.substr(0, colon);
     const std::string digits = rest.substr(colon + 1);
     if (digits.empty() || digits.size() > 5 ||
         digits.find_first_not_of("0123456789") != std::string::npos)
@@ -97,7 +159,9 @@ bool parseTcpAddress(const std::string& address, std::string& host, std::uint16_
     const int value = std::stoi(digits);
     if (value <= 0 || value > 65535)
         return false;
-    port = static_cast<std::uint16_t>(value);
+    address.host = rest.substr(0, colon);
+    address.port = static_cast<std::uint16_t>(value);
+    address.tls = tls;
     return true;
 }
 

@@ -28,14 +28,25 @@ class SlowService final : public protocol::PacketService {
 public:
     explicit SlowService(std::unique_ptr<protocol::PacketService> inner)
         : inner_(std::move(inner)) {}
-    std::string handle(std::string_view request) override {
-        protocol::PacketView view;
-        if (view.decode(request) == protocol::DecodeStatus::Ok && view.functionNo() == 1)
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return inner_->handle(request);
+    std::unique_ptr<protocol::PacketSession> openSession() override {
+        return std::make_unique<Session>(inner_->openSession());
     }
 
 private:
+    class Session final : public protocol::PacketSession {
+    public:
+        explicit Session(std::unique_ptr<protocol::PacketSession> inner)
+            : inner_(std::move(inner)) {}
+        std::string handle(std::string_view request) override {
+            protocol::PacketView view;
+            if (view.decode(request) == protocol::DecodeStatus::Ok && view.functionNo() == 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return inner_->handle(request);
+        }
+
+    private:
+        std::unique_ptr<protocol::PacketSession> inner_;
+    };
     std::unique_ptr<protocol::PacketService> inner_;
 };
 
@@ -46,6 +57,23 @@ protected:
         ASSERT_TRUE(dir.isValid());
         service = std::make_shared<SlowService>(
             protocol::openBackOfficeService(dir.filePath("office.db").toStdString()));
+    }
+
+    // Opens the session of operator 1001 on the communication object, as the counter's
+    // login does.
+    void login(HostPtr<IARCom>& com) {
+        auto packer = newPacker();
+        check(com->InitRequest(100001, packer.get()), "InitRequest");
+        set(packer, "op_branch_no", Variant(std::int64_t{0}));
+        set(packer, "operator_no", Variant("1001"));
+        set(packer, "op_station", Variant("test"));
+        set(packer, "op_entrust_way", Variant("4"));
+        set(packer, "function_id", Variant(std::int64_t{100001}));
+        set(packer, "password", Variant("pass1001"));
+        Variant id;
+        check(com->Send(packed(packer), 1000, &id), "Send");
+        auto reader = receive(com, id);
+        ASSERT_EQ(count(&IUnpackerDisp::ReturnCode, reader), 0);
     }
 
     // Sends a configuration request (or one of function 1) and gives its packet id.
@@ -127,6 +155,7 @@ bool closedByServer(int fd, std::chrono::milliseconds within) {
 TEST_F(TransportTest, EmbeddedBackOfficeAnswersAndDropsLateReplies) {
     auto* arcom = new counter::ARCom(std::make_unique<counter::EmbeddedTransport>(service));
     auto com = HostPtr<IARCom>::adopt(arcom);
+    login(com);
     auto reader = receive(com, send(com));
     EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
     expectLateReplyDropped(arcom, com);
@@ -140,6 +169,7 @@ TEST_F(TransportTest, TcpCountersShareOneServer) {
         counters.emplace_back([&] {
             auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
                 std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+            login(com);
             for (int i = 0; i < 20; ++i) {
                 auto reader = receive(com, send(com));
                 if (get(reader, Variant("int_config")).toInteger() == 8)
@@ -157,6 +187,7 @@ TEST_F(TransportTest, TcpTimeoutThenLateReplyIsDropped) {
     auto* arcom = new counter::ARCom(
         std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port()));
     auto com = HostPtr<IARCom>::adopt(arcom);
+    login(com);
     expectLateReplyDropped(arcom, com);
 }
 
@@ -164,6 +195,7 @@ TEST_F(TransportTest, BadFramesCloseOnlyTheirConnection) {
     ServerThread server(*service, std::chrono::milliseconds(300));
     auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
         std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+    login(com);
 
     // A length too short for a packet id, then one over the size cap.
     const int tooShort = rawConnection(server.server.port());
@@ -215,6 +247,7 @@ TEST_F(TransportTest, TcpTransportBreaksWhenTheServerGoes) {
     auto server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000));
     auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
         std::make_unique<counter::TcpTransport>("127.0.0.1", server->server.port())));
+    login(com);
     receive(com, send(com));
     server.reset();
     Variant data;
@@ -238,30 +271,41 @@ TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
         auto com = HostPtr<IARCom>::adopt(
             new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
                 std::make_unique<counter::EmbeddedTransport>(service), path)));
+        login(com);
         receive(com, send(com));
     }
     std::ifstream in(path);
+    std::string loginRequest;
+    std::string loginReply;
     std::string request;
     std::string reply;
+    std::getline(in, loginRequest);
+    std::getline(in, loginReply);
     std::getline(in, request);
     std::getline(in, reply);
+    EXPECT_NE(loginRequest.find("[\"password\",\"***\"]"), std::string::npos) << loginRequest;
+    EXPECT_EQ(loginRequest.find("pass1001"), std::string::npos);
     EXPECT_EQ(request,
-              "{\"dir\":\"request\",\"packet\":1,\"function\":105006,\"fields\":["
+              "{\"dir\":\"request\",\"packet\":2,\"function\":105006,\"fields\":["
               "[\"op_branch_no\",8],[\"operator_no\",\"1001\"],[\"op_password\",\"***\"],"
               "[\"op_station\",\"test\"],[\"op_entrust_way\",\"4\"],[\"function_id\",105006],"
               "[\"branch_no\",8],[\"config_no\",1129]]}");
-    EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":1,\"return_code\":0,\"fields\":[\"config_no\","
+    EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":2,\"return_code\":0,\"fields\":[\"config_no\","
                      "\"branch_no\",\"int_config\"],\"records\":[[1129,8,8]]}");
     EXPECT_EQ(request.find("pass1001"), std::string::npos);
 }
 
-TEST(TcpAddress, ParsesOnlyTcpHostPort) {
-    std::string host;
-    std::uint16_t port = 0;
-    EXPECT_TRUE(counter::parseTcpAddress("tcp://127.0.0.1:7001", host, port));
-    EXPECT_EQ(host, "127.0.0.1");
-    EXPECT_EQ(port, 7001);
-    for (const char* bad :
-         {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999", "tcp://h:7a", "udp://h:1"})
-        EXPECT_FALSE(counter::parseTcpAddress(bad, host, port)) << bad;
+TEST(TcpAddress, ParsesTcpAndTlsHostPort) {
+    counter::BackOfficeAddress address;
+    EXPECT_TRUE(counter::parseBackOfficeAddress("tcp://127.0.0.1:7001", address));
+    EXPECT_EQ(address.host, "127.0.0.1");
+    EXPECT_EQ(address.port, 7001);
+    EXPECT_FALSE(address.tls);
+    EXPECT_TRUE(counter::parseBackOfficeAddress("tls://office.local:7002", address));
+    EXPECT_EQ(address.host, "office.local");
+    EXPECT_EQ(address.port, 7002);
+    EXPECT_TRUE(address.tls);
+    for (const char* bad : {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999",
+                            "tcp://h:7a", "udp://h:1", "tls://:1"})
+        EXPECT_FALSE(counter::parseBackOfficeAddress(bad, address)) << bad;
 }
