@@ -152,15 +152,12 @@ private:
         pump();
     }
 
-    // Takes the next whole frame to a worker when none is in hand, then reads on.
+    // Takes the next whole frame to a worker when none is in hand; reads on only when no
+    // whole frame is waiting, so a client that pipelines is held to one frame in memory.
     void pump() {
         if (closed_)
             return;
-        if (!next_) {
-            next_ = reader_.next();
-            if (next_ && reader_.midFrame())
-                frameStart_ = Clock::now();
-        }
+        takeFrame();
         if (reader_.bad())
             return close(true);
         if (next_ && !busy_ && outBytes_ < server_.options.maxOutput) {
@@ -174,9 +171,18 @@ private:
                            });
                        });
             next_.reset();
+            takeFrame();
         }
         account();
         read();
+    }
+
+    void takeFrame() {
+        if (next_)
+            return;
+        next_ = reader_.next();
+        if (next_ && reader_.midFrame())
+            frameStart_ = Clock::now();
     }
 
     void replied(std::int64_t packetId, const std::string& reply) {

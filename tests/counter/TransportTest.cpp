@@ -121,8 +121,13 @@ protected:
 // A server on loopback on its own thread for the test's life.
 class ServerThread {
 public:
-    ServerThread(protocol::PacketService& service, std::chrono::milliseconds stall)
-        : server(service, {"127.0.0.1", 0, stall}), thread([this] { server.run(); }) {}
+    ServerThread(protocol::PacketService& service, std::chrono::milliseconds frameTimeout)
+        : server(service, options(frameTimeout)), thread([this] { server.run(); }) {}
+    static backoffice::TcpServer::Options options(std::chrono::milliseconds frameTimeout) {
+        backoffice::TcpServer::Options o;
+        o.frameTimeout = frameTimeout;
+        return o;
+    }
     ~ServerThread() {
         server.stop();
         thread.join();
