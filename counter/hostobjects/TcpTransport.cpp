@@ -124,6 +124,8 @@ void TcpTransport::writeNext() {
                                   writing_ = false;
                                   if (ec)
                                       return fail();
+                                  if (broken_) // failed meanwhile; out_ is emptied
+                                      return;
                                   out_.pop_front();
                                   writeNext();
                               });
