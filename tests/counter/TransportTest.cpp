@@ -5,6 +5,7 @@
 #include "TcpTransport.h"
 #include "TranscriptTransport.h"
 
+#include "Certificate.h"
 #include "TcpServer.h"
 #include "protocol/Frame.h"
 #include "protocol/Service.h"
@@ -270,6 +271,66 @@ TEST_F(TransportTest, TcpTransportBreaksWhenTheServerGoes) {
     EXPECT_THROW(counter::TcpTransport("127.0.0.1", 1), std::runtime_error);
 }
 
+TEST_F(TransportTest, TlsChecksTheServerAgainstTheGivenCertificate) {
+    const std::string cert = dir.filePath("server.pem").toStdString();
+    const std::string key = dir.filePath("server.key").toStdString();
+    const std::string other = dir.filePath("other.pem").toStdString();
+    backoffice::makeSelfSignedCertificate(cert, key, {"office.local"});
+    backoffice::makeSelfSignedCertificate(other, dir.filePath("other.key").toStdString(), {});
+    backoffice::TcpServer::Options options;
+    options.certificateFile = cert;
+    options.keyFile = key;
+    options.frameTimeout = std::chrono::milliseconds(500);
+    backoffice::TcpServer server(*service, options);
+    std::thread serving([&] { server.run(); });
+
+    auto com = HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TcpTransport>(
+        counter::BackOfficeAddress{"127.0.0.1", server.port(), true, cert})));
+    login(com);
+    auto first = receive(com, send(com));
+    EXPECT_EQ(get(first, Variant("int_config")).toInteger(), 8);
+
+    // A server that is not the one of the certificate is refused, with the reason.
+    try {
+        counter::TcpTransport wrong({"127.0.0.1", server.port(), true, other});
+        ADD_FAILURE() << "a server with another certificate was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("is not the one of the certificate " + other),
+                  std::string::npos)
+            << e.what();
+    }
+    // So is a name the certificate does not carry.
+    EXPECT_THROW(counter::TcpTransport({"localhost.localdomain", server.port(), true, cert}),
+                 std::runtime_error);
+    // A client that connects and never finishes the handshake is closed.
+    const int silent = rawConnection(server.port());
+    EXPECT_TRUE(closedByServer(silent, std::chrono::milliseconds(3000)));
+    ::close(silent);
+    // The counter that was let in is still served.
+    auto again = receive(com, send(com));
+    EXPECT_EQ(get(again, Variant("int_config")).toInteger(), 8);
+    server.stop();
+    serving.join();
+}
+
+TEST_F(TransportTest, ClearTcpStaysOnThisMachine) {
+    backoffice::TcpServer::Options options;
+    options.host = "0.0.0.0";
+    try {
+        backoffice::TcpServer server(*service, options);
+        ADD_FAILURE() << "clear TCP was served beyond loopback";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("loopback"), std::string::npos) << e.what();
+    }
+    try {
+        counter::TcpTransport transport("192.0.2.1", 7001);
+        ADD_FAILURE() << "clear TCP was used beyond this machine";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("tls://192.0.2.1:7001"), std::string::npos)
+            << e.what();
+    }
+}
+
 TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
     const std::string path = dir.filePath("transcript.jsonl").toStdString();
     {
@@ -298,6 +359,22 @@ TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
     EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":2,\"return_code\":0,\"fields\":[\"config_no\","
                      "\"branch_no\",\"int_config\"],\"records\":[[1129,8,8]]}");
     EXPECT_EQ(request.find("pass1001"), std::string::npos);
+}
+
+TEST(Transcript, MasksPasswordFieldsWhateverTheirCase) {
+    protocol::PacketWriter w(100001, 0);
+    const char* names[] = {"Password", "OP_PASSWORD", "trade_pwd", "PwdNew", "operator_no"};
+    for (const char* name : names)
+        w.addField(name, protocol::FieldType::Text);
+    w.beginRecord();
+    for (const char* name : names)
+        w.text(std::string("secret-") + name);
+    std::string packet;
+    ASSERT_TRUE(w.finish(packet));
+    EXPECT_EQ(counter::transcriptRequest(3, packet),
+              "{\"dir\":\"request\",\"packet\":3,\"function\":100001,\"fields\":["
+              "[\"Password\",\"***\"],[\"OP_PASSWORD\",\"***\"],[\"trade_pwd\",\"***\"],"
+              "[\"PwdNew\",\"***\"],[\"operator_no\",\"secret-operator_no\"]]}");
 }
 
 TEST(TcpAddress, ParsesTcpAndTlsHostPort) {
