@@ -99,17 +99,20 @@ void BackOffice::checkPassword(Database& db, const Operator& op, std::string_vie
                             "操作员[" + op.operatorNo + "]密码错误次数过多，已被锁定，请" +
                                 std::to_string(minutes < 1 ? 1 : minutes) + "分钟后再试");
     };
+    bool counted = false;
     {
         Statement s = db.prepare("SELECT locked_until FROM password_failure WHERE operator_no = ?");
         s.bind(1, op.operatorNo);
+        counted = s.step();
         // A locked operator is refused before any hash is computed.
-        if (s.step() && s.integer(0) > now())
+        if (counted && s.integer(0) > now())
             throw lockedFor(s.integer(0));
     }
     if (passwords_.verify(op.operatorNo, op.passwordHash, password)) {
-        db.prepare("DELETE FROM password_failure WHERE operator_no = ? AND failures > 0")
-            .bind(1, op.operatorNo)
-            .run();
+        if (counted) // the usual case writes nothing
+            db.prepare("DELETE FROM password_failure WHERE operator_no = ?")
+                .bind(1, op.operatorNo)
+                .run();
         return;
     }
     Transaction t(db);
