@@ -34,9 +34,9 @@ void appendEscaped(std::string& out, std::string_view value) {
 }
 
 bool ruleApplies(Database& db, std::int32_t functionId, std::optional<double> rate) {
-    Statement s = db.prepare(
-        "SELECT 1 FROM review_rule WHERE (function_id = ? AND rate_below IS NULL) OR "
-        "(? AND rate_below IS NOT NULL AND ? < rate_below) LIMIT 1");
+    Statement s =
+        db.prepare("SELECT 1 FROM review_rule WHERE (function_id = ? AND rate_below IS NULL) OR "
+                   "(? AND rate_below IS NOT NULL AND ? < rate_below) LIMIT 1");
     s.bind(1, std::int64_t{functionId})
         .bind(2, std::int64_t{rate ? 1 : 0})
         .bind(3, rate.value_or(0.0));
@@ -55,9 +55,7 @@ void useApproval(HandlerContext& ctx, const std::string& fields) {
         "SELECT process_id, approved_at FROM review_process WHERE operator_no = ? AND "
         "function_id = ? AND status = '1' AND request_fields = ? "
         "ORDER BY process_id DESC LIMIT 1");
-    s.bind(1, ctx.op.operatorNo)
-        .bind(2, std::int64_t{ctx.request.functionNo()})
-        .bind(3, fields);
+    s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{ctx.request.functionNo()}).bind(3, fields);
     if (!s.step())
         throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
     const std::int64_t processId = s.integer(0);

@@ -59,8 +59,7 @@ void upgradeSchema(Database& db) {
         s.bind(1, std::string_view(column));
         return s.step();
     };
-    if (hasColumn("review_process", "process_id") &&
-        !hasColumn("review_process", "request_fields"))
+    if (hasColumn("review_process", "process_id") && !hasColumn("review_process", "request_fields"))
         db.exec("ALTER TABLE review_process ADD COLUMN request_fields TEXT NOT NULL DEFAULT '';"
                 "ALTER TABLE review_process ADD COLUMN approved_at INTEGER NOT NULL DEFAULT 0;");
     createSchema(db);

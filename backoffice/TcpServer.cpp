@@ -69,9 +69,8 @@ namespace {
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(TcpServer::Impl& server, tcp::socket socket)
-        : server_(server),
-          stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
-                             : net::Stream(std::move(socket))),
+        : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
+                                              : net::Stream(std::move(socket))),
           session_(server.service.openSession()), in_(65536) {
         frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
     }
@@ -133,14 +132,14 @@ private:
         if (reading_ || handshaking_ || closed_ || next_ || outBytes_ >= server_.options.maxOutput)
             return;
         reading_ = true;
-        stream_.asyncReadSome(asio::buffer(in_), [self = shared_from_this()](
-                                                     const boost::system::error_code& ec,
-                                                     std::size_t n) {
-            self->reading_ = false;
-            if (ec)
-                return self->close(false);
-            self->received(n);
-        });
+        stream_.asyncReadSome(
+            asio::buffer(in_),
+            [self = shared_from_this()](const boost::system::error_code& ec, std::size_t n) {
+                self->reading_ = false;
+                if (ec)
+                    return self->close(false);
+                self->received(n);
+            });
     }
 
     void received(std::size_t n) {
@@ -162,14 +161,14 @@ private:
             return close(true);
         if (next_ && !busy_ && outBytes_ < server_.options.maxOutput) {
             busy_ = true;
-            asio::post(server_.workers,
-                       [self = shared_from_this(), frame = std::move(*next_)]() mutable {
-                           std::string reply = self->session_->handle(frame.packet);
-                           asio::post(self->server_.io, [self, id = frame.packetId,
-                                                         reply = std::move(reply)]() mutable {
-                               self->replied(id, reply);
-                           });
-                       });
+            asio::post(
+                server_.workers, [self = shared_from_this(), frame = std::move(*next_)]() mutable {
+                    std::string reply = self->session_->handle(frame.packet);
+                    asio::post(self->server_.io,
+                               [self, id = frame.packetId, reply = std::move(reply)]() mutable {
+                                   self->replied(id, reply);
+                               });
+                });
             next_.reset();
             takeFrame();
         }
@@ -201,20 +200,20 @@ private:
             return;
         writing_ = true;
         lastWrite_ = Clock::now();
-        stream_.asyncWrite(asio::buffer(out_.front()), [self = shared_from_this()](
-                                                           const boost::system::error_code& ec,
-                                                           std::size_t) {
-            self->writing_ = false;
-            if (ec)
-                return self->close(false);
-            if (self->closed_)
-                return;
-            self->outBytes_ -= self->out_.front().size();
-            self->out_.pop_front();
-            self->lastWrite_ = self->lastActivity_ = Clock::now();
-            self->write();
-            self->pump();
-        });
+        stream_.asyncWrite(
+            asio::buffer(out_.front()),
+            [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
+                self->writing_ = false;
+                if (ec)
+                    return self->close(false);
+                if (self->closed_)
+                    return;
+                self->outBytes_ -= self->out_.front().size();
+                self->out_.pop_front();
+                self->lastWrite_ = self->lastActivity_ = Clock::now();
+                self->write();
+                self->pump();
+            });
     }
 
     void account() {
@@ -330,8 +329,8 @@ TcpServer::TcpServer(protocol::PacketService& service, Options options)
 TcpServer::~TcpServer() {
     impl_->io.stop();
     impl_->workers.join();
-    for (const auto& c : std::vector<std::shared_ptr<Connection>>(impl_->open.begin(),
-                                                                   impl_->open.end()))
+    for (const auto& c :
+         std::vector<std::shared_ptr<Connection>>(impl_->open.begin(), impl_->open.end()))
         c->close(false);
 }
 

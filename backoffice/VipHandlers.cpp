@@ -193,6 +193,10 @@ std::string handleVipList(HandlerContext& ctx) {
             const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
             if (ec != std::errc() || end != item.data() + item.size())
                 throw ServiceError(errors::badRequest, "营业部[" + item + "]无效");
+            Statement known = ctx.db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
+            known.bind(1, no);
+            if (!known.step())
+                throw ServiceError(errors::unknownBranch, "营业部[" + item + "]不存在");
             branchNos.push_back(no);
         }
         start = comma + 1;

@@ -93,11 +93,11 @@ int serve(std::map<std::string, std::string>& options) {
         std::fprintf(stderr, "marlo-backoffice: no database %s (seed it first)\n", db.c_str());
         return 1;
     }
-    const auto service = backoffice::serviceOf(
-        std::make_shared<backoffice::BackOffice>(db, officeOptions));
+    const auto service =
+        backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(db, officeOptions));
     backoffice::TcpServer server(*service, o);
-    std::printf("serving %s on %s://%s:%u\n", db.c_str(),
-                o.certificateFile.empty() ? "tcp" : "tls", o.host.c_str(), server.port());
+    std::printf("serving %s on %s://%s:%u\n", db.c_str(), o.certificateFile.empty() ? "tcp" : "tls",
+                o.host.c_str(), server.port());
     std::fflush(stdout);
     server.run(true);
     return 0;

@@ -42,8 +42,8 @@ constexpr std::int64_t clients = 1'000'000;
 // The counter's login of operator 1001, which opens the session the requests run in.
 std::string loginRequest() {
     protocol::PacketWriter w(100001, 0);
-    for (const char* name : {"op_branch_no", "operator_no", "op_station", "op_entrust_way",
-                             "function_id", "password"})
+    for (const char* name :
+         {"op_branch_no", "operator_no", "op_station", "op_entrust_way", "function_id", "password"})
         w.addField(name, std::string_view(name) == "op_branch_no" ||
                                  std::string_view(name) == "function_id"
                              ? protocol::FieldType::Integer

@@ -71,9 +71,9 @@ std::string login(const std::string& operatorNo, const std::string& password) {
 }
 
 std::vector<Field> header(std::int32_t functionNo) {
-    return {{"op_branch_no", std::int64_t{8}},       {"operator_no", std::string("1001")},
-            {"user_type", std::string("1")},         {"op_station", std::string("bench")},
-            {"op_entrust_way", std::string("4")},    {"menu_id", std::int64_t{730105}},
+    return {{"op_branch_no", std::int64_t{8}},        {"operator_no", std::string("1001")},
+            {"user_type", std::string("1")},          {"op_station", std::string("bench")},
+            {"op_entrust_way", std::string("4")},     {"menu_id", std::int64_t{730105}},
             {"function_id", std::int64_t{functionNo}}};
 }
 
@@ -128,8 +128,8 @@ Figures measure(const counter::BackOfficeAddress& address, int counters) {
             while (Clock::now() < end) {
                 const auto start = Clock::now();
                 exchange(com, request);
-                mine.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start)
-                                   .count());
+                mine.push_back(
+                    std::chrono::duration<double, std::milli>(Clock::now() - start).count());
             }
         });
     }
@@ -282,17 +282,16 @@ int main() {
 
     std::printf("730004 first page, %lld s per run, %u cores\n",
                 static_cast<long long>(runFor.count()), std::thread::hardware_concurrency());
-    std::printf("%-10s %14s %10s %14s %10s %12s\n", "counters", "TCP req/s", "p99 ms",
-                "TLS req/s", "p99 ms", "TLS/TCP");
+    std::printf("%-10s %14s %10s %14s %10s %12s\n", "counters", "TCP req/s", "p99 ms", "TLS req/s",
+                "p99 ms", "TLS/TCP");
     for (int counters : {1, 4, 32}) {
         const Figures clear = measure(plainAddress, counters);
         const Figures tls = measure(tlsAddress, counters);
         std::printf("%-10d %14.0f %10.2f %14.0f %10.2f %11.2fx\n", counters, clear.perSecond,
                     clear.p99ms, tls.perSecond, tls.p99ms, tls.perSecond / clear.perSecond);
     }
-    for (auto [name, address, port] :
-         {std::tuple{"TCP", plainAddress, plain.port()}, std::tuple{"TLS", tlsAddress,
-                                                                    secure.port()}}) {
+    for (auto [name, address, port] : {std::tuple{"TCP", plainAddress, plain.port()},
+                                       std::tuple{"TLS", tlsAddress, secure.port()}}) {
         const Figures calm = measure(address, 4);
         Figures attacked;
         {

@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
         QStringLiteral("client-input"),
         QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
         QStringLiteral("CODE"), QStringLiteral("1"));
-    parser.addOptions({moduleOption, backofficeOption, caOption, dbOption, transcriptOption, tourOption,
-                       operatorOption, passwordOption, inputOption});
+    parser.addOptions({moduleOption, backofficeOption, caOption, dbOption, transcriptOption,
+                       tourOption, operatorOption, passwordOption, inputOption});
     parser.process(app);
 
     const bool touring = parser.isSet(tourOption) || !hasDisplay();

@@ -52,8 +52,7 @@ void TcpTransport::open() {
     tcp::socket socket(link_->io);
     asio::connect(socket, found, ec);
     if (ec)
-        throw std::runtime_error("cannot reach the back office at " + where + ": " +
-                                 ec.message());
+        throw std::runtime_error("cannot reach the back office at " + where + ": " + ec.message());
     socket.set_option(tcp::no_delay(true), ec);
     if (!address_.tls) {
         link_->stream.emplace(std::move(socket));

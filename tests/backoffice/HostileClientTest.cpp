@@ -134,8 +134,8 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     for (int i = 0; i < 339; ++i) {
         auto reply = guesser.receive();
         ASSERT_TRUE(reply);
-        refusedLogins += reply->code() == errors::wrongPassword ||
-                         reply->code() == errors::operatorLocked;
+        refusedLogins +=
+            reply->code() == errors::wrongPassword || reply->code() == errors::operatorLocked;
     }
     EXPECT_EQ(refusedLogins, 339);
 
@@ -148,8 +148,8 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
                              {"audit_action", std::string("2")}});
     EXPECT_EQ(stranger.call(buildPacket(730001, open))->code(), errors::notLoggedIn);
     Fields close = header(730002);
-    close.insert(close.end(), {{"branch_no", std::int64_t{8}},
-                               {"fund_account", std::int64_t{80000003}}});
+    close.insert(close.end(),
+                 {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
     EXPECT_EQ(stranger.call(buildPacket(730002, close))->code(), errors::notLoggedIn);
     ASSERT_EQ(stranger.call(loginPacket("1002", "pass1002"))->code(), 0);
     EXPECT_EQ(stranger.call(buildPacket(730002, close))->code(), errors::notSessionOperator);

@@ -84,3 +84,19 @@ TEST_F(BackOfficeTest, AnErrorReplyAlwaysFitsAndIsNeverEmpty) {
     EXPECT_EQ(r.info().substr(r.info().size() - 3), "...");
     EXPECT_EQ(count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001"), 0);
 }
+
+TEST_F(BackOfficeTest, BranchNumbersAreCheckedAgainstTheBranches) {
+    const auto list = [&](std::int64_t branchNo, const std::string& allowed) {
+        return call(730004, {{"branch_no", branchNo},
+                             {"en_branch_no", allowed},
+                             {"fund_account", std::int64_t{0}},
+                             {"position_str", std::string("0")},
+                             {"request_num", std::int64_t{5}}});
+    };
+    EXPECT_EQ(list(0, "8,9").code(), 0);
+    EXPECT_EQ(list(8, "").code(), 0);
+    Reply unknown = list(0, "8, 42");
+    EXPECT_EQ(unknown.code(), errors::unknownBranch);
+    EXPECT_EQ(unknown.info(), "营业部[42]不存在");
+    EXPECT_EQ(list(42, "").code(), errors::unknownBranch);
+}

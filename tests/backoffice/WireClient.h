@@ -17,7 +17,8 @@
 
 class WireClient {
 public:
-    explicit WireClient(std::uint16_t port, std::chrono::milliseconds wait = std::chrono::seconds(10))
+    explicit WireClient(std::uint16_t port,
+                        std::chrono::milliseconds wait = std::chrono::seconds(10))
         : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -44,15 +45,16 @@ public:
     bool sendAll(const std::string& bytes) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
-            const ssize_t n =
-                ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             sent += static_cast<std::size_t>(n);
         }
         return true;
     }
-    bool sendPacket(const std::string& packet) { return sendAll(protocol::encodeFrame(++id_, packet)); }
+    bool sendPacket(const std::string& packet) {
+        return sendAll(protocol::encodeFrame(++id_, packet));
+    }
 
     // The next reply, or nothing when the wait runs out or the server closes.
     std::optional<Reply> receive() {
