@@ -2,6 +2,9 @@
 
 #include "Tools.h"
 
+#include <atomic>
+#include <thread>
+
 namespace errors = backoffice::errors;
 
 namespace {
@@ -191,4 +194,46 @@ TEST_F(ReviewTest, AReviewerLockedByWrongPasswordsCannotApprove) {
     EXPECT_EQ(call(360042, review(process, "1002", "pass1002")).code(), errors::operatorLocked);
     // Another reviewer still can.
     EXPECT_EQ(call(360042, review(process, "1003", "pass1003")).code(), 0);
+}
+
+TEST_F(ReviewTest, TwoCountersResendingOneApprovalAtOnceUseItOnce) {
+    Fields atThreshold = openLowRate();
+    atThreshold[3].second = std::string("0.50");
+    ASSERT_EQ(call(730001, atThreshold).code(), 0);
+    // Operator 1001 logged in on two counters, both resending the same approved change.
+    backoffice::Session first;
+    backoffice::Session second;
+    for (backoffice::Session* s : {&first, &second})
+        ASSERT_EQ(Reply(office->office.handle(*s, loginPacket("1001", "pass1001"))).code(), 0);
+    for (const char* rate : {"0.30", "0.20", "0.10"}) {
+        const Fields lower{{"branch_no", std::int64_t{8}},
+                           {"fund_account", std::int64_t{80000001}},
+                           {"discount_rate", std::string(rate)}};
+        Reply demanded = call(730003, lower);
+        ASSERT_EQ(demanded.code(), errors::reviewRequired);
+        const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+        ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
+        Fields resend = header(730003);
+        const Fields again = resent(lower);
+        resend.insert(resend.end(), again.begin(), again.end());
+        const std::string packet = buildPacket(730003, resend);
+        std::atomic<bool> go{false};
+        std::int32_t codes[2] = {-1, -1};
+        std::vector<std::thread> counters;
+        for (int i = 0; i < 2; ++i) {
+            counters.emplace_back([&, i] {
+                while (!go)
+                    std::this_thread::yield();
+                codes[i] = Reply(office->office.handle(i == 0 ? first : second, packet)).code();
+            });
+        }
+        go = true;
+        for (std::thread& t : counters)
+            t.join();
+        EXPECT_EQ(std::min(codes[0], codes[1]), 0) << rate;
+        EXPECT_EQ(std::max(codes[0], codes[1]), errors::notReviewed) << rate;
+        EXPECT_EQ(count("SELECT status FROM review_process WHERE process_id = " +
+                        std::to_string(process)),
+                  2);
+    }
 }
