@@ -1,6 +1,7 @@
 #include "ModuleLifecycle.h"
 
 #include "ModuleResources.h"
+#include "PrintObjects.h"
 #include "QZForm.h"
 
 ModuleLifecycle& ModuleLifecycle::instance() {
@@ -18,6 +19,7 @@ void ModuleLifecycle::init(const char* resourcePath) {
         info.businessList = std::make_unique<TBusinessList>();
         info.branchList = std::make_unique<TBranchList>();
         info.functions = std::make_unique<TFunctions>();
+        CreatePrintObjects();
     }
     ++initCount_;
 }
@@ -36,4 +38,5 @@ void ModuleLifecycle::uninit() {
     info.businessList.reset();
     info.branchList.reset();
     info.functions.reset();
+    FreePrintObjects();
 }

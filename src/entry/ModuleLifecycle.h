@@ -1,6 +1,6 @@
 #pragma once
 // The module's life between the first BizInit and the last BizUninit: the init count, the
-// resource library and the four shared reference lists.
+// resource library, the four shared reference lists and the print objects.
 
 #include <cstdint>
 

@@ -1,0 +1,49 @@
+#pragma once
+// TIniFile: an INI file read the way the platform reads one. Section and key names match
+// without regard to case, values are trimmed and lose one pair of enclosing quotes, the
+// first of a repeated key or section wins, and a missing file reads as an empty one. The
+// file may be UTF-8 or GB18030 (DecodeTextFile).
+
+#include <cstdint>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// A settings file that exists but cannot be read.
+class EIniFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TIniFile {
+public:
+    // Reads the file at `path`; raises EIniFileError when it exists and cannot be read.
+    explicit TIniFile(const std::string& path);
+    // Reads the given file bytes.
+    static TIniFile FromBytes(std::string_view bytes);
+
+    bool ValueExists(std::string_view section, std::string_view key) const;
+    std::string ReadString(std::string_view section, std::string_view key,
+                           const std::string& defaultValue) const;
+    // StrToIntDef of the value: `defaultValue` when the key is missing or not an integer.
+    std::int32_t ReadInteger(std::string_view section, std::string_view key,
+                             std::int32_t defaultValue) const;
+    // An integer other than 0; `defaultValue` when the key is missing or not an integer.
+    bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+
+private:
+    TIniFile() = default;
+    void parse(std::string_view bytes);
+
+    // Lower-cased section name → lower-cased key name → value.
+    std::map<std::string, std::map<std::string, std::string>> sections_;
+};
+
+// The platform's integer reading: blanks, a sign, decimal digits or a hexadecimal number
+// after "$" or "0x"; false when the text is not a 32-bit integer.
+bool TryStrToInt(std::string_view text, std::int32_t& value);
+std::int32_t StrToIntDef(std::string_view text, std::int32_t defaultValue);
+// A real number in the form "[sign]digits[.digits][e[sign]digits]", blanks around it
+// allowed; false for anything else.
+bool TryStrToFloat(std::string_view text, double& value);

@@ -1,0 +1,17 @@
+#pragma once
+// The errors of voucher printing.
+
+#include <stdexcept>
+
+// A silent abort: the operator stopped the work or has been told already, so no further
+// message is shown. The message says why.
+class EAbort : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// An output that cannot be opened or written.
+class EInOutError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};

@@ -1,0 +1,228 @@
+#include "PrinterPort.h"
+
+#include "MessageDialogs.h"
+#include "PrintErrors.h"
+
+#include <fcntl.h>
+#include <linux/lp.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr std::uint8_t timeOutBit = 0x01;
+constexpr std::uint8_t ioErrorBit = 0x08;
+constexpr std::uint8_t selectedBit = 0x10;
+constexpr std::uint8_t paperOutBit = 0x20;
+constexpr std::uint8_t ackBit = 0x40;
+constexpr std::uint8_t notBusyBit = 0x80;
+
+// How long a byte may wait for the device before the port reports a time-out.
+constexpr auto byteWait = std::chrono::seconds(1);
+
+// A printer device file. The parallel port's status register and the printer class's
+// port status share one layout; the register's nError (bit 3) and nAck (bit 6) are active
+// low and come out inverted in the status byte, as the PC printer service gives them.
+// Writes do not block: a byte the device does not take within a second is a time-out.
+class TDevicePort final : public TPrinterPort {
+public:
+    enum class Kind { ParallelPort, LineDevice, UsbPrinter };
+
+    TDevicePort(int fd, Kind kind) : fd_(fd), kind_(kind) {}
+    ~TDevicePort() override {
+        if (kind_ == Kind::ParallelPort)
+            ioctl(fd_, PPRELEASE);
+        close(fd_);
+    }
+    TDevicePort(const TDevicePort&) = delete;
+    TDevicePort& operator=(const TDevicePort&) = delete;
+
+    std::uint8_t Status() override {
+        std::uint8_t status = 0;
+        if (kind_ == Kind::ParallelPort) {
+            unsigned char reg = 0;
+            if (ioctl(fd_, PPRSTATUS, &reg) == 0)
+                status = StatusOfParallelPort(reg);
+            else
+                status = ioErrorBit;
+        } else {
+            int reg = 0;
+            if (ioctl(fd_, LPGETSTATUS, &reg) != 0) {
+                status = ioErrorBit;
+            } else if (kind_ == Kind::LineDevice) {
+                status = StatusOfParallelPort(static_cast<std::uint8_t>(reg));
+            } else {
+                status = StatusOfUsbPrinter(static_cast<std::uint8_t>(reg));
+            }
+        }
+        status |= pending_;
+        pending_ = 0;
+        return status;
+    }
+
+    bool Print(std::uint8_t byte) override {
+        const auto deadline = std::chrono::steady_clock::now() + byteWait;
+        for (;;) {
+            const ssize_t n = write(fd_, &byte, 1);
+            if (n == 1)
+                return true;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                pending_ = ioErrorBit;
+                return false;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                pending_ = timeOutBit;
+                return false;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            poll(&p, 1, static_cast<int>(left.count()));
+        }
+    }
+
+private:
+    int fd_;
+    Kind kind_;
+    // A failure of the last byte, reported by the next status.
+    std::uint8_t pending_ = 0;
+};
+
+std::unique_ptr<TPrinterPort> openDevice(const std::string& device, std::string& error) {
+    const bool parallel = device.rfind("/dev/parport", 0) == 0;
+    const int fd = open(device.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = device + "：" + std::strerror(errno);
+        return nullptr;
+    }
+    if (parallel) {
+        int mode = IEEE1284_MODE_COMPAT;
+        if (ioctl(fd, PPCLAIM) != 0 || ioctl(fd, PPSETMODE, &mode) != 0) {
+            error = device + "：" + std::strerror(errno);
+            close(fd);
+            return nullptr;
+        }
+        return std::make_unique<TDevicePort>(fd, TDevicePort::Kind::ParallelPort);
+    }
+    const bool usb = device.rfind("/dev/usb/", 0) == 0;
+    return std::make_unique<TDevicePort>(fd, usb ? TDevicePort::Kind::UsbPrinter
+                                                 : TDevicePort::Kind::LineDevice);
+}
+
+TPortOpener& opener() {
+    static TPortOpener o;
+    return o;
+}
+
+TPrinterPort*& activePort() {
+    static TPrinterPort* port = nullptr;
+    return port;
+}
+
+TPrinterPort& port() {
+    if (activePort() == nullptr)
+        throw EInOutError("打印机端口没有打开");
+    return *activePort();
+}
+
+std::string hex2(std::uint8_t status) {
+    char text[3];
+    std::snprintf(text, sizeof text, "%02X", status);
+    return text;
+}
+
+} // namespace
+
+std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::string& error) {
+    return opener() ? opener()(device, error) : openDevice(device, error);
+}
+
+void SetPortOpener(TPortOpener o) {
+    opener() = std::move(o);
+}
+
+bool PrinterPortAvailable(const std::string& device) {
+    std::string error;
+    return OpenPrinterPort(device, error) != nullptr;
+}
+
+void SetActivePort(TPrinterPort* p) {
+    activePort() = p;
+}
+
+std::uint8_t StatusOfParallelPort(std::uint8_t statusRegister) {
+    return static_cast<std::uint8_t>((statusRegister & 0xF8) ^ (ioErrorBit | ackBit));
+}
+
+std::uint8_t StatusOfUsbPrinter(std::uint8_t portStatus) {
+    // The printer class reports paper empty, select and not-error only; a device that
+    // answers is not busy.
+    return static_cast<std::uint8_t>(((portStatus & 0x38) ^ ioErrorBit) | notBusyBit);
+}
+
+std::string PortStatusMessage(std::uint8_t status) {
+    const bool timeOut = status & timeOutBit;
+    const bool ioError = status & ioErrorBit;
+    const bool selected = status & selectedBit;
+    const bool paperOut = status & paperOutBit;
+    if (timeOut)
+        return "打印机超时！（" + hex2(status) + "）";
+    if (selected && paperOut && ioError)
+        return "打印机缺纸！（" + hex2(status) + "）";
+    if ((selected && paperOut) || ioError)
+        return "打印机没有联机！（" + hex2(status) + "）";
+    return {};
+}
+
+bool PrinterReady() {
+    TPrinterPort& p = port();
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [&] { return std::chrono::steady_clock::now() - start; };
+    std::string message;
+    for (;;) {
+        std::uint8_t status = p.Status();
+        // Busy while acknowledging: the byte before is still being taken.
+        while (!(status & notBusyBit) && (status & ackBit) && elapsed() <= std::chrono::seconds(1))
+            status = p.Status();
+        message = PortStatusMessage(status);
+        if (message.empty())
+            return true;
+        if (elapsed() > std::chrono::seconds(1))
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const auto answer = MessageDialogs::current().show(
+        MessageDialogs::Kind::Warning, QString::fromStdString(message + "\r\n继续重试？"),
+        MessageDialogs::Buttons::OkCancel);
+    if (answer != MessageDialogs::Answer::Ok)
+        throw EAbort(message);
+    return false;
+}
+
+void PortWriteChar(std::uint8_t byte) {
+    // A byte the printer did not take is offered again once it is ready.
+    do {
+        while (!PrinterReady()) {
+        }
+    } while (!port().Print(byte));
+}
+
+void PortWrite(const std::string& bytes) {
+    for (char c : bytes)
+        PortWriteChar(static_cast<std::uint8_t>(c));
+}
+
+void PortWriteLine(const std::string& bytes) {
+    PortWrite(bytes + "\r\n");
+}

@@ -1,0 +1,202 @@
+// The preview form: its layout, its print command through every output it may take, its
+// file button, and its life with the module.
+
+#include "C_Marlo.h"
+#include "ModuleLifecycle.h"
+#include "Mshow.h"
+#include "PrintFixture.h"
+#include "ScriptedPort.h"
+#include "YPrinter.h"
+#include "progress.h"
+#include "ui_Mshow.h"
+#include "ui_progress.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+const QString portQuestion =
+    QStringLiteral("WindowsNT系列（包括Widnows2000及后续版本）不能使用Dos中断打印方式,\r"
+                   "您要使用Windows驱动模式打印吗？");
+
+class Preview : public PrintFixture {
+protected:
+    void SetUp() override {
+        PrintFixture::SetUp();
+        CreatePrintObjects();
+        form = frmShow();
+        ASSERT_NE(form, nullptr);
+    }
+    void show(const QString& text) {
+        form->ui().rtfShow->setPlainText(text);
+        form->show();
+    }
+    bool anyDialogOpen() const {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w != form && w->isVisible())
+                return true;
+        }
+        return false;
+    }
+    ScriptedDevice device;
+    TfrmShow* form = nullptr;
+};
+
+TEST_F(Preview, FormCarriesItsControls) {
+    Ui::TfrmShow& ui = form->ui();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("模拟显示"));
+    EXPECT_TRUE(ui.rtfShow->isReadOnly());
+    EXPECT_EQ(ui.rtfShow->lineWrapMode(), QTextEdit::NoWrap);
+    EXPECT_EQ(ui.btnPrint->text(), QStringLiteral("打印(&P)"));
+    EXPECT_EQ(ui.btnPrintToFile->text(), QStringLiteral("文件(&F)"));
+    EXPECT_EQ(ui.btnCancel->text(), QStringLiteral("取消(&C)"));
+    EXPECT_TRUE(form->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(form->parent(), nullptr);
+    show(QStringLiteral("证券交割单\n客户 张敏    金额 7,520.00\n"));
+    QDir().mkpath(QStringLiteral(SCREEN_DIR));
+    EXPECT_TRUE(form->grab().save(QStringLiteral(SCREEN_DIR "/voucher-preview.png")));
+    ui.btnCancel->click();
+    EXPECT_EQ(form->result(), QDialog::Rejected);
+    EXPECT_FALSE(form->isVisible());
+    form->show();
+    form->ExitBtnClick();
+    EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(Preview, CancelledFilePromptLeavesNoDialogBehind) {
+    writeIni("[PrintSet]\nPrintMethod=2\n");
+    dialogs->cancelInput = true;
+    show(QStringLiteral("客户 张敏\n金额 100.00\n"));
+    form->ui().btnPrint->click();
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("输出到文件："));
+    EXPECT_FALSE(anyDialogOpen());
+    EXPECT_EQ(GetYPrinter().State(), TYPrinter::Closed);
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+}
+
+TEST_F(Preview, FileModeWritesTheVoucherAndRereadsTheSettings) {
+    writeIni("[PrintSet]\nPrintMethod=2\n");
+    dialogs->input = QString::fromStdString(path("voucher.txt"));
+    show(QStringLiteral("客户 张敏\n金额 100.00\n"));
+    form->btnPrintClick();
+    EXPECT_EQ(readFile("voucher.txt"), "客户 张敏\n金额 100.00\n");
+    // An edit of the settings counts from the next print.
+    writeIni("[PrintSet]\nPrintMethod=1\n");
+    form->btnPrintClick();
+    EXPECT_EQ(device.script->written, Bytes({27, 64, 28, 38}) + "\r\n" +
+                                          "\xBF\xCD\xBB\xA7 \xD5\xC5\xC3\xF4\r\n" +
+                                          "\xBD\xF0\xB6\xEE 100.00\r\n\r");
+}
+
+TEST_F(Preview, PortThatCannotOpenAsksAndNoPrintsNothing) {
+    writeIni("[PrintSet]\nPrintMethod=1\n[PRINTER]\nDEVICE=/dev/usb/lp7\n");
+    device.script->openable = false;
+    dialogs->answers = {MessageDialogs::Answer::No};
+    show(QStringLiteral("line"));
+    form->btnPrintClick();
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].text, portQuestion);
+    EXPECT_EQ(dialogs->shown[0].buttons, MessageDialogs::Buttons::YesNo);
+    EXPECT_EQ(GetYPrinter().device, "/dev/usb/lp7");
+    EXPECT_EQ(GetYPrinter().Mode(), "1");
+    EXPECT_EQ(GetYPrinter().State(), TYPrinter::Closed);
+    EXPECT_EQ(device.script->written, "");
+}
+
+TEST_F(Preview, EmptyPreviewPrintsPageEventsAndNoLines) {
+    writeIni("[PrintSet]\nPrintMethod=2\n");
+    dialogs->input = QString::fromStdString(path("empty.txt"));
+    std::vector<std::string> events;
+    TYPrinter& printer = GetYPrinter();
+    printer.OnBeginDoc = [&](TYPrinter&) { events.push_back("begin"); };
+    printer.OnPageStart = [&](TYPrinter& p) {
+        events.push_back("start " + std::to_string(p.page));
+    };
+    printer.OnPageEnd = [&](TYPrinter& p) { events.push_back("end " + std::to_string(p.page)); };
+    printer.OnEndDoc = [&](TYPrinter&) { events.push_back("end doc"); };
+    show(QString());
+    form->btnPrintClick();
+    EXPECT_EQ(events,
+              (std::vector<std::string>{"begin", "start 1", "start 2", "end 2", "end doc"}));
+    EXPECT_TRUE(std::filesystem::exists(path("empty.txt")));
+    EXPECT_EQ(readFile("empty.txt"), "");
+}
+
+TEST_F(Preview, PaperOutCancelledStopsQuietly) {
+    writeIni("[PrintSet]\nPrintMethod=1\n");
+    device.script->status = 0xB8;
+    dialogs->answers = {MessageDialogs::Answer::Cancel};
+    show(QStringLiteral("line"));
+    form->ui().btnPrint->click();
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("打印机缺纸！（B8）\r\n继续重试？"));
+    EXPECT_EQ(device.script->written, "");
+}
+
+TEST_F(Preview, FileButtonWritesEveryLine) {
+    dialogs->input = QString::fromStdString(path("saved"));
+    show(QStringLiteral("第一行\n\n第三行  \n"));
+    form->ui().btnPrintToFile->click();
+    EXPECT_EQ(readFile("saved.txt"), "第一行\n\n第三行  \n");
+    EXPECT_EQ(form->result(), QDialog::Accepted);
+    // No file chosen: nothing is written.
+    dialogs->input.clear();
+    form->btnPrintToFileClick();
+    EXPECT_FALSE(std::filesystem::exists(path(".txt")));
+}
+
+TEST_F(Preview, FileButtonReportsAnUnwritableFile) {
+    dialogs->input = QString::fromStdString(path("missing/voucher.txt"));
+    show(QStringLiteral("line"));
+    form->ui().btnPrintToFile->click();
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
+    EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("missing/voucher.txt")));
+}
+
+TEST(ProgressForm, CarriesItsLayout) {
+    TfrmProcess form;
+    Ui::TfrmProcess& ui = form.ui();
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("打印交割"));
+    EXPECT_EQ(ui.lbQzID->text(), QStringLiteral("当前进程"));
+    EXPECT_EQ(ui.Label1->text(), QStringLiteral("总进程"));
+    for (QProgressBar* bar : {ui.pbCurrent, ui.pbTot}) {
+        EXPECT_EQ(bar->minimum(), 0);
+        EXPECT_EQ(bar->maximum(), 100);
+        EXPECT_FALSE(bar->isTextVisible());
+    }
+    EXPECT_EQ(ui.btnCancel->text(), QStringLiteral("取消"));
+    form.show();
+    QDir().mkpath(QStringLiteral(SCREEN_DIR));
+    EXPECT_TRUE(form.grab().save(QStringLiteral(SCREEN_DIR "/voucher-progress.png")));
+}
+
+TEST(PreviewLife, LivesFromFirstInitToLastUninit) {
+    BizInit(0, nullptr, nullptr, 0);
+    BizInit(0, nullptr, nullptr, 0);
+    QPointer<TfrmShow> form = frmShow();
+    ASSERT_NE(form, nullptr);
+    EXPECT_FALSE(form->isVisible());
+    BizUninit();
+    EXPECT_NE(form, nullptr);
+    // An open document is ended when the driver goes with the module.
+    int ended = 0;
+    GetYPrinter().OnEndDoc = [&](TYPrinter&) { ++ended; };
+    GetYPrinter().SetMode("3");
+    GetYPrinter().BeginDoc();
+    BizUninit();
+    EXPECT_EQ(form, nullptr);
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(ModuleLifecycle::instance().initCount(), 0);
+}
+
+} // namespace

@@ -1,0 +1,49 @@
+#pragma once
+// A printer device for tests: its status is scripted and the bytes written are kept.
+
+#include "PrinterPort.h"
+
+#include <memory>
+#include <string>
+
+struct PortScript {
+    // The status byte the port gives; 0x90 is a selected printer, not busy.
+    std::uint8_t status = 0x90;
+    std::string written;
+    int opened = 0;
+    bool openable = true;
+};
+
+class ScriptedPort final : public TPrinterPort {
+public:
+    explicit ScriptedPort(std::shared_ptr<PortScript> script) : script_(std::move(script)) {}
+    std::uint8_t Status() override { return script_->status; }
+    bool Print(std::uint8_t byte) override {
+        script_->written += static_cast<char>(byte);
+        return true;
+    }
+
+private:
+    std::shared_ptr<PortScript> script_;
+};
+
+// Installs the scripted device for the life of the guard.
+class ScriptedDevice {
+public:
+    ScriptedDevice() {
+        SetPortOpener([s = script](const std::string& device,
+                                   std::string& error) -> std::unique_ptr<TPrinterPort> {
+            if (!s->openable) {
+                error = device + "：没有这个设备";
+                return nullptr;
+            }
+            ++s->opened;
+            return std::make_unique<ScriptedPort>(s);
+        });
+    }
+    ~ScriptedDevice() { SetPortOpener(nullptr); }
+    ScriptedDevice(const ScriptedDevice&) = delete;
+    ScriptedDevice& operator=(const ScriptedDevice&) = delete;
+
+    std::shared_ptr<PortScript> script = std::make_shared<PortScript>();
+};
