@@ -10,6 +10,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -55,6 +56,10 @@ std::unique_ptr<std::FILE, FileCloser> create(const std::string& path, mode_t mo
 
 void makeSelfSignedCertificate(const std::string& certificateFile, const std::string& keyFile,
                                const std::vector<std::string>& hosts, int days) {
+    for (const std::string& path : {certificateFile, keyFile}) {
+        if (std::filesystem::exists(path))
+            throw std::runtime_error(path + " exists; not overwritten");
+    }
     Key key(EVP_EC_gen("P-256"));
     need(key != nullptr, "key");
     Cert cert(X509_new());

@@ -314,3 +314,21 @@ TEST_F(HostileClientTest, RunningOutOfDescriptorsNeitherSpinsNorKills) {
     EXPECT_EQ(login->code(), 0);
     EXPECT_EQ(late.call(configRequest())->code(), 0);
 }
+
+TEST(BackOfficeCommand, CertMakesAPrivatePairAndOverwritesNothing) {
+    QTemporaryDir dir;
+    const std::string cert = dir.filePath("room.pem").toStdString();
+    const std::string key = dir.filePath("room.key").toStdString();
+    const std::string command = std::string(BACKOFFICE_EXE) + " cert --cert " + cert + " --key " +
+                                key + " --host office.local,10.0.0.7 > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::exists(cert));
+    EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::ifstream pem(cert);
+    const std::string text((std::istreambuf_iterator<char>(pem)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("-----BEGIN CERTIFICATE-----", 0), 0u);
+    const auto before = std::filesystem::last_write_time(key);
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(std::filesystem::last_write_time(key), before);
+}
