@@ -1,5 +1,8 @@
 #include "BackOffice.h"
 
+#include "Seed.h"
+
+#include <ctime>
 #include <map>
 
 namespace backoffice {
@@ -8,6 +11,8 @@ namespace {
 
 using Handler = std::string (*)(HandlerContext&);
 
+constexpr std::int32_t loginFunction = 100001;
+
 const std::map<std::int32_t, Handler>& handlers() {
     static const std::map<std::int32_t, Handler> table{
         {105006, &handleSysConfig},        {200086, &handleResolveAccount},
@@ -15,25 +20,70 @@ const std::map<std::int32_t, Handler>& handlers() {
         {150010, &handleClientInfo},       {730000, &handleClientSync},
         {730001, &handleVipOpen},          {730002, &handleVipClose},
         {730003, &handleVipModify},        {730004, &handleVipList},
-        {360042, &handleReview},           {100001, &handleOperatorLogin},
+        {360042, &handleReview},           {loginFunction, &handleOperatorLogin},
         {100002, &handleOperatorBranches}, {100003, &handleOperatorFunctions},
         {100004, &handleDictionary},
     };
     return table;
 }
 
+std::int64_t now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+bool branchExists(Database& db, std::int64_t branchNo) {
+    Statement s = db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
+    s.bind(1, branchNo);
+    return s.step();
+}
+
 } // namespace
 
-BackOffice::BackOffice(const std::string& dbPath) : db_(dbPath) {}
+// A pooled connection, given back on every path.
+class BackOffice::Lease {
+public:
+    explicit Lease(BackOffice& office) : office_(office), db_(office.takeConnection()) {}
+    ~Lease() { office_.giveBack(std::move(db_)); }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    Database& db() { return *db_; }
 
-std::int32_t BackOffice::mainBranchNo() {
-    Statement s = db_.prepare("SELECT min(branch_no) FROM branch WHERE branch_type = '0'");
+private:
+    BackOffice& office_;
+    std::unique_ptr<Database> db_;
+};
+
+BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
+    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync) {
+    // A database made by an earlier version gets the tables and columns added since.
+    upgradeSchema(db_);
+}
+
+std::unique_ptr<Database> BackOffice::takeConnection() {
+    {
+        std::lock_guard lock(poolMutex_);
+        if (!idle_.empty()) {
+            auto db = std::move(idle_.back());
+            idle_.pop_back();
+            return db;
+        }
+    }
+    return std::make_unique<Database>(path_, false, options_.fullSync);
+}
+
+void BackOffice::giveBack(std::unique_ptr<Database> db) {
+    std::lock_guard lock(poolMutex_);
+    idle_.push_back(std::move(db));
+}
+
+std::int32_t BackOffice::mainBranchNo(Database& db) {
+    Statement s = db.prepare("SELECT min(branch_no) FROM branch WHERE branch_type = '0'");
     return s.step() && !s.isNull(0) ? static_cast<std::int32_t>(s.integer(0)) : 0;
 }
 
-Operator BackOffice::findOperator(const std::string& operatorNo) {
-    Statement s = db_.prepare("SELECT operator_no, operator_name, operator_kind, branch_no, "
-                              "can_review, password_hash FROM operator WHERE operator_no = ?");
+Operator BackOffice::findOperator(Database& db, const std::string& operatorNo) {
+    Statement s = db.prepare("SELECT operator_no, operator_name, operator_kind, branch_no, "
+                             "can_review, password_hash FROM operator WHERE operator_no = ?");
     s.bind(1, operatorNo);
     if (!s.step())
         throw ServiceError(errors::unknownOperator, "操作员[" + operatorNo + "]不存在");
@@ -41,20 +91,63 @@ Operator BackOffice::findOperator(const std::string& operatorNo) {
             s.integer(4) != 0, s.text(5)};
 }
 
-void BackOffice::checkPassword(const Operator& op, std::string_view password) {
-    if (!passwords_.verify(op.operatorNo, op.passwordHash, password))
-        throw ServiceError(errors::wrongPassword, "操作员[" + op.operatorNo + "]密码错误");
+void BackOffice::checkPassword(Database& db, const Operator& op, std::string_view password,
+                               std::int32_t wrongPasswordError) {
+    const auto lockedFor = [&](std::int64_t until) {
+        const std::int64_t minutes = (until - now() + 59) / 60;
+        return ServiceError(errors::operatorLocked,
+                            "操作员[" + op.operatorNo + "]密码错误次数过多，已被锁定，请" +
+                                std::to_string(minutes < 1 ? 1 : minutes) + "分钟后再试");
+    };
+    bool counted = false;
+    {
+        Statement s = db.prepare("SELECT locked_until FROM password_failure WHERE operator_no = ?");
+        s.bind(1, op.operatorNo);
+        counted = s.step();
+        // A locked operator is refused before any hash is computed.
+        if (counted && s.integer(0) > now())
+            throw lockedFor(s.integer(0));
+    }
+    if (passwords_.verify(op.operatorNo, op.passwordHash, password)) {
+        if (counted) // the usual case writes nothing
+            db.prepare("DELETE FROM password_failure WHERE operator_no = ?")
+                .bind(1, op.operatorNo)
+                .run();
+        return;
+    }
+    Transaction t(db);
+    db.prepare("INSERT INTO password_failure (operator_no, failures, locked_until) "
+               "VALUES (?, 1, 0) ON CONFLICT (operator_no) DO UPDATE SET "
+               "failures = CASE WHEN locked_until > 0 THEN 1 ELSE failures + 1 END, "
+               "locked_until = 0")
+        .bind(1, op.operatorNo)
+        .run();
+    Statement s = db.prepare("SELECT failures FROM password_failure WHERE operator_no = ?");
+    s.bind(1, op.operatorNo);
+    const bool lock = s.step() && s.integer(0) >= options_.maxPasswordFailures;
+    const std::int64_t until = now() + options_.lockTime.count();
+    if (lock)
+        db.prepare("UPDATE password_failure SET locked_until = ? WHERE operator_no = ?")
+            .bind(1, until)
+            .bind(2, op.operatorNo)
+            .run();
+    t.commit();
+    if (lock)
+        throw lockedFor(until);
+    throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
+                                               ? "操作员[" + op.operatorNo + "]密码错误"
+                                               : "复核柜员密码错误");
 }
 
-std::string BackOffice::handle(std::string_view requestPacket) {
+std::string BackOffice::handle(Session& session, std::string_view requestPacket) {
     protocol::PacketView packet;
     const protocol::DecodeStatus status = packet.decode(requestPacket);
     if (status != protocol::DecodeStatus::Ok)
         return errorReply(0, errors::badRequest,
                           std::string("请求包格式错误：") + protocol::describe(status));
-    std::lock_guard lock(mutex_);
     try {
-        return dispatch(packet);
+        Lease lease(*this);
+        return dispatch(session, lease.db(), packet);
     } catch (const ServiceError& e) {
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
@@ -64,22 +157,47 @@ std::string BackOffice::handle(std::string_view requestPacket) {
     }
 }
 
-std::string BackOffice::dispatch(const protocol::PacketView& packet) {
+std::string BackOffice::dispatch(Session& session, Database& db,
+                                 const protocol::PacketView& packet) {
     const Request request(packet);
+    const bool login = packet.functionNo() == loginFunction;
+    if (!login && !session.open())
+        throw ServiceError(errors::notLoggedIn, "请先登录");
     const auto handler = handlers().find(packet.functionNo());
     if (handler == handlers().end())
         throw ServiceError(errors::unknownFunction,
                            "功能号[" + std::to_string(packet.functionNo()) + "]不存在");
     // The header every request carries.
-    request.int32("op_branch_no");
+    const std::int32_t opBranchNo = request.int32("op_branch_no");
     request.text("op_station");
     request.text("op_entrust_way");
     if (request.int32("function_id") != packet.functionNo())
         throw ServiceError(errors::badRequest, "请求字段[function_id]与功能号不符");
-    HandlerContext ctx{*this, db_, request, findOperator(request.text("operator_no"))};
+    const std::string operatorNo = request.text("operator_no");
+    if (login) {
+        // Whatever the outcome, the session no longer speaks for anyone it did before.
+        session = Session{};
+    } else {
+        if (operatorNo != session.operatorNo)
+            throw ServiceError(errors::notSessionOperator,
+                               "操作员[" + operatorNo + "]不是本连接登录的操作员");
+        if (opBranchNo != session.branchNo)
+            throw ServiceError(errors::notSessionOperator,
+                               "营业部[" + std::to_string(opBranchNo) + "]不是登录操作员的营业部");
+    }
+    if (request.has("branch_no")) {
+        const std::int64_t branchNo = request.integer("branch_no");
+        if (branchNo != 0 && !branchExists(db, branchNo))
+            throw ServiceError(errors::unknownBranch,
+                               "营业部[" + std::to_string(branchNo) + "]不存在");
+    }
+    HandlerContext ctx{*this, db, request, findOperator(db, operatorNo)};
     if (request.has("op_password"))
-        checkPassword(ctx.op, request.text("op_password"));
-    return handler->second(ctx);
+        checkPassword(db, ctx.op, request.text("op_password"));
+    std::string reply = handler->second(ctx);
+    if (login)
+        session = Session{ctx.op.operatorNo, ctx.op.branchNo};
+    return reply;
 }
 
 } // namespace backoffice

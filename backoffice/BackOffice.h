@@ -1,15 +1,20 @@
 #pragma once
 // The back office: answers every request packet with a reply packet, on one SQLite
 // database. Bad input gets an error reply, never a crash and never a false success.
+// Every request belongs to a session: the counter's login opens it, and afterwards only
+// the logged-in operator's requests are carried out on it.
 
 #include "Database.h"
 #include "Passwords.h"
 #include "Request.h"
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace backoffice {
 
@@ -20,6 +25,24 @@ struct Operator {
     std::int32_t branchNo = 0;
     bool canReview = false;
     std::string passwordHash;
+};
+
+// Who is asking on one connection or one embedded counter. Empty until a login succeeds;
+// a failed login empties it again.
+struct Session {
+    std::string operatorNo;
+    std::int32_t branchNo = 0;
+    bool open() const { return !operatorNo.empty(); }
+};
+
+struct OfficeOptions {
+    // How long an approved review may wait for its resend.
+    std::chrono::seconds reviewMaxAge{300};
+    // Wrong passwords in a row before an operator is locked, and for how long.
+    int maxPasswordFailures = 5;
+    std::chrono::seconds lockTime{600};
+    // Commits wait for the disk; off only to measure what that costs.
+    bool fullSync = true;
 };
 
 class BackOffice;
@@ -34,27 +57,38 @@ struct HandlerContext {
 
 class BackOffice {
 public:
-    explicit BackOffice(const std::string& dbPath);
+    explicit BackOffice(const std::string& dbPath, OfficeOptions options = {});
 
-    // Any bytes in, a reply packet out. Safe to call from several threads: requests are
-    // handled one at a time.
-    std::string handle(std::string_view requestPacket);
+    // Any bytes in, a reply packet out, on behalf of the session. Safe to call from several
+    // threads at once, each with its own session: every call works on a database
+    // connection of its own.
+    std::string handle(Session& session, std::string_view requestPacket);
 
+    // A connection for reads and maintenance outside requests.
     Database& database() { return db_; }
     Passwords& passwords() { return passwords_; }
-    std::int32_t mainBranchNo();
+    const OfficeOptions& options() const { return options_; }
 
     // The operator of that number, or a ServiceError.
-    Operator findOperator(const std::string& operatorNo);
-    // Raises a ServiceError unless the password is the operator's.
-    void checkPassword(const Operator& op, std::string_view password);
+    Operator findOperator(Database& db, const std::string& operatorNo);
+    // Raises a ServiceError unless the password is the operator's and he is not locked;
+    // a wrong one counts towards the lock, which the database keeps across restarts.
+    void checkPassword(Database& db, const Operator& op, std::string_view password,
+                       std::int32_t wrongPasswordError = errors::wrongPassword);
+    std::int32_t mainBranchNo(Database& db);
 
 private:
-    std::string dispatch(const protocol::PacketView& packet);
+    class Lease;
+    std::unique_ptr<Database> takeConnection();
+    void giveBack(std::unique_ptr<Database> db);
+    std::string dispatch(Session& session, Database& db, const protocol::PacketView& packet);
 
-    std::mutex mutex_;
+    std::string path_;
+    OfficeOptions options_;
     Database db_;
     Passwords passwords_;
+    std::mutex poolMutex_;
+    std::vector<std::unique_ptr<Database>> idle_;
 };
 
 // The handlers, one per function number.

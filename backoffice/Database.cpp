@@ -8,7 +8,7 @@ namespace {
 }
 } // namespace
 
-Database::Database(const std::string& path, bool create) {
+Database::Database(const std::string& path, bool create, bool fullSync) {
     const int flags =
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
@@ -18,7 +18,9 @@ Database::Database(const std::string& path, bool create) {
         throw DatabaseError("cannot open " + path + ": " + message);
     }
     sqlite3_busy_timeout(db_, 5000);
-    exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    // FULL: an acknowledged write survives a power loss, not only a crash.
+    exec(std::string("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON; PRAGMA synchronous=") +
+         (fullSync ? "FULL;" : "NORMAL;"));
 }
 
 Database::~Database() {

@@ -21,8 +21,9 @@ class Statement;
 
 class Database {
 public:
-    // Opens (creating when asked) the file in WAL mode with foreign keys on.
-    explicit Database(const std::string& path, bool create = false);
+    // Opens (creating when asked) the file in WAL mode with foreign keys on; a commit
+    // waits for the disk (synchronous FULL) unless fullSync is false.
+    explicit Database(const std::string& path, bool create = false, bool fullSync = true);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
@@ -30,6 +31,8 @@ public:
     void exec(const std::string& sql);
     Statement prepare(std::string_view sql);
     std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
+    // Rows changed by the last statement.
+    int changes() const { return sqlite3_changes(db_); }
     sqlite3* handle() const { return db_; }
 
 private:

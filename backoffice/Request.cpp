@@ -58,6 +58,22 @@ std::optional<std::string> Request::optionalText(std::string_view name) const {
     return text(name);
 }
 
+namespace {
+
+// Error texts are short; one that echoes a huge value is cut at a character boundary.
+constexpr std::size_t maxErrorInfo = 1024;
+
+std::string cutErrorInfo(const std::string& info) {
+    if (info.size() <= maxErrorInfo)
+        return info;
+    std::size_t end = maxErrorInfo;
+    while (end > 0 && (static_cast<unsigned char>(info[end]) & 0xC0) == 0x80)
+        --end; // not inside a UTF-8 sequence
+    return info.substr(0, end) + "...";
+}
+
+} // namespace
+
 std::string errorReply(std::int32_t functionNo, std::int32_t errorNo, const std::string& info,
                        std::int32_t returnCode) {
     protocol::PacketWriter writer(functionNo, returnCode != 0 ? returnCode : errorNo);
@@ -67,9 +83,10 @@ std::string errorReply(std::int32_t functionNo, std::int32_t errorNo, const std:
     writer.beginRecord();
     writer.integer(errorNo);
     writer.integer(serverNo);
-    writer.text(info);
+    writer.text(cutErrorInfo(info));
     std::string packet;
-    writer.finish(packet);
+    if (!writer.finish(packet))
+        throw std::logic_error("an error reply of a few fields does not fit in a packet");
     return packet;
 }
 

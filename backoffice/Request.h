@@ -21,6 +21,10 @@ constexpr std::int32_t badRequest = 1001;
 constexpr std::int32_t unknownFunction = 1002;
 constexpr std::int32_t unknownOperator = 1011;
 constexpr std::int32_t wrongPassword = 1012;
+constexpr std::int32_t notLoggedIn = 1013;
+constexpr std::int32_t notSessionOperator = 1014;
+constexpr std::int32_t operatorLocked = 1015;
+constexpr std::int32_t unknownBranch = 1016;
 constexpr std::int32_t unknownAccount = 2001;
 constexpr std::int32_t unknownClient = 2002;
 constexpr std::int32_t badRate = 3001;
@@ -33,6 +37,7 @@ constexpr std::int32_t sameReviewer = 3602;
 constexpr std::int32_t noReviewRight = 3603;
 constexpr std::int32_t reviewerPassword = 3604;
 constexpr std::int32_t notReviewed = 3605;
+constexpr std::int32_t reviewExpired = 3606;
 constexpr std::int32_t serverFault = 9999;
 } // namespace errors
 
@@ -57,6 +62,7 @@ public:
     std::int32_t int32(std::string_view name) const;
     std::string text(std::string_view name) const;
     std::optional<std::string> optionalText(std::string_view name) const;
+    const protocol::PacketView& packet() const { return packet_; }
 
 private:
     std::size_t require(std::string_view name, protocol::FieldType type) const;
@@ -64,7 +70,8 @@ private:
 };
 
 // The error reply: error_no, error_svrno, error_info, with the return code given (the
-// error number unless the caller says otherwise).
+// error number unless the caller says otherwise). An error_info that echoes a huge value
+// is cut, so the reply always fits in a packet.
 std::string errorReply(std::int32_t functionNo, std::int32_t errorNo, const std::string& info,
                        std::int32_t returnCode = 0);
 

@@ -1,7 +1,8 @@
 #pragma once
 // The four-eyes rule: configurable rules decide which requests need a second operator;
-// such a request is answered with a review demand and carried out only when resent
-// against a process that another operator with the right to review has approved.
+// such a request is answered with a review demand that records what is to be reviewed,
+// and is carried out only when resent, unchanged and in time, against a process that
+// another operator with the right to review has approved. An approval is used once.
 
 #include "BackOffice.h"
 
@@ -10,12 +11,16 @@
 
 namespace backoffice {
 
-// For a request that may be carried out, the approved process it uses up (0 when no
-// review is involved). Otherwise raises the review demand (360415, with error_info
-// "<text>,<process id>,<default reviewer>") or the refusal of an unreviewed resend.
-std::int64_t checkReview(HandlerContext& ctx, std::int64_t fundAccount, std::optional<double> rate);
+// Called inside the business request's write transaction `t`. A resend (audit_action "2")
+// uses up its approved process there, or is refused. Otherwise, when a rule applies, the
+// review process is recorded and committed in `t` and the review demand is raised
+// (360415, with error_info "<text>,<process id>,<default reviewer>"). A rate rule applies
+// to every request that sets a rate.
+void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
+                 std::optional<double> rate);
 
-// Marks the process used; called inside the business request's transaction.
-void useReview(Database& db, std::int64_t processId);
+// What a review process records of its request: every field but the passwords and
+// audit_action, typed, in the request's order.
+std::string reviewedFields(const protocol::PacketView& packet);
 
 } // namespace backoffice

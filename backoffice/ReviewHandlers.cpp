@@ -1,15 +1,46 @@
 #include "Review.h"
 
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
 namespace backoffice {
 
 namespace {
 
+std::int64_t now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+bool isPasswordField(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("password") != std::string::npos || lower.find("pwd") != std::string::npos;
+}
+
+void appendEscaped(std::string& out, std::string_view value) {
+    static const char hex[] = "0123456789abcdef";
+    for (char c : value) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || c == '\\' || c == ',' || c == '=') {
+            out += "\\x";
+            out.push_back(hex[u >> 4]);
+            out.push_back(hex[u & 15]);
+        } else {
+            out.push_back(c);
+        }
+    }
+}
+
 bool ruleApplies(Database& db, std::int32_t functionId, std::optional<double> rate) {
-    Statement s = db.prepare("SELECT rate_below FROM review_rule WHERE function_id = ?");
-    s.bind(1, std::int64_t{functionId});
-    if (!s.step())
-        return false;
-    return s.isNull(0) || (rate && *rate < s.real(0));
+    Statement s =
+        db.prepare("SELECT 1 FROM review_rule WHERE (function_id = ? AND rate_below IS NULL) OR "
+                   "(? AND rate_below IS NOT NULL AND ? < rate_below) LIMIT 1");
+    s.bind(1, std::int64_t{functionId})
+        .bind(2, std::int64_t{rate ? 1 : 0})
+        .bind(3, rate.value_or(0.0));
+    return s.step();
 }
 
 std::string defaultReviewer(Database& db, const Operator& requester) {
@@ -19,45 +50,79 @@ std::string defaultReviewer(Database& db, const Operator& requester) {
     return s.step() ? s.text(0) : std::string();
 }
 
+void useApproval(HandlerContext& ctx, const std::string& fields) {
+    Statement s = ctx.db.prepare(
+        "SELECT process_id, approved_at FROM review_process WHERE operator_no = ? AND "
+        "function_id = ? AND status = '1' AND request_fields = ? "
+        "ORDER BY process_id DESC LIMIT 1");
+    s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{ctx.request.functionNo()}).bind(3, fields);
+    if (!s.step())
+        throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
+    const std::int64_t processId = s.integer(0);
+    if (s.integer(1) < now() - ctx.office.options().reviewMaxAge.count())
+        throw ServiceError(errors::reviewExpired, "复核批准已过期，请重新复核");
+    ctx.db.prepare("UPDATE review_process SET status = '2' WHERE process_id = ? AND status = '1'")
+        .bind(1, processId)
+        .run();
+    if (ctx.db.changes() != 1)
+        throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
+}
+
 } // namespace
 
-std::int64_t checkReview(HandlerContext& ctx, std::int64_t fundAccount,
-                         std::optional<double> rate) {
-    const std::int32_t functionId = ctx.request.functionNo();
-    const std::string action = ctx.request.optionalText("audit_action").value_or("0");
-    if (action == "2") {
-        Statement s = ctx.db.prepare(
-            "SELECT process_id FROM review_process WHERE function_id = ? AND operator_no = ? "
-            "AND fund_account = ? AND status = '1' ORDER BY process_id DESC LIMIT 1");
-        s.bind(1, std::int64_t{functionId}).bind(2, ctx.op.operatorNo).bind(3, fundAccount);
-        if (!s.step())
-            throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
-        return s.integer(0);
+std::string reviewedFields(const protocol::PacketView& packet) {
+    std::string out;
+    for (std::size_t f = 0; f < packet.fieldCount(); ++f) {
+        const protocol::PacketView::Field& field = packet.field(f);
+        if (field.name == "audit_action" || isPasswordField(field.name))
+            continue;
+        if (!out.empty())
+            out.push_back(',');
+        appendEscaped(out, field.name);
+        switch (field.type) {
+        case protocol::FieldType::Integer:
+            out += ":i=" + std::to_string(packet.integer(0, f));
+            break;
+        case protocol::FieldType::Real: {
+            char buffer[40];
+            std::snprintf(buffer, sizeof buffer, ":r=%.17g", packet.real(0, f));
+            out += buffer;
+            break;
+        }
+        case protocol::FieldType::Text:
+        case protocol::FieldType::Bytes:
+            out += field.type == protocol::FieldType::Text ? ":t=" : ":b=";
+            appendEscaped(out, packet.text(0, f));
+            break;
+        }
     }
+    return out;
+}
+
+void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
+                 std::optional<double> rate) {
+    const std::string fields = reviewedFields(ctx.request.packet());
+    if (ctx.request.optionalText("audit_action").value_or("0") == "2") {
+        useApproval(ctx, fields);
+        return;
+    }
+    const std::int32_t functionId = ctx.request.functionNo();
     if (!ruleApplies(ctx.db, functionId, rate))
-        return 0;
+        return;
     const std::string reviewer = defaultReviewer(ctx.db, ctx.op);
-    Transaction t(ctx.db);
     ctx.db
         .prepare("INSERT INTO review_process (function_id, operator_no, fund_account, "
-                 "default_reviewer) VALUES (?, ?, ?, ?)")
+                 "default_reviewer, request_fields) VALUES (?, ?, ?, ?, ?)")
         .bind(1, std::int64_t{functionId})
         .bind(2, ctx.op.operatorNo)
         .bind(3, fundAccount)
         .bind(4, reviewer)
+        .bind(5, fields)
         .run();
     const std::int64_t processId = ctx.db.lastInsertId();
     t.commit();
     throw ServiceError(errors::reviewRequired,
                        "该业务需要临柜复核," + std::to_string(processId) + "," + reviewer);
-}
-
-void useReview(Database& db, std::int64_t processId) {
-    if (processId == 0)
-        return;
-    db.prepare("UPDATE review_process SET status = '2' WHERE process_id = ?")
-        .bind(1, processId)
-        .run();
 }
 
 std::string handleReview(HandlerContext& ctx) {
@@ -71,28 +136,33 @@ std::string handleReview(HandlerContext& ctx) {
     r.int32("task_serial_no");
     r.text("audit_remark");
 
-    Statement s =
-        ctx.db.prepare("SELECT operator_no, status FROM review_process WHERE process_id = ?");
-    s.bind(1, processId);
-    if (!s.step() || s.text(0) != ctx.op.operatorNo)
-        throw ServiceError(errors::noSuchProcess,
-                           "复核流程[" + std::to_string(processId) + "]不存在");
-    if (s.text(1) != "0")
-        throw ServiceError(errors::noSuchProcess,
-                           "复核流程[" + std::to_string(processId) + "]已处理");
-    const Operator reviewer = ctx.office.findOperator(reviewerNo);
+    const auto checkWaiting = [&] {
+        Statement s =
+            ctx.db.prepare("SELECT operator_no, status FROM review_process WHERE process_id = ?");
+        s.bind(1, processId);
+        if (!s.step() || s.text(0) != ctx.op.operatorNo)
+            throw ServiceError(errors::noSuchProcess,
+                               "复核流程[" + std::to_string(processId) + "]不存在");
+        if (s.text(1) != "0")
+            throw ServiceError(errors::noSuchProcess,
+                               "复核流程[" + std::to_string(processId) + "]已处理");
+    };
+    checkWaiting();
+    const Operator reviewer = ctx.office.findOperator(ctx.db, reviewerNo);
     if (reviewer.operatorNo == ctx.op.operatorNo)
         throw ServiceError(errors::sameReviewer, "复核柜员不能与经办柜员相同");
     if (!reviewer.canReview)
         throw ServiceError(errors::noReviewRight, "柜员[" + reviewerNo + "]没有复核权限");
-    if (!ctx.office.passwords().verify(reviewer.operatorNo, reviewer.passwordHash,
-                                       reviewerPassword))
-        throw ServiceError(errors::reviewerPassword, "复核柜员密码错误");
+    ctx.office.checkPassword(ctx.db, reviewer, reviewerPassword, errors::reviewerPassword);
 
     Transaction t(ctx.db);
-    ctx.db.prepare("UPDATE review_process SET status = '1', reviewer = ? WHERE process_id = ?")
+    checkWaiting(); // another connection may have approved it meanwhile
+    ctx.db
+        .prepare("UPDATE review_process SET status = '1', reviewer = ?, approved_at = ? "
+                 "WHERE process_id = ?")
         .bind(1, reviewerNo)
-        .bind(2, processId)
+        .bind(2, now())
+        .bind(3, processId)
         .run();
     t.commit();
     protocol::PacketWriter w(360042, 0);

@@ -52,6 +52,19 @@ void createSchema(Database& db) {
     db.exec(schemaSql);
 }
 
+void upgradeSchema(Database& db) {
+    const auto hasColumn = [&](const char* table, const char* column) {
+        Statement s = db.prepare(std::string("SELECT 1 FROM pragma_table_info('") + table +
+                                 "') WHERE name = ?");
+        s.bind(1, std::string_view(column));
+        return s.step();
+    };
+    if (hasColumn("review_process", "process_id") && !hasColumn("review_process", "request_fields"))
+        db.exec("ALTER TABLE review_process ADD COLUMN request_fields TEXT NOT NULL DEFAULT '';"
+                "ALTER TABLE review_process ADD COLUMN approved_at INTEGER NOT NULL DEFAULT 0;");
+    createSchema(db);
+}
+
 void seedTraining(Database& db) {
     createSchema(db);
     Transaction t(db);

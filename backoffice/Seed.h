@@ -22,6 +22,8 @@ struct TrainingOperator {
 extern const TrainingOperator trainingOperators[4];
 
 void createSchema(Database& db);
+// Adds to a database made by an earlier version the tables and columns it lacks.
+void upgradeSchema(Database& db);
 // The schema and the training data set, in one transaction.
 void seedTraining(Database& db);
 // The schema, the training branches, dictionaries, configuration and operators, and

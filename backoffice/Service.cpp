@@ -1,4 +1,4 @@
-#include "BackOffice.h"
+#include "OfficeService.h"
 #include "Seed.h"
 
 #include "protocol/Service.h"
@@ -8,14 +8,32 @@
 namespace protocol {
 
 namespace {
-class BackOfficeService final : public PacketService {
+
+class BackOfficeSession final : public PacketSession {
 public:
-    explicit BackOfficeService(const std::string& dbPath) : office_(dbPath) {}
-    std::string handle(std::string_view request) override { return office_.handle(request); }
+    explicit BackOfficeSession(std::shared_ptr<backoffice::BackOffice> office)
+        : office_(std::move(office)) {}
+    std::string handle(std::string_view request) override {
+        return office_->handle(session_, request);
+    }
 
 private:
-    backoffice::BackOffice office_;
+    std::shared_ptr<backoffice::BackOffice> office_;
+    backoffice::Session session_;
 };
+
+class BackOfficeService final : public PacketService {
+public:
+    explicit BackOfficeService(std::shared_ptr<backoffice::BackOffice> office)
+        : office_(std::move(office)) {}
+    std::unique_ptr<PacketSession> openSession() override {
+        return std::make_unique<BackOfficeSession>(office_);
+    }
+
+private:
+    std::shared_ptr<backoffice::BackOffice> office_;
+};
+
 } // namespace
 
 std::unique_ptr<PacketService> openBackOfficeService(const std::string& dbPath) {
@@ -23,7 +41,15 @@ std::unique_ptr<PacketService> openBackOfficeService(const std::string& dbPath) 
         backoffice::Database db(dbPath, true);
         backoffice::seedTraining(db);
     }
-    return std::make_unique<BackOfficeService>(dbPath);
+    return backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(dbPath));
 }
 
 } // namespace protocol
+
+namespace backoffice {
+
+std::unique_ptr<protocol::PacketService> serviceOf(std::shared_ptr<BackOffice> office) {
+    return std::make_unique<protocol::BackOfficeService>(std::move(office));
+}
+
+} // namespace backoffice

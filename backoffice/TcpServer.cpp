@@ -1,147 +1,372 @@
 #include "TcpServer.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "protocol/Frame.h"
+#include "protocol/Net.h"
 
-#include <cerrno>
-#include <cstring>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/thread_pool.hpp>
+
+#include <atomic>
+#include <deque>
+#include <optional>
 #include <stdexcept>
+#include <unordered_set>
 #include <vector>
 
 namespace backoffice {
 
+namespace asio = boost::asio;
+namespace net = protocol::net;
+using net::tcp;
+using Clock = std::chrono::steady_clock;
+
 namespace {
 
-void setNonBlocking(int fd) {
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-}
+class Connection;
 
-[[noreturn]] void fail(const std::string& what) {
-    throw std::runtime_error(what + ": " + std::strerror(errno));
+// How often the connections' deadlines are looked at.
+std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
+    const auto quarter = std::min(o.frameTimeout, o.idleTimeout) / 4;
+    return std::clamp(quarter, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
 }
 
 } // namespace
 
-TcpServer::TcpServer(protocol::PacketService& service, Options options)
-    : service_(service), options_(std::move(options)) {
-    if (::pipe(wake_) != 0)
-        fail("pipe");
-    setNonBlocking(wake_[0]);
-    setNonBlocking(wake_[1]);
-    listen_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (listen_ < 0)
-        fail("socket");
-    const int yes = 1;
-    ::setsockopt(listen_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options_.port);
-    if (::inet_pton(AF_INET, options_.host.c_str(), &address.sin_addr) != 1)
-        throw std::runtime_error("not an IPv4 address: " + options_.host);
-    if (::bind(listen_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        fail("bind " + options_.host + ":" + std::to_string(options_.port));
-    if (::listen(listen_, 64) != 0)
-        fail("listen");
-    socklen_t length = sizeof address;
-    ::getsockname(listen_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    setNonBlocking(listen_);
+struct TcpServer::Impl {
+    Impl(protocol::PacketService& service, Options options);
+    void accept();
+    void sweep();
+    void hold(std::ptrdiff_t delta) {
+        const std::size_t now = held += static_cast<std::size_t>(delta);
+        std::size_t peak = peakHeld.load();
+        while (now > peak && !peakHeld.compare_exchange_weak(peak, now)) {
+        }
+    }
+
+    protocol::PacketService& service;
+    Options options;
+    asio::io_context io{1};
+    tcp::acceptor acceptor{io};
+    asio::steady_timer acceptRetry{io};
+    asio::steady_timer sweeper{io};
+    std::optional<asio::ssl::context> tls;
+    std::unordered_set<std::shared_ptr<Connection>> open;
+    std::atomic<std::size_t> openCount{0};
+    std::atomic<std::uint64_t> dropped{0};
+    std::atomic<std::uint64_t> refused{0};
+    std::atomic<std::uint64_t> acceptFailures{0};
+    std::atomic<std::size_t> held{0};
+    std::atomic<std::size_t> peakHeld{0};
+    // Last: its workers are joined before anything they post to goes.
+    asio::thread_pool workers;
+};
+
+namespace {
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(TcpServer::Impl& server, tcp::socket socket)
+        : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
+                                              : net::Stream(std::move(socket))),
+          session_(server.service.openSession()), in_(65536) {
+        frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
+    }
+
+    void start() {
+        boost::system::error_code ignored;
+        stream_.socket().set_option(tcp::no_delay(true), ignored);
+        if (net::TlsStream* tls = stream_.tls()) {
+            handshaking_ = true;
+            tls->async_handshake(net::TlsStream::server,
+                                 [self = shared_from_this()](const boost::system::error_code& ec) {
+                                     self->handshaking_ = false;
+                                     if (ec)
+                                         return self->close(true);
+                                     self->lastActivity_ = Clock::now();
+                                     self->pump();
+                                 });
+            return;
+        }
+        pump();
+    }
+
+    // Closes the connection when one of its deadlines has passed.
+    void sweep(Clock::time_point now) {
+        const auto& o = server_.options;
+        if (closed_)
+            return;
+        if (handshaking_ || (reading_ && reader_.midFrame())) {
+            if (now - frameStart_ > o.frameTimeout)
+                close(true);
+        } else if (!out_.empty()) {
+            if (now - lastWrite_ > o.frameTimeout)
+                close(true);
+        } else if (!busy_ && !next_ && now - lastActivity_ > o.idleTimeout) {
+            close(true);
+        }
+    }
+
+    void close(bool drop) {
+        if (closed_)
+            return;
+        closed_ = true;
+        if (drop)
+            ++server_.dropped;
+        boost::system::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.socket().close(ignored);
+        out_.clear();
+        outBytes_ = 0;
+        next_.reset();
+        reader_ = protocol::FrameReader();
+        account();
+        --server_.openCount;
+        server_.open.erase(shared_from_this());
+    }
+
+private:
+    void read() {
+        if (reading_ || handshaking_ || closed_ || next_ || outBytes_ >= server_.options.maxOutput)
+            return;
+        reading_ = true;
+        stream_.asyncReadSome(
+            asio::buffer(in_),
+            [self = shared_from_this()](const boost::system::error_code& ec, std::size_t n) {
+                self->reading_ = false;
+                if (ec)
+                    return self->close(false);
+                self->received(n);
+            });
+    }
+
+    void received(std::size_t n) {
+        const auto now = Clock::now();
+        lastActivity_ = now;
+        if (!reader_.midFrame())
+            frameStart_ = now; // a slow sender's every byte does not move this
+        reader_.feed(in_.data(), n);
+        pump();
+    }
+
+    // Takes the next whole frame to a worker when none is in hand; reads on only when no
+    // whole frame is waiting, so a client that pipelines is held to one frame in memory.
+    void pump() {
+        if (closed_)
+            return;
+        takeFrame();
+        if (reader_.bad())
+            return close(true);
+        if (next_ && !busy_ && outBytes_ < server_.options.maxOutput) {
+            busy_ = true;
+            asio::post(
+                server_.workers, [self = shared_from_this(), frame = std::move(*next_)]() mutable {
+                    std::string reply = self->session_->handle(frame.packet);
+                    asio::post(self->server_.io,
+                               [self, id = frame.packetId, reply = std::move(reply)]() mutable {
+                                   self->replied(id, reply);
+                               });
+                });
+            next_.reset();
+            takeFrame();
+        }
+        account();
+        read();
+    }
+
+    void takeFrame() {
+        if (next_)
+            return;
+        next_ = reader_.next();
+        if (next_ && reader_.midFrame())
+            frameStart_ = Clock::now();
+    }
+
+    void replied(std::int64_t packetId, const std::string& reply) {
+        busy_ = false;
+        if (closed_)
+            return;
+        out_.push_back(protocol::encodeFrame(packetId, reply));
+        outBytes_ += out_.back().size();
+        lastActivity_ = Clock::now();
+        write();
+        pump();
+    }
+
+    void write() {
+        if (writing_ || closed_ || out_.empty())
+            return;
+        writing_ = true;
+        lastWrite_ = Clock::now();
+        stream_.asyncWrite(
+            asio::buffer(out_.front()),
+            [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
+                self->writing_ = false;
+                if (ec)
+                    return self->close(false);
+                if (self->closed_)
+                    return;
+                self->outBytes_ -= self->out_.front().size();
+                self->out_.pop_front();
+                self->lastWrite_ = self->lastActivity_ = Clock::now();
+                self->write();
+                self->pump();
+            });
+    }
+
+    void account() {
+        std::size_t now = reader_.buffered() + outBytes_ + (next_ ? next_->packet.size() : 0);
+        server_.hold(static_cast<std::ptrdiff_t>(now) - static_cast<std::ptrdiff_t>(held_));
+        held_ = now;
+    }
+
+    TcpServer::Impl& server_;
+    net::Stream stream_;
+    std::unique_ptr<protocol::PacketSession> session_;
+    protocol::FrameReader reader_;
+    std::optional<protocol::Frame> next_;
+    std::vector<char> in_;
+    std::deque<std::string> out_;
+    std::size_t outBytes_ = 0;
+    std::size_t held_ = 0;
+    bool handshaking_ = false;
+    bool reading_ = false;
+    bool writing_ = false;
+    bool busy_ = false;
+    bool closed_ = false;
+    Clock::time_point frameStart_;
+    Clock::time_point lastActivity_;
+    Clock::time_point lastWrite_;
+};
+
+} // namespace
+
+TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
+    : service(service_), options(std::move(options_)),
+      workers(std::max<std::size_t>(1, options.workers)) {
+    const bool secure = !options.certificateFile.empty() || !options.keyFile.empty();
+    if (!secure && !net::isLoopback(options.host))
+        throw std::runtime_error("clear TCP only on a loopback address; give a certificate "
+                                 "and key to serve " +
+                                 options.host);
+    if (secure) {
+        if (options.certificateFile.empty() || options.keyFile.empty())
+            throw std::runtime_error("TLS needs both a certificate and a key");
+        tls.emplace(asio::ssl::context::tls_server);
+        tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                         asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
+        try {
+            tls->use_certificate_chain_file(options.certificateFile);
+            tls->use_private_key_file(options.keyFile, asio::ssl::context::pem);
+        } catch (const boost::system::system_error& e) {
+            throw std::runtime_error("cannot use the certificate " + options.certificateFile +
+                                     " and key " + options.keyFile + ": " + e.what());
+        }
+    }
+    boost::system::error_code ec;
+    const auto address = asio::ip::make_address(options.host, ec);
+    if (ec)
+        throw std::runtime_error("not an IP address: " + options.host);
+    const tcp::endpoint endpoint(address, options.port);
+    acceptor.open(endpoint.protocol());
+    acceptor.set_option(tcp::acceptor::reuse_address(true));
+    acceptor.bind(endpoint, ec);
+    if (ec)
+        throw std::runtime_error("bind " + options.host + ":" + std::to_string(options.port) +
+                                 ": " + ec.message());
+    acceptor.listen(asio::socket_base::max_listen_connections);
 }
 
+void TcpServer::Impl::accept() {
+    acceptor.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted)
+            return;
+        if (ec) {
+            // Out of descriptors, for one: the waiting connection stays in the backlog, so
+            // trying again at once would spin.
+            ++acceptFailures;
+            acceptRetry.expires_after(std::chrono::milliseconds(100));
+            acceptRetry.async_wait([this](const boost::system::error_code& e) {
+                if (!e)
+                    accept();
+            });
+            return;
+        }
+        if (open.size() >= options.maxConnections) {
+            ++refused;
+            boost::system::error_code ignored;
+            socket.close(ignored);
+        } else {
+            auto c = std::make_shared<Connection>(*this, std::move(socket));
+            open.insert(c);
+            ++openCount;
+            c->start();
+        }
+        accept();
+    });
+}
+
+void TcpServer::Impl::sweep() {
+    sweeper.expires_after(sweepEvery(options));
+    sweeper.async_wait([this](const boost::system::error_code& ec) {
+        if (ec)
+            return;
+        const auto now = Clock::now();
+        // close() takes a connection out of the set: walk a copy.
+        const std::vector<std::shared_ptr<Connection>> all(open.begin(), open.end());
+        for (const auto& c : all)
+            c->sweep(now);
+        sweep();
+    });
+}
+
+TcpServer::TcpServer(protocol::PacketService& service, Options options)
+    : impl_(std::make_unique<Impl>(service, std::move(options))) {}
+
 TcpServer::~TcpServer() {
-    for (auto& [fd, c] : open_)
-        ::close(fd);
-    ::close(listen_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
+    impl_->io.stop();
+    impl_->workers.join();
+    for (const auto& c :
+         std::vector<std::shared_ptr<Connection>>(impl_->open.begin(), impl_->open.end()))
+        c->close(false);
+}
+
+std::uint16_t TcpServer::port() const {
+    return impl_->acceptor.local_endpoint().port();
+}
+
+void TcpServer::run(bool stopOnSignals) {
+    std::optional<asio::signal_set> signals;
+    if (stopOnSignals) {
+        signals.emplace(impl_->io, SIGINT, SIGTERM);
+        signals->async_wait([this](const boost::system::error_code&, int) { stop(); });
+    }
+    impl_->accept();
+    impl_->sweep();
+    impl_->io.run();
 }
 
 void TcpServer::stop() {
-    stopping_ = true;
-    const char byte = 1;
-    [[maybe_unused]] const auto n = ::write(wake_[1], &byte, 1);
+    impl_->io.stop();
 }
 
-void TcpServer::run() {
-    std::vector<pollfd> fds;
-    while (!stopping_) {
-        fds.clear();
-        fds.push_back({wake_[0], POLLIN, 0});
-        fds.push_back({listen_, POLLIN, 0});
-        for (const auto& [fd, c] : open_)
-            fds.push_back({fd, static_cast<short>(POLLIN | (c.out.empty() ? 0 : POLLOUT)), 0});
-        if (::poll(fds.data(), fds.size(), 100) < 0 && errno != EINTR)
-            fail("poll");
-        if (fds[1].revents & POLLIN)
-            accept();
-        const auto now = std::chrono::steady_clock::now();
-        for (std::size_t i = 2; i < fds.size(); ++i) {
-            const int fd = fds[i].fd;
-            Connection& c = open_.at(fd);
-            bool keep = true;
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
-                keep = readFrom(fd, c);
-            if (keep && (fds[i].revents & POLLOUT))
-                keep = writeTo(fd, c);
-            if (keep && c.reader.midFrame() && now - c.lastProgress > options_.stallTimeout) {
-                ++dropped_;
-                keep = false;
-            }
-            if (!keep)
-                close(fd);
-        }
-    }
+std::size_t TcpServer::connections() const {
+    return impl_->openCount.load();
 }
-
-void TcpServer::accept() {
-    for (;;) {
-        const int fd = ::accept4(listen_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        const int yes = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        open_[fd].lastProgress = std::chrono::steady_clock::now();
-        ++connections_;
-    }
+std::uint64_t TcpServer::dropped() const {
+    return impl_->dropped.load();
 }
-
-bool TcpServer::readFrom(int fd, Connection& c) {
-    char buffer[65536];
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n == 0)
-        return false;
-    if (n < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-    c.lastProgress = std::chrono::steady_clock::now();
-    c.reader.feed(buffer, static_cast<std::size_t>(n));
-    while (auto frame = c.reader.next())
-        c.out += protocol::encodeFrame(frame->packetId, service_.handle(frame->packet));
-    if (c.reader.bad()) {
-        ++dropped_;
-        return false;
-    }
-    return writeTo(fd, c);
+std::uint64_t TcpServer::refused() const {
+    return impl_->refused.load();
 }
-
-bool TcpServer::writeTo(int fd, Connection& c) {
-    while (!c.out.empty()) {
-        const ssize_t n = ::send(fd, c.out.data(), c.out.size(), MSG_NOSIGNAL);
-        if (n < 0)
-            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
-        c.out.erase(0, static_cast<std::size_t>(n));
-    }
-    return true;
+std::uint64_t TcpServer::acceptFailures() const {
+    return impl_->acceptFailures.load();
 }
-
-void TcpServer::close(int fd) {
-    ::close(fd);
-    open_.erase(fd);
-    --connections_;
+std::size_t TcpServer::peakHeldBytes() const {
+    return impl_->peakHeld.load();
 }
 
 } // namespace backoffice

@@ -1,15 +1,17 @@
 #pragma once
-// The back office as a TCP server many counters share. Frames are length-prefixed with a
-// size cap; a bad frame closes that connection only, and a client that stalls in the
-// middle of a frame is dropped after a time-out.
+// The back office as a TCP server many counters share, on Boost.Asio. One thread does all
+// the network work; the requests are handled by a small pool of workers, so a slow
+// password hash or a long query never stalls the other counters. Each connection is a
+// session of its own and has one request in hand at a time. Per connection: a bounded
+// output (reading stops until the client reads), a deadline for a whole frame (and for the
+// TLS handshake), an idle time-out and a cap on the number of connections. Running out of
+// descriptors pauses accepting for a moment; it neither spins nor stops the server.
 
-#include "protocol/Frame.h"
 #include "protocol/Service.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <string>
 
 namespace backoffice {
@@ -19,7 +21,19 @@ public:
     struct Options {
         std::string host = "127.0.0.1";
         std::uint16_t port = 0; // 0: any free port
-        std::chrono::milliseconds stallTimeout{5000};
+        // A frame (or the TLS handshake) begun must be whole within this; a reply must
+        // make progress to a client that does not read within this.
+        std::chrono::milliseconds frameTimeout{5000};
+        // A connection with nothing begun and nothing in hand is closed after this.
+        std::chrono::milliseconds idleTimeout{std::chrono::minutes(30)};
+        std::size_t maxConnections = 256;
+        // Reply bytes a connection may have waiting before its reading stops.
+        std::size_t maxOutput = 1u << 20;
+        std::size_t workers = 4;
+        // Both set: TLS with this certificate chain and private key (PEM files). Neither:
+        // clear TCP, which is allowed on a loopback address only.
+        std::string certificateFile;
+        std::string keyFile;
     };
 
     // Binds and listens, or throws std::runtime_error.
@@ -28,38 +42,27 @@ public:
     TcpServer(const TcpServer&) = delete;
     TcpServer& operator=(const TcpServer&) = delete;
 
-    std::uint16_t port() const { return port_; }
-    // Serves until stop().
-    void run();
-    // From any thread, or a signal handler.
+    std::uint16_t port() const;
+    // Serves until stop(), or until SIGINT or SIGTERM when stopOnSignals.
+    void run(bool stopOnSignals = false);
+    // From any thread.
     void stop();
 
-    std::size_t connections() const { return connections_.load(); }
-    // Connections closed for a bad frame or a stall.
-    std::uint64_t dropped() const { return dropped_.load(); }
+    std::size_t connections() const;
+    // Connections closed for a bad frame, a time-out, a client that does not read or a
+    // failed handshake.
+    std::uint64_t dropped() const;
+    // Connections refused over the cap.
+    std::uint64_t refused() const;
+    // Accepts that failed (descriptors run out, for one).
+    std::uint64_t acceptFailures() const;
+    // The most bytes the connections held at once, in their input and output buffers.
+    std::size_t peakHeldBytes() const;
+
+    struct Impl;
 
 private:
-    struct Connection {
-        protocol::FrameReader reader;
-        std::string out;
-        std::chrono::steady_clock::time_point lastProgress;
-    };
-
-    void accept();
-    // False when the connection is to be closed.
-    bool readFrom(int fd, Connection& c);
-    bool writeTo(int fd, Connection& c);
-    void close(int fd);
-
-    protocol::PacketService& service_;
-    Options options_;
-    int listen_ = -1;
-    int wake_[2] = {-1, -1};
-    std::uint16_t port_ = 0;
-    std::map<int, Connection> open_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<std::size_t> connections_{0};
-    std::atomic<std::uint64_t> dropped_{0};
+    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace backoffice

@@ -113,9 +113,8 @@ std::string handleVipOpen(HandlerContext& ctx) {
         throw ServiceError(errors::accountNotNormal, "资金账户状态不正常，不能开通VIP");
     if (isVip(ctx.db, fundAccount))
         throw ServiceError(errors::alreadyVip, "该客户已是VIP客户");
-    const std::int64_t processId = checkReview(ctx, fundAccount, rate);
-
     Transaction t(ctx.db);
+    checkReview(ctx, t, fundAccount, rate);
     ctx.db.prepare("INSERT INTO vip_client VALUES (?, ?, ?, ?, ?, ?)")
         .bind(1, fundAccount)
         .bind(2, clientId)
@@ -126,7 +125,6 @@ std::string handleVipOpen(HandlerContext& ctx) {
         .run();
     if (account.entrustWays.find('Z') == std::string::npos)
         setEntrustWays(ctx.db, fundAccount, account.entrustWays + "Z");
-    useReview(ctx.db, processId);
     t.commit();
     return okReply(730001, fundAccount);
 }
@@ -137,14 +135,12 @@ std::string handleVipClose(HandlerContext& ctx) {
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    const std::int64_t processId = checkReview(ctx, fundAccount, std::nullopt);
-
     Transaction t(ctx.db);
+    checkReview(ctx, t, fundAccount, std::nullopt);
     ctx.db.prepare("DELETE FROM vip_client WHERE fund_account = ?").bind(1, fundAccount).run();
     std::string ways = account.entrustWays;
     std::erase(ways, 'Z');
     setEntrustWays(ctx.db, fundAccount, ways);
-    useReview(ctx.db, processId);
     t.commit();
     return okReply(730002, fundAccount);
 }
@@ -156,14 +152,12 @@ std::string handleVipModify(HandlerContext& ctx) {
     requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    const std::int64_t processId = checkReview(ctx, fundAccount, rate);
-
     Transaction t(ctx.db);
+    checkReview(ctx, t, fundAccount, rate);
     ctx.db.prepare("UPDATE vip_client SET discount_rate = ? WHERE fund_account = ?")
         .bind(1, rate)
         .bind(2, fundAccount)
         .run();
-    useReview(ctx.db, processId);
     t.commit();
     return okReply(730003, fundAccount);
 }
@@ -199,6 +193,10 @@ std::string handleVipList(HandlerContext& ctx) {
             const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
             if (ec != std::errc() || end != item.data() + item.size())
                 throw ServiceError(errors::badRequest, "营业部[" + item + "]无效");
+            Statement known = ctx.db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
+            known.bind(1, no);
+            if (!known.step())
+                throw ServiceError(errors::unknownBranch, "营业部[" + item + "]不存在");
             branchNos.push_back(no);
         }
         start = comma + 1;

@@ -1,38 +1,122 @@
-// marlo-backoffice: makes a back-office database, or serves one to counters over TCP.
+// marlo-backoffice: makes a back-office database, serves one to counters over TCP or TLS,
+// or makes a self-signed certificate for a training room.
 //
 //   marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]
-//   marlo-backoffice serve --db FILE --listen HOST:PORT [--stall-timeout-ms N]
+//   marlo-backoffice serve --db FILE --listen HOST:PORT [--cert FILE --key FILE]
+//                          [--frame-timeout-ms N] [--idle-timeout-s N] [--max-connections N]
+//                          [--workers N] [--review-age-s N]
+//   marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] [--days N]
 
+#include "BackOffice.h"
+#include "Certificate.h"
+#include "OfficeService.h"
 #include "Seed.h"
 #include "TcpServer.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
-backoffice::TcpServer* serving = nullptr;
-
-void onSignal(int) {
-    if (serving)
-        serving->stop();
+int usage() {
+    std::fprintf(stderr,
+                 "usage: marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]\n"
+                 "       marlo-backoffice serve --db FILE --listen HOST:PORT "
+                 "[--cert FILE --key FILE]\n"
+                 "                              [--frame-timeout-ms N] [--idle-timeout-s N] "
+                 "[--max-connections N]\n"
+                 "                              [--workers N] [--review-age-s N]\n"
+                 "       marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] "
+                 "[--days N]\n"
+                 "Clear TCP (no --cert) is served on a loopback address only.\n");
+    return 2;
 }
 
-int usage() {
-    std::fprintf(stderr, "usage: marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]\n"
-                         "       marlo-backoffice serve --db FILE --listen HOST:PORT "
-                         "[--stall-timeout-ms N]\n");
-    return 2;
+std::vector<std::string> split(const std::string& text) {
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        if (comma > start)
+            items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+int seed(std::map<std::string, std::string>& options) {
+    const std::string db = options["db"];
+    if (std::filesystem::exists(db)) {
+        std::fprintf(stderr, "marlo-backoffice: %s exists; not overwritten\n", db.c_str());
+        return 1;
+    }
+    backoffice::Database database(db, true);
+    if (options.contains("clients")) {
+        const long long clients = std::stoll(options["clients"]);
+        const int vip = options.contains("vip-percent") ? std::stoi(options["vip-percent"]) : 50;
+        backoffice::seedGenerated(database, clients, vip);
+        std::printf("seeded %s with %lld clients\n", db.c_str(), clients);
+    } else {
+        backoffice::seedTraining(database);
+        std::printf("seeded %s with the training data\n", db.c_str());
+    }
+    return 0;
+}
+
+int serve(std::map<std::string, std::string>& options) {
+    const std::string db = options["db"];
+    const std::string listen = options["listen"];
+    const std::size_t colon = listen.rfind(':');
+    if (colon == std::string::npos)
+        return usage();
+    backoffice::TcpServer::Options o;
+    o.host = listen.substr(0, colon);
+    o.port = static_cast<std::uint16_t>(std::stoi(listen.substr(colon + 1)));
+    o.certificateFile = options["cert"];
+    o.keyFile = options["key"];
+    if (options.contains("frame-timeout-ms"))
+        o.frameTimeout = std::chrono::milliseconds(std::stoi(options["frame-timeout-ms"]));
+    if (options.contains("idle-timeout-s"))
+        o.idleTimeout = std::chrono::seconds(std::stoi(options["idle-timeout-s"]));
+    if (options.contains("max-connections"))
+        o.maxConnections = std::stoul(options["max-connections"]);
+    if (options.contains("workers"))
+        o.workers = std::stoul(options["workers"]);
+    backoffice::OfficeOptions officeOptions;
+    if (options.contains("review-age-s"))
+        officeOptions.reviewMaxAge = std::chrono::seconds(std::stoi(options["review-age-s"]));
+    if (!std::filesystem::exists(db)) {
+        std::fprintf(stderr, "marlo-backoffice: no database %s (seed it first)\n", db.c_str());
+        return 1;
+    }
+    const auto service =
+        backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(db, officeOptions));
+    backoffice::TcpServer server(*service, o);
+    std::printf("serving %s on %s://%s:%u\n", db.c_str(), o.certificateFile.empty() ? "tcp" : "tls",
+                o.host.c_str(), server.port());
+    std::fflush(stdout);
+    server.run(true);
+    return 0;
+}
+
+int cert(std::map<std::string, std::string>& options) {
+    if (!options.contains("cert") || !options.contains("key"))
+        return usage();
+    const int days = options.contains("days") ? std::stoi(options["days"]) : 365;
+    backoffice::makeSelfSignedCertificate(options["cert"], options["key"], split(options["host"]),
+                                          days);
+    std::printf("wrote %s and %s\n", options["cert"].c_str(), options["key"].c_str());
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
+    if (argc < 2 || (argc - 2) % 2 != 0)
         return usage();
     const std::string command = argv[1];
     std::map<std::string, std::string> options;
@@ -41,54 +125,15 @@ int main(int argc, char** argv) {
             return usage();
         options[argv[i] + 2] = argv[i + 1];
     }
-    if ((argc - 2) % 2 != 0 || !options.contains("db"))
-        return usage();
-    const std::string db = options["db"];
     try {
-        if (command == "seed") {
-            if (std::filesystem::exists(db)) {
-                std::fprintf(stderr, "marlo-backoffice: %s exists; not overwritten\n", db.c_str());
-                return 1;
-            }
-            backoffice::Database database(db, true);
-            if (options.contains("clients")) {
-                const long long clients = std::stoll(options["clients"]);
-                const int vip =
-                    options.contains("vip-percent") ? std::stoi(options["vip-percent"]) : 50;
-                backoffice::seedGenerated(database, clients, vip);
-                std::printf("seeded %s with %lld clients\n", db.c_str(), clients);
-            } else {
-                backoffice::seedTraining(database);
-                std::printf("seeded %s with the training data\n", db.c_str());
-            }
-            return 0;
-        }
-        if (command == "serve") {
-            const std::string listen = options["listen"];
-            const std::size_t colon = listen.rfind(':');
-            if (colon == std::string::npos)
-                return usage();
-            backoffice::TcpServer::Options o;
-            o.host = listen.substr(0, colon);
-            o.port = static_cast<std::uint16_t>(std::stoi(listen.substr(colon + 1)));
-            if (options.contains("stall-timeout-ms"))
-                o.stallTimeout = std::chrono::milliseconds(std::stoi(options["stall-timeout-ms"]));
-            if (!std::filesystem::exists(db)) {
-                std::fprintf(stderr, "marlo-backoffice: no database %s (seed it first)\n",
-                             db.c_str());
-                return 1;
-            }
-            const auto service = protocol::openBackOfficeService(db);
-            backoffice::TcpServer server(*service, o);
-            serving = &server;
-            std::signal(SIGINT, onSignal);
-            std::signal(SIGTERM, onSignal);
-            std::printf("serving %s on %s:%u\n", db.c_str(), o.host.c_str(), server.port());
-            std::fflush(stdout);
-            server.run();
-            serving = nullptr;
-            return 0;
-        }
+        if (command == "cert")
+            return cert(options);
+        if (!options.contains("db"))
+            return usage();
+        if (command == "seed")
+            return seed(options);
+        if (command == "serve")
+            return serve(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "marlo-backoffice: %s\n", e.what());
         return 1;

@@ -35,6 +35,8 @@ public:
     bool bad() const { return bad_; }
     // Bytes of a frame begun but not finished.
     bool midFrame() const { return !buffer_.empty(); }
+    // Bytes held, for the server's accounting of its memory.
+    std::size_t buffered() const { return buffer_.capacity(); }
 
 private:
     std::string buffer_;

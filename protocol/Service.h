@@ -1,6 +1,6 @@
 #pragma once
-// A back office as the counter's transports see it: a request packet in, a reply packet
-// out.
+// A back office as the counter's transports see it: a session per counter connection,
+// each taking a request packet in and giving a reply packet out.
 
 #include <memory>
 #include <string>
@@ -8,11 +8,21 @@
 
 namespace protocol {
 
+// One counter's conversation with the back office: who logged in on it decides what it
+// may do.
+class PacketSession {
+public:
+    virtual ~PacketSession() = default;
+    // Any bytes in; always a reply packet out. One call at a time per session.
+    virtual std::string handle(std::string_view request) = 0;
+};
+
 class PacketService {
 public:
     virtual ~PacketService() = default;
-    // Any bytes in; always a reply packet out. Safe to call from several threads.
-    virtual std::string handle(std::string_view request) = 0;
+    // A new session, before any login. Safe to call, and to use the sessions, from
+    // several threads.
+    virtual std::unique_ptr<PacketSession> openSession() = 0;
 };
 
 // The back office on the SQLite file `dbPath`, which is created with the training data

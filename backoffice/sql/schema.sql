@@ -121,6 +121,10 @@ CREATE TABLE IF NOT EXISTS review_rule (
     description TEXT NOT NULL
 );
 -- status: 0 waiting for a reviewer, 1 approved, 2 used by the resent request.
+-- request_fields is what was reviewed: every field of the request but the passwords and
+-- audit_action, as name=value in the request's order; the resend must carry the same.
+-- approved_at is in seconds since 1970; an approval older than the configured age is
+-- no longer honoured.
 CREATE TABLE IF NOT EXISTS review_process (
     process_id       INTEGER PRIMARY KEY AUTOINCREMENT,
     function_id      INTEGER NOT NULL,
@@ -129,5 +133,16 @@ CREATE TABLE IF NOT EXISTS review_process (
     default_reviewer TEXT NOT NULL,
     reviewer         TEXT NOT NULL DEFAULT '',
     status           TEXT NOT NULL DEFAULT '0',
-    created_at       TEXT NOT NULL DEFAULT (datetime('now'))
+    created_at       TEXT NOT NULL DEFAULT (datetime('now')),
+    request_fields   TEXT NOT NULL DEFAULT '',
+    approved_at      INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS review_process_by_request
+    ON review_process(operator_no, function_id, status);
+-- Wrong passwords in a row per operator; locked_until (seconds since 1970) is set when
+-- they reach the limit.
+CREATE TABLE IF NOT EXISTS password_failure (
+    operator_no  TEXT PRIMARY KEY,
+    failures     INTEGER NOT NULL,
+    locked_until INTEGER NOT NULL DEFAULT 0
 );

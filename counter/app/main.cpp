@@ -53,8 +53,13 @@ int main(int argc, char** argv) {
         counter::ModuleLoader::defaultPath());
     const QCommandLineOption backofficeOption(
         QStringLiteral("backoffice"),
-        QStringLiteral("A back-office server, tcp://HOST:PORT (default: embedded)."),
+        QStringLiteral("A back-office server, tls://HOST:PORT, or tcp://HOST:PORT on this "
+                       "machine (default: embedded)."),
         QStringLiteral("ADDRESS"));
+    const QCommandLineOption caOption(
+        QStringLiteral("ca"),
+        QStringLiteral("For tls://: the certificate the back office must present."),
+        QStringLiteral("FILE"));
     const QCommandLineOption dbOption(
         QStringLiteral("db"),
         QStringLiteral("The embedded back office's database (default: fresh training data)."),
@@ -75,8 +80,8 @@ int main(int argc, char** argv) {
         QStringLiteral("client-input"),
         QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
         QStringLiteral("CODE"), QStringLiteral("1"));
-    parser.addOptions({moduleOption, backofficeOption, dbOption, transcriptOption, tourOption,
-                       operatorOption, passwordOption, inputOption});
+    parser.addOptions({moduleOption, backofficeOption, caOption, dbOption, transcriptOption,
+                       tourOption, operatorOption, passwordOption, inputOption});
     parser.process(app);
 
     const bool touring = parser.isSet(tourOption) || !hasDisplay();
@@ -103,15 +108,21 @@ int main(int argc, char** argv) {
                 std::shared_ptr<protocol::PacketService>(
                     protocol::openBackOfficeService(db.toStdString())));
         } else {
-            std::string host;
-            std::uint16_t port = 0;
-            if (!counter::parseTcpAddress(parser.value(backofficeOption).toStdString(), host,
-                                          port)) {
-                std::fprintf(stderr, "marlo-counter: --backoffice wants tcp://HOST:PORT\n");
+            counter::BackOfficeAddress address;
+            if (!counter::parseBackOfficeAddress(parser.value(backofficeOption).toStdString(),
+                                                 address)) {
+                std::fprintf(stderr, "marlo-counter: --backoffice wants tls://HOST:PORT or "
+                                     "tcp://HOST:PORT\n");
                 return 2;
             }
+            if (address.tls && !parser.isSet(caOption)) {
+                std::fprintf(stderr, "marlo-counter: tls:// wants --ca FILE, the certificate "
+                                     "the back office must present\n");
+                return 2;
+            }
+            address.caFile = parser.value(caOption).toStdString();
             const auto connect = [&]() -> std::unique_ptr<counter::Transport> {
-                return std::make_unique<counter::TcpTransport>(host, port);
+                return std::make_unique<counter::TcpTransport>(address);
             };
             // On a display the operator sees why the back office is not there and may retry.
             transport = touring ? connect() : counter::connectOrAsk(connect);

@@ -5,7 +5,7 @@
 namespace counter {
 
 EmbeddedTransport::EmbeddedTransport(std::shared_ptr<protocol::PacketService> service)
-    : service_(std::move(service)) {}
+    : service_(std::move(service)), session_(service_->openSession()) {}
 
 EmbeddedTransport::~EmbeddedTransport() {
     {
@@ -56,7 +56,7 @@ void EmbeddedTransport::serve() {
             queue_.pop_front();
             --waiting_;
         }
-        callbacks_.deliver(job.first, service_->handle(job.second));
+        callbacks_.deliver(job.first, session_->handle(job.second));
     }
 }
 

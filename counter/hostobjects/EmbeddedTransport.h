@@ -1,6 +1,6 @@
 #pragma once
 // The back office inside the counter, on a thread of its own: Send queues the request and
-// the back-office thread answers it.
+// the back-office thread answers it, in a session of this counter's own.
 
 #include "Transport.h"
 
@@ -28,6 +28,7 @@ private:
     void serve();
 
     std::shared_ptr<protocol::PacketService> service_;
+    std::unique_ptr<protocol::PacketSession> session_;
     Callbacks callbacks_;
     std::mutex mutex_;
     std::condition_variable queued_;

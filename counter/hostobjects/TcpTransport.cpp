@@ -1,124 +1,222 @@
 #include "TcpTransport.h"
 
 #include "protocol/Frame.h"
+#include "protocol/Net.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <boost/asio/connect.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/host_name_verification.hpp>
 
-#include <cerrno>
-#include <cstring>
+#include <future>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace counter {
 
-TcpTransport::TcpTransport(const std::string& host, std::uint16_t port) : host_(host), port_(port) {
+namespace asio = boost::asio;
+namespace net = protocol::net;
+using net::tcp;
+
+namespace {
+
+constexpr std::int32_t loginFunction = 100001;
+// The communication object numbers its packets from 1; the replayed login's reply is the
+// transport's own.
+constexpr std::int64_t replayedLogin = -1;
+
+std::int32_t functionOf(const std::string& packet) {
+    protocol::PacketView view;
+    return view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
+}
+
+bool accepted(const std::string& reply) {
+    protocol::PacketView view;
+    return view.decode(reply) == protocol::DecodeStatus::Ok && view.returnCode() == 0;
+}
+
+} // namespace
+
+struct TcpTransport::Link {
+    asio::io_context io{1};
+    std::optional<asio::ssl::context> tls;
+    std::optional<net::Stream> stream;
+    protocol::FrameReader reader;
+    std::vector<char> in = std::vector<char>(65536);
+};
+
+TcpTransport::TcpTransport(BackOfficeAddress address)
+    : address_(std::move(address)), link_(std::make_unique<Link>()) {
     open();
 }
 
-void TcpTransport::open() {
-    const std::string& host = host_;
-    const std::uint16_t port = port_;
-    fd_ = -1;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found)
-        throw std::runtime_error("unknown host " + host);
-    fd_ = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
-    const bool connected = fd_ >= 0 && ::connect(fd_, found->ai_addr, found->ai_addrlen) == 0;
-    const int error = errno;
-    ::freeaddrinfo(found);
-    if (!connected) {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-        throw std::runtime_error("cannot reach the back office at " + host + ":" +
-                                 std::to_string(port) + ": " + std::strerror(error));
-    }
-    const int yes = 1;
-    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+TcpTransport::~TcpTransport() {
+    link_->io.stop();
+    if (thread_.joinable())
+        thread_.join();
 }
 
-TcpTransport::~TcpTransport() {
-    if (fd_ >= 0)
-        ::shutdown(fd_, SHUT_RDWR);
-    if (reader_.joinable())
-        reader_.join();
-    if (fd_ >= 0)
-        ::close(fd_);
+void TcpTransport::open() {
+    const std::string where = address_.host + ":" + std::to_string(address_.port);
+    if (!address_.tls && !net::isLoopback(address_.host))
+        throw std::runtime_error("clear TCP to the back office is for this machine only; use "
+                                 "tls://" +
+                                 where + " with --ca");
+    tcp::resolver resolver(link_->io);
+    boost::system::error_code ec;
+    const auto found = resolver.resolve(address_.host, std::to_string(address_.port), ec);
+    if (ec)
+        throw std::runtime_error("unknown host " + address_.host + ": " + ec.message());
+    tcp::socket socket(link_->io);
+    asio::connect(socket, found, ec);
+    if (ec)
+        throw std::runtime_error("cannot reach the back office at " + where + ": " + ec.message());
+    socket.set_option(tcp::no_delay(true), ec);
+    if (!address_.tls) {
+        link_->stream.emplace(std::move(socket));
+        return;
+    }
+    auto& tls = link_->tls.emplace(asio::ssl::context::tls_client);
+    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                    asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                    asio::ssl::context::no_tlsv1_1);
+    tls.set_verify_mode(asio::ssl::verify_peer);
+    tls.load_verify_file(address_.caFile, ec);
+    if (ec)
+        throw std::runtime_error("cannot read the certificate " + address_.caFile + ": " +
+                                 ec.message());
+    net::Stream& stream = link_->stream.emplace(std::move(socket), tls);
+    net::TlsStream& s = *stream.tls();
+    s.set_verify_callback(asio::ssl::host_name_verification(address_.host));
+    boost::system::error_code notAnAddress;
+    asio::ip::make_address(address_.host, notAnAddress);
+    if (notAnAddress) // a name: tell the server which one (SNI)
+        SSL_set_tlsext_host_name(s.native_handle(), address_.host.c_str());
+    s.handshake(net::TlsStream::client, ec);
+    if (ec)
+        throw std::runtime_error("the back office at " + where +
+                                 " is not the one of the certificate " + address_.caFile + ": " +
+                                 ec.message());
+}
+
+void TcpTransport::connect(Callbacks callbacks) {
+    callbacks_ = std::move(callbacks);
+    asio::post(link_->io, [this] { readReplies(); });
+    thread_ = std::thread([this] {
+        auto work = asio::make_work_guard(link_->io);
+        link_->io.run();
+    });
+}
+
+HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
+    if (broken_) {
+        std::promise<bool> reopened;
+        auto done = reopened.get_future();
+        asio::post(link_->io, [this, &reopened] { reopened.set_value(reopen()); });
+        if (!done.get())
+            return hr::transportBroken;
+    }
+    asio::post(link_->io, [this, packetId, request = std::move(request)]() mutable {
+        if (functionOf(request) == loginFunction) {
+            loginPacket_ = packetId;
+            pendingLogin_ = request;
+        }
+        out_.push_back(protocol::encodeFrame(packetId, request));
+        writeNext();
+    });
+    return hr::ok;
 }
 
 bool TcpTransport::reopen() {
-    // The reader has ended (it reported the break); the old connection goes first.
-    if (reader_.joinable())
-        reader_.join();
-    if (fd_ >= 0)
-        ::close(fd_);
+    if (!broken_)
+        return true;
+    ++connection_;
+    link_->stream.reset();
+    link_->reader = protocol::FrameReader();
+    out_.clear();
+    writing_ = false;
     try {
         open();
     } catch (const std::runtime_error&) {
         return false;
     }
     broken_ = false;
-    reader_ = std::thread([this] { readReplies(); });
+    if (!login_.empty())
+        out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+    readReplies();
+    writeNext();
     return true;
 }
 
-void TcpTransport::connect(Callbacks callbacks) {
-    callbacks_ = std::move(callbacks);
-    reader_ = std::thread([this] { readReplies(); });
-}
-
-HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
-    const std::string frame = protocol::encodeFrame(packetId, request);
-    std::lock_guard lock(sending_);
-    if (broken_ && !reopen())
-        return hr::transportBroken;
-    std::size_t sent = 0;
-    while (sent < frame.size()) {
-        const ssize_t n = ::send(fd_, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return hr::transportBroken;
-        sent += static_cast<std::size_t>(n);
-    }
-    return hr::ok;
-}
-
 void TcpTransport::readReplies() {
-    protocol::FrameReader reader;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        reader.feed(buffer, static_cast<std::size_t>(n));
-        while (auto frame = reader.next())
-            callbacks_.deliver(frame->packetId, std::move(frame->packet));
-        if (reader.bad())
-            break;
-    }
-    broken_ = true;
+    link_->stream->asyncReadSome(
+        asio::buffer(link_->in),
+        [this, connection = connection_](const boost::system::error_code& ec, std::size_t n) {
+            if (connection != connection_)
+                return;
+            if (ec)
+                return fail();
+            link_->reader.feed(link_->in.data(), n);
+            while (auto frame = link_->reader.next()) {
+                if (frame->packetId == replayedLogin)
+                    continue; // a refusal shows in the reply of the request behind it
+                if (frame->packetId == loginPacket_ && !pendingLogin_.empty()) {
+                    // A refused login empties the server's session, so it is not replayed.
+                    login_ = accepted(frame->packet) ? std::move(pendingLogin_) : std::string();
+                    pendingLogin_.clear();
+                }
+                callbacks_.deliver(frame->packetId, std::move(frame->packet));
+            }
+            if (link_->reader.bad())
+                return fail();
+            readReplies();
+        });
+}
+
+void TcpTransport::writeNext() {
+    if (writing_ || out_.empty() || broken_)
+        return;
+    writing_ = true;
+    link_->stream->asyncWrite(
+        asio::buffer(out_.front()),
+        [this, connection = connection_](const boost::system::error_code& ec, std::size_t) {
+            if (connection != connection_)
+                return;
+            writing_ = false;
+            if (ec)
+                return fail();
+            if (broken_) // failed meanwhile; out_ is emptied
+                return;
+            out_.pop_front();
+            writeNext();
+        });
+}
+
+void TcpTransport::fail() {
+    if (broken_.exchange(true))
+        return;
+    boost::system::error_code ignored;
+    link_->stream->socket().close(ignored);
+    out_.clear();
     callbacks_.broken(hr::transportBroken);
 }
 
-bool parseTcpAddress(const std::string& address, std::string& host, std::uint16_t& port) {
-    const std::string scheme = "tcp://";
-    if (address.rfind(scheme, 0) != 0)
+bool parseBackOfficeAddress(const std::string& text, BackOfficeAddress& address) {
+    std::string rest;
+    bool tls = false;
+    if (text.rfind("tcp://", 0) == 0) {
+        rest = text.substr(6);
+    } else if (text.rfind("tls://", 0) == 0) {
+        rest = text.substr(6);
+        tls = true;
+    } else {
         return false;
-    const std::string rest = address.substr(scheme.size());
+    }
     const std::size_t colon = rest.rfind(':');
     if (colon == std::string::npos || colon == 0)
         return false;
-    host = rest.substr(0, colon);
     const std::string digits = rest.substr(colon + 1);
     if (digits.empty() || digits.size() > 5 ||
         digits.find_first_not_of("0123456789") != std::string::npos)
@@ -126,7 +224,9 @@ bool parseTcpAddress(const std::string& address, std::string& host, std::uint16_
     const int value = std::stoi(digits);
     if (value <= 0 || value > 65535)
         return false;
-    port = static_cast<std::uint16_t>(value);
+    address.host = rest.substr(0, colon);
+    address.port = static_cast<std::uint16_t>(value);
+    address.tls = tls;
     return true;
 }
 

@@ -1,46 +1,72 @@
 #pragma once
-// The counter's connection to a back-office server: frames out on Send, a reader thread
-// hands each reply frame to its packet. A dropped connection breaks the transport until
-// the next request, which connects again first (and is refused when the server is still
-// not there); nothing is ever sent again on its own.
+// The counter's connection to a back-office server, in clear (loopback only) or over TLS
+// with the server checked against a given certificate. Send queues a frame; one network
+// thread writes the frames and hands each reply frame to its packet. A dropped connection
+// breaks the transport until the next request, which connects again first (and is refused
+// when the server is still not there); nothing is ever sent again on its own. The session
+// belongs to the connection, so a new connection first logs in again with the login that
+// last succeeded.
 
 #include "Transport.h"
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+#include <deque>
+#include <memory>
 #include <string>
 #include <thread>
 
 namespace counter {
 
+struct BackOfficeAddress {
+    std::string host;
+    std::uint16_t port = 0;
+    bool tls = false;
+    // For TLS: the PEM certificate (or its issuer's) the server must present.
+    std::string caFile;
+};
+
 class TcpTransport final : public Transport {
 public:
-    // Connects now; throws std::runtime_error when the server cannot be reached.
-    TcpTransport(const std::string& host, std::uint16_t port);
+    // Connects now; throws std::runtime_error when the server cannot be reached, when clear
+    // TCP is asked for beyond this machine, or when the server is not the one of the
+    // certificate.
+    explicit TcpTransport(BackOfficeAddress address);
+    TcpTransport(const std::string& host, std::uint16_t port)
+        : TcpTransport(BackOfficeAddress{host, port, false, {}}) {}
     ~TcpTransport() override;
 
     void connect(Callbacks callbacks) override;
     HRESULT submit(std::int64_t packetId, std::string request) override;
 
 private:
-    // Connects; throws std::runtime_error when the server cannot be reached.
+    struct Link;
+    // The one place a connection is made: resolve, connect and, for TLS, verify the server.
     void open();
-    // After a broken connection: the old one closed, a new one made; false when the server
-    // cannot be reached.
+    // On the network thread, after a broken connection: a new one made, the login replayed
+    // ahead of anything else; false when the server cannot be reached.
     bool reopen();
     void readReplies();
+    void writeNext();
+    void fail();
 
-    std::string host_;
-    std::uint16_t port_;
-    int fd_ = -1;
-    std::atomic<bool> broken_{false};
+    BackOfficeAddress address_;
+    std::unique_ptr<Link> link_;
     Callbacks callbacks_;
-    std::mutex sending_;
-    std::thread reader_;
+    // Touched on the network thread only.
+    std::deque<std::string> out_;
+    bool writing_ = false;
+    // Each connection's handlers carry its number, so one of an old connection does nothing.
+    std::uint64_t connection_ = 0;
+    // The login request in flight, and the last one the server accepted.
+    std::int64_t loginPacket_ = 0;
+    std::string pendingLogin_;
+    std::string login_;
+    std::atomic<bool> broken_{false};
+    std::thread thread_;
 };
 
-// "tcp://HOST:PORT" split into its parts; false when it is not of that form.
-bool parseTcpAddress(const std::string& address, std::string& host, std::uint16_t& port);
+// "tcp://HOST:PORT" or "tls://HOST:PORT" split into its parts; false when it is neither.
+bool parseBackOfficeAddress(const std::string& text, BackOfficeAddress& address);
 
 } // namespace counter

@@ -2,6 +2,7 @@
 
 #include "protocol/Packet.h"
 
+#include <cctype>
 #include <cmath>
 #include <stdexcept>
 
@@ -43,8 +44,12 @@ void appendString(std::string& out, std::string_view s) {
     out.push_back('"');
 }
 
+// Any field named like a password, whatever its case: "Password", "OP_PASSWORD", "trade_pwd".
 bool isPassword(std::string_view name) {
-    return name.find("password") != std::string_view::npos;
+    std::string lower(name);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("password") != std::string::npos || lower.find("pwd") != std::string::npos;
 }
 
 void appendValue(std::string& out, const protocol::PacketView& p, std::size_t record,

@@ -1,6 +1,7 @@
 #pragma once
 // Writes every request and reply that passes through a transport as one JSON object per
-// line, values with their types, every password field masked as "***":
+// line, values with their types, every field named like a password (any case, or "pwd")
+// masked as "***":
 //   {"dir":"request","packet":N,"function":F,"fields":[[name,value],...]}
 //   {"dir":"reply","packet":N,"return_code":R,"fields":[names],"records":[[values],...]}
 // and a request that got no reply, with its status:

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <variant>
@@ -39,9 +40,18 @@ inline std::string buildPacket(std::int32_t functionNo, const Fields& fields) {
     return out;
 }
 
+// The branch of a training operator (8 for any other).
+inline std::int64_t branchOf(const std::string& operatorNo) {
+    for (const backoffice::TrainingOperator& o : backoffice::trainingOperators) {
+        if (operatorNo == o.operatorNo)
+            return o.branchNo;
+    }
+    return 8;
+}
+
 // The standard header of a request by `operatorNo`, then the given fields.
 inline Fields header(std::int32_t functionNo, const std::string& operatorNo = "1001") {
-    return {{"op_branch_no", std::int64_t{8}},        {"operator_no", operatorNo},
+    return {{"op_branch_no", branchOf(operatorNo)},   {"operator_no", operatorNo},
             {"user_type", std::string("1")},          {"op_station", std::string("00-1A-2B")},
             {"op_entrust_way", std::string("4")},     {"menu_id", std::int64_t{730102}},
             {"function_id", std::int64_t{functionNo}}};
@@ -73,6 +83,37 @@ struct Reply {
     protocol::PacketView view;
 };
 
+// The login request of an operator, as the counter sends it.
+inline std::string loginPacket(const std::string& operatorNo, const std::string& password) {
+    Fields fields = header(100001, operatorNo);
+    fields[0].second = std::int64_t{0}; // the counter knows no branch before the login
+    fields.push_back({"password", password});
+    return buildPacket(100001, fields);
+}
+
+// The training password of an operator, or nothing for an unknown one.
+inline std::string trainingPassword(const std::string& operatorNo) {
+    for (const backoffice::TrainingOperator& o : backoffice::trainingOperators) {
+        if (operatorNo == o.operatorNo)
+            return o.password;
+    }
+    return {};
+}
+
+// The back office as one counter sees it once operator 1001 has logged in on it.
+class CounterOffice {
+public:
+    explicit CounterOffice(const std::string& path) : office(path) {
+        Reply login(office.handle(session, loginPacket("1001", "pass1001")));
+        EXPECT_EQ(login.code(), 0);
+    }
+    std::string handle(std::string_view packet) { return office.handle(session, packet); }
+    backoffice::Database& database() { return office.database(); }
+
+    backoffice::BackOffice office;
+    backoffice::Session session;
+};
+
 class BackOfficeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -90,16 +131,28 @@ protected:
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath("office.db").toStdString();
         std::filesystem::copy_file(templatePath(), path);
-        office = std::make_unique<backoffice::BackOffice>(path);
+        office = std::make_unique<CounterOffice>(path);
     }
 
+    // A request of the operator on his own counter's session, which logs him in first
+    // (with his training password, or the one given for an operator without one). When that
+    // login is refused, its reply is the answer.
     Reply call(std::int32_t functionNo, const Fields& extra, const std::string& operatorNo = "1001",
                const std::string& password = "") {
+        backoffice::Session& session =
+            operatorNo == "1001" ? office->session : sessions[operatorNo];
+        if (!session.open()) {
+            const std::string known = trainingPassword(operatorNo);
+            Reply login(office->office.handle(
+                session, loginPacket(operatorNo, known.empty() ? password : known)));
+            if (login.code() != 0)
+                return login;
+        }
         Fields fields = header(functionNo, operatorNo);
         if (!password.empty())
             fields.insert(fields.begin() + 3, {"op_password", password});
         fields.insert(fields.end(), extra.begin(), extra.end());
-        return Reply(office->handle(buildPacket(functionNo, fields)));
+        return Reply(office->office.handle(session, buildPacket(functionNo, fields)));
     }
 
     std::int64_t count(const std::string& sql) {
@@ -110,5 +163,6 @@ protected:
     inline static QTemporaryDir* templateDir = nullptr;
     QTemporaryDir dir;
     std::string path;
-    std::unique_ptr<backoffice::BackOffice> office;
+    std::unique_ptr<CounterOffice> office;
+    std::map<std::string, backoffice::Session> sessions;
 };

@@ -10,10 +10,16 @@ TEST_F(BackOfficeTest, SysConfigGivesTheAccountWidthOrNoRow) {
     ASSERT_EQ(width.rows(), 1u);
     EXPECT_EQ(width.integer("int_config"), 8);
 
-    Reply none = call(105006, {{"branch_no", std::int64_t{77}}, {"config_no", std::int64_t{1129}}},
+    Reply none = call(105006, {{"branch_no", std::int64_t{8}}, {"config_no", std::int64_t{9999}}},
                       "1001", "pass1001");
     EXPECT_EQ(none.code(), 0);
     EXPECT_EQ(none.rows(), 0u);
+
+    // A branch the back office does not have is refused, not answered with nothing.
+    Reply stranger =
+        call(105006, {{"branch_no", std::int64_t{77}}, {"config_no", std::int64_t{1129}}});
+    EXPECT_EQ(stranger.code(), backoffice::errors::unknownBranch);
+    EXPECT_EQ(stranger.info(), "营业部[77]不存在");
 }
 
 TEST_F(BackOfficeTest, BadInputGetsAnErrorReplyNeverASuccess) {

@@ -2,6 +2,9 @@
 
 #include "Tools.h"
 
+#include <atomic>
+#include <thread>
+
 namespace errors = backoffice::errors;
 
 namespace {
@@ -92,4 +95,145 @@ TEST_F(ReviewTest, RateAtTheThresholdNeedsNoReview) {
     Fields fields = openLowRate();
     fields[3].second = std::string("0.50");
     EXPECT_EQ(call(730001, fields).code(), 0);
+}
+
+TEST_F(ReviewTest, TheResendMustCarryWhatWasReviewed) {
+    const std::int64_t process = demand();
+    ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
+    // The approved rate was 0.45 at branch 8: 0.01, or another branch, is not what the
+    // reviewer saw.
+    Fields lower = openLowRate();
+    lower[3].second = std::string("0.01");
+    EXPECT_EQ(call(730001, resent(lower)).code(), errors::notReviewed);
+    Fields otherBranch = openLowRate();
+    otherBranch[0].second = std::int64_t{9};
+    EXPECT_EQ(call(730001, resent(otherBranch)).code(), errors::notReviewed);
+    EXPECT_EQ(vipRows(), 0);
+    // Those refusals did not use the approval up.
+    ASSERT_EQ(call(730001, resent(openLowRate())).code(), 0);
+    EXPECT_EQ(count("SELECT round(discount_rate * 100) FROM vip_client "
+                    "WHERE fund_account = 80000001"),
+              45);
+}
+
+TEST_F(ReviewTest, AnApprovalExpires) {
+    const std::int64_t process = demand();
+    ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
+    const std::int64_t age = office->office.options().reviewMaxAge.count();
+    office->database().exec("UPDATE review_process SET approved_at = approved_at - " +
+                            std::to_string(age + 1));
+    Reply late = call(730001, resent(openLowRate()));
+    EXPECT_EQ(late.code(), errors::reviewExpired);
+    EXPECT_EQ(late.info(), "复核批准已过期，请重新复核");
+    EXPECT_EQ(vipRows(), 0);
+    // A new demand and a new review put it through.
+    const std::int64_t again = demand();
+    ASSERT_EQ(call(360042, review(again, "1002", "pass1002")).code(), 0);
+    EXPECT_EQ(call(730001, resent(openLowRate())).code(), 0);
+    EXPECT_EQ(vipRows(), 1);
+}
+
+TEST_F(ReviewTest, TheRateRuleHoldsForEveryRequestThatSetsARate) {
+    Fields atThreshold = openLowRate();
+    atThreshold[3].second = std::string("0.50");
+    ASSERT_EQ(call(730001, atThreshold).code(), 0);
+    // Lowering the rate afterwards through the modify request needs the review just the same.
+    const Fields lower{{"branch_no", std::int64_t{8}},
+                       {"fund_account", std::int64_t{80000001}},
+                       {"discount_rate", std::string("0.01")}};
+    Reply demanded = call(730003, lower);
+    ASSERT_EQ(demanded.code(), errors::reviewRequired);
+    const std::string rate = "SELECT round(discount_rate * 100) FROM vip_client "
+                             "WHERE fund_account = 80000001";
+    EXPECT_EQ(count(rate), 50);
+    EXPECT_EQ(call(730003, resent(lower)).code(), errors::notReviewed);
+    const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+    ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
+    EXPECT_EQ(call(730003, resent(lower)).code(), 0);
+    EXPECT_EQ(count(rate), 1);
+}
+
+TEST_F(ReviewTest, NoOneActsForAnotherOperator) {
+    // The reviewer, logged in on his own counter, sends the demand as 1001: refused, and
+    // no review process is made that he could approve himself.
+    backoffice::Session reviewerCounter;
+    ASSERT_EQ(Reply(office->office.handle(reviewerCounter, loginPacket("1002", "pass1002"))).code(),
+              0);
+    Fields asOther = header(730001, "1001");
+    const Fields open = openLowRate();
+    asOther.insert(asOther.end(), open.begin(), open.end());
+    Reply refused(office->office.handle(reviewerCounter, buildPacket(730001, asOther)));
+    EXPECT_EQ(refused.code(), errors::notSessionOperator);
+    EXPECT_EQ(refused.info(), "操作员[1001]不是本连接登录的操作员");
+    // Nor without any login at all.
+    backoffice::Session nobody;
+    EXPECT_EQ(Reply(office->office.handle(nobody, buildPacket(730001, asOther))).code(),
+              errors::notLoggedIn);
+    EXPECT_EQ(count("SELECT count(*) FROM review_process"), 0);
+
+    // 1001's real demand cannot be approved from the reviewer's counter either.
+    const std::int64_t process = demand();
+    Fields approval = header(360042, "1001");
+    const Fields r = review(process, "1002", "pass1002");
+    approval.insert(approval.end(), r.begin(), r.end());
+    EXPECT_EQ(Reply(office->office.handle(reviewerCounter, buildPacket(360042, approval))).code(),
+              errors::notSessionOperator);
+    EXPECT_EQ(call(730001, resent(openLowRate())).code(), errors::notReviewed);
+    EXPECT_EQ(vipRows(), 0);
+}
+
+TEST_F(ReviewTest, AReviewerLockedByWrongPasswordsCannotApprove) {
+    const std::int64_t process = demand();
+    const int tries = office->office.options().maxPasswordFailures;
+    for (int i = 1; i < tries; ++i)
+        EXPECT_EQ(call(360042, review(process, "1002", "wrong")).code(), errors::reviewerPassword);
+    Reply locked = call(360042, review(process, "1002", "wrong"));
+    EXPECT_EQ(locked.code(), errors::operatorLocked);
+    EXPECT_EQ(GetField(locked.info(), ',', 1).rfind("操作员[1002]密码错误次数过多，已被锁定", 0),
+              0u);
+    EXPECT_EQ(call(360042, review(process, "1002", "pass1002")).code(), errors::operatorLocked);
+    // Another reviewer still can.
+    EXPECT_EQ(call(360042, review(process, "1003", "pass1003")).code(), 0);
+}
+
+TEST_F(ReviewTest, TwoCountersResendingOneApprovalAtOnceUseItOnce) {
+    Fields atThreshold = openLowRate();
+    atThreshold[3].second = std::string("0.50");
+    ASSERT_EQ(call(730001, atThreshold).code(), 0);
+    // Operator 1001 logged in on two counters, both resending the same approved change.
+    backoffice::Session first;
+    backoffice::Session second;
+    for (backoffice::Session* s : {&first, &second})
+        ASSERT_EQ(Reply(office->office.handle(*s, loginPacket("1001", "pass1001"))).code(), 0);
+    for (const char* rate : {"0.30", "0.20", "0.10"}) {
+        const Fields lower{{"branch_no", std::int64_t{8}},
+                           {"fund_account", std::int64_t{80000001}},
+                           {"discount_rate", std::string(rate)}};
+        Reply demanded = call(730003, lower);
+        ASSERT_EQ(demanded.code(), errors::reviewRequired);
+        const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+        ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
+        Fields resend = header(730003);
+        const Fields again = resent(lower);
+        resend.insert(resend.end(), again.begin(), again.end());
+        const std::string packet = buildPacket(730003, resend);
+        std::atomic<bool> go{false};
+        std::int32_t codes[2] = {-1, -1};
+        std::vector<std::thread> counters;
+        for (int i = 0; i < 2; ++i) {
+            counters.emplace_back([&, i] {
+                while (!go)
+                    std::this_thread::yield();
+                codes[i] = Reply(office->office.handle(i == 0 ? first : second, packet)).code();
+            });
+        }
+        go = true;
+        for (std::thread& t : counters)
+            t.join();
+        EXPECT_EQ(std::min(codes[0], codes[1]), 0) << rate;
+        EXPECT_EQ(std::max(codes[0], codes[1]), errors::notReviewed) << rate;
+        EXPECT_EQ(count("SELECT status FROM review_process WHERE process_id = " +
+                        std::to_string(process)),
+                  2);
+    }
 }

@@ -10,9 +10,16 @@
 
 class ServerThread {
 public:
-    ServerThread(protocol::PacketService& service, std::chrono::milliseconds stall,
+    ServerThread(protocol::PacketService& service, std::chrono::milliseconds frameTimeout,
                  std::uint16_t port = 0)
-        : server(service, {"127.0.0.1", port, stall}), thread([this] { server.run(); }) {}
+        : server(service, options(frameTimeout, port)), thread([this] { server.run(); }) {}
+    static backoffice::TcpServer::Options options(std::chrono::milliseconds frameTimeout,
+                                                  std::uint16_t port = 0) {
+        backoffice::TcpServer::Options o;
+        o.port = port;
+        o.frameTimeout = frameTimeout;
+        return o;
+    }
     ~ServerThread() {
         server.stop();
         thread.join();

@@ -5,6 +5,7 @@
 #include "TcpTransport.h"
 #include "TranscriptTransport.h"
 
+#include "Certificate.h"
 #include "ServerThread.h"
 #include "protocol/Frame.h"
 #include "protocol/Service.h"
@@ -28,14 +29,25 @@ class SlowService final : public protocol::PacketService {
 public:
     explicit SlowService(std::unique_ptr<protocol::PacketService> inner)
         : inner_(std::move(inner)) {}
-    std::string handle(std::string_view request) override {
-        protocol::PacketView view;
-        if (view.decode(request) == protocol::DecodeStatus::Ok && view.functionNo() == 1)
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return inner_->handle(request);
+    std::unique_ptr<protocol::PacketSession> openSession() override {
+        return std::make_unique<Session>(inner_->openSession());
     }
 
 private:
+    class Session final : public protocol::PacketSession {
+    public:
+        explicit Session(std::unique_ptr<protocol::PacketSession> inner)
+            : inner_(std::move(inner)) {}
+        std::string handle(std::string_view request) override {
+            protocol::PacketView view;
+            if (view.decode(request) == protocol::DecodeStatus::Ok && view.functionNo() == 1)
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            return inner_->handle(request);
+        }
+
+    private:
+        std::unique_ptr<protocol::PacketSession> inner_;
+    };
     std::unique_ptr<protocol::PacketService> inner_;
 };
 
@@ -46,6 +58,23 @@ protected:
         ASSERT_TRUE(dir.isValid());
         service = std::make_shared<SlowService>(
             protocol::openBackOfficeService(dir.filePath("office.db").toStdString()));
+    }
+
+    // Opens the session of operator 1001 on the communication object, as the counter's
+    // login does.
+    void login(HostPtr<IARCom>& com) {
+        auto packer = newPacker();
+        check(com->InitRequest(100001, packer.get()), "InitRequest");
+        set(packer, "op_branch_no", Variant(std::int64_t{0}));
+        set(packer, "operator_no", Variant("1001"));
+        set(packer, "op_station", Variant("test"));
+        set(packer, "op_entrust_way", Variant("4"));
+        set(packer, "function_id", Variant(std::int64_t{100001}));
+        set(packer, "password", Variant("pass1001"));
+        Variant id;
+        check(com->Send(packed(packer), 1000, &id), "Send");
+        auto reader = receive(com, id);
+        ASSERT_EQ(count(&IUnpackerDisp::ReturnCode, reader), 0);
     }
 
     // Sends a configuration request (or one of function 1) and gives its packet id.
@@ -114,6 +143,7 @@ bool closedByServer(int fd, std::chrono::milliseconds within) {
 TEST_F(TransportTest, EmbeddedBackOfficeAnswersAndDropsLateReplies) {
     auto* arcom = new counter::ARCom(std::make_unique<counter::EmbeddedTransport>(service));
     auto com = HostPtr<IARCom>::adopt(arcom);
+    login(com);
     auto reader = receive(com, send(com));
     EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
     expectLateReplyDropped(arcom, com);
@@ -127,6 +157,7 @@ TEST_F(TransportTest, TcpCountersShareOneServer) {
         counters.emplace_back([&] {
             auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
                 std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+            login(com);
             for (int i = 0; i < 20; ++i) {
                 auto reader = receive(com, send(com));
                 if (get(reader, Variant("int_config")).toInteger() == 8)
@@ -144,6 +175,7 @@ TEST_F(TransportTest, TcpTimeoutThenLateReplyIsDropped) {
     auto* arcom = new counter::ARCom(
         std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port()));
     auto com = HostPtr<IARCom>::adopt(arcom);
+    login(com);
     expectLateReplyDropped(arcom, com);
 }
 
@@ -151,6 +183,7 @@ TEST_F(TransportTest, BadFramesCloseOnlyTheirConnection) {
     ServerThread server(*service, std::chrono::milliseconds(300));
     auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
         std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+    login(com);
 
     // A length too short for a packet id, then one over the size cap.
     const int tooShort = rawConnection(server.server.port());
@@ -223,6 +256,7 @@ TEST_F(TransportTest, TcpTransportConnectsAgainOnTheRequestAfterTheServerCameBac
     auto com =
         HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
             std::make_unique<counter::TcpTransport>("127.0.0.1", port), transcript)));
+    login(com);
     receive(com, send(com));
     server.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the counter sees it hang up
@@ -250,12 +284,13 @@ TEST_F(TransportTest, TcpTransportConnectsAgainOnTheRequestAfterTheServerCameBac
 
     // The transcript has the refused requests with their failure, then the answered one.
     const auto written = lines(transcript);
-    ASSERT_EQ(written.size(), 8u);
-    EXPECT_EQ(written[3], "{\"dir\":\"failure\",\"packet\":2,\"status\":\"0x80041004\","
+    // (after the login and the first request with their replies)
+    ASSERT_EQ(written.size(), 10u);
+    EXPECT_EQ(written[5], "{\"dir\":\"failure\",\"packet\":3,\"status\":\"0x80041004\","
                           "\"error\":\"not sent\"}");
-    EXPECT_NE(written[4].find("\"dir\":\"request\",\"packet\":3"), std::string::npos);
-    EXPECT_NE(written[5].find("\"dir\":\"failure\",\"packet\":3"), std::string::npos);
-    EXPECT_NE(written[7].find("\"dir\":\"reply\",\"packet\":4"), std::string::npos);
+    EXPECT_NE(written[6].find("\"dir\":\"request\",\"packet\":4"), std::string::npos);
+    EXPECT_NE(written[7].find("\"dir\":\"failure\",\"packet\":4"), std::string::npos);
+    EXPECT_NE(written[9].find("\"dir\":\"reply\",\"packet\":5"), std::string::npos);
     EXPECT_THROW(counter::TcpTransport("127.0.0.1", 1), std::runtime_error);
 }
 
@@ -344,36 +379,123 @@ TEST_F(TransportTest, ATimeOutIsDescribedAndWritten) {
                           "\"error\":\"no reply in time\"}");
 }
 
+TEST_F(TransportTest, TlsChecksTheServerAgainstTheGivenCertificate) {
+    const std::string cert = dir.filePath("server.pem").toStdString();
+    const std::string key = dir.filePath("server.key").toStdString();
+    const std::string other = dir.filePath("other.pem").toStdString();
+    backoffice::makeSelfSignedCertificate(cert, key, {"office.local"});
+    backoffice::makeSelfSignedCertificate(other, dir.filePath("other.key").toStdString(), {});
+    backoffice::TcpServer::Options options;
+    options.certificateFile = cert;
+    options.keyFile = key;
+    options.frameTimeout = std::chrono::milliseconds(500);
+    backoffice::TcpServer server(*service, options);
+    std::thread serving([&] { server.run(); });
+
+    auto com = HostPtr<IARCom>::adopt(new counter::ARCom(std::make_unique<counter::TcpTransport>(
+        counter::BackOfficeAddress{"127.0.0.1", server.port(), true, cert})));
+    login(com);
+    auto first = receive(com, send(com));
+    EXPECT_EQ(get(first, Variant("int_config")).toInteger(), 8);
+
+    // A server that is not the one of the certificate is refused, with the reason.
+    try {
+        counter::TcpTransport wrong({"127.0.0.1", server.port(), true, other});
+        ADD_FAILURE() << "a server with another certificate was accepted";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("is not the one of the certificate " + other),
+                  std::string::npos)
+            << e.what();
+    }
+    // So is a name the certificate does not carry.
+    EXPECT_THROW(counter::TcpTransport({"localhost.localdomain", server.port(), true, cert}),
+                 std::runtime_error);
+    // A client that connects and never finishes the handshake is closed.
+    const int silent = rawConnection(server.port());
+    EXPECT_TRUE(closedByServer(silent, std::chrono::milliseconds(3000)));
+    ::close(silent);
+    // The counter that was let in is still served.
+    auto again = receive(com, send(com));
+    EXPECT_EQ(get(again, Variant("int_config")).toInteger(), 8);
+    server.stop();
+    serving.join();
+}
+
+TEST_F(TransportTest, ClearTcpStaysOnThisMachine) {
+    backoffice::TcpServer::Options options;
+    options.host = "0.0.0.0";
+    try {
+        backoffice::TcpServer server(*service, options);
+        ADD_FAILURE() << "clear TCP was served beyond loopback";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("loopback"), std::string::npos) << e.what();
+    }
+    try {
+        counter::TcpTransport transport("192.0.2.1", 7001);
+        ADD_FAILURE() << "clear TCP was used beyond this machine";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("tls://192.0.2.1:7001"), std::string::npos)
+            << e.what();
+    }
+}
+
 TEST_F(TransportTest, TranscriptKeepsTypesAndMasksPasswords) {
     const std::string path = dir.filePath("transcript.jsonl").toStdString();
     {
         auto com = HostPtr<IARCom>::adopt(
             new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
                 std::make_unique<counter::EmbeddedTransport>(service), path)));
+        login(com);
         receive(com, send(com));
     }
     std::ifstream in(path);
+    std::string loginRequest;
+    std::string loginReply;
     std::string request;
     std::string reply;
+    std::getline(in, loginRequest);
+    std::getline(in, loginReply);
     std::getline(in, request);
     std::getline(in, reply);
+    EXPECT_NE(loginRequest.find("[\"password\",\"***\"]"), std::string::npos) << loginRequest;
+    EXPECT_EQ(loginRequest.find("pass1001"), std::string::npos);
     EXPECT_EQ(request,
-              "{\"dir\":\"request\",\"packet\":1,\"function\":105006,\"fields\":["
+              "{\"dir\":\"request\",\"packet\":2,\"function\":105006,\"fields\":["
               "[\"op_branch_no\",8],[\"operator_no\",\"1001\"],[\"op_password\",\"***\"],"
               "[\"op_station\",\"test\"],[\"op_entrust_way\",\"4\"],[\"function_id\",105006],"
               "[\"branch_no\",8],[\"config_no\",1129]]}");
-    EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":1,\"return_code\":0,\"fields\":[\"config_no\","
+    EXPECT_EQ(reply, "{\"dir\":\"reply\",\"packet\":2,\"return_code\":0,\"fields\":[\"config_no\","
                      "\"branch_no\",\"int_config\"],\"records\":[[1129,8,8]]}");
     EXPECT_EQ(request.find("pass1001"), std::string::npos);
 }
 
-TEST(TcpAddress, ParsesOnlyTcpHostPort) {
-    std::string host;
-    std::uint16_t port = 0;
-    EXPECT_TRUE(counter::parseTcpAddress("tcp://127.0.0.1:7001", host, port));
-    EXPECT_EQ(host, "127.0.0.1");
-    EXPECT_EQ(port, 7001);
-    for (const char* bad :
-         {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999", "tcp://h:7a", "udp://h:1"})
-        EXPECT_FALSE(counter::parseTcpAddress(bad, host, port)) << bad;
+TEST(Transcript, MasksPasswordFieldsWhateverTheirCase) {
+    protocol::PacketWriter w(100001, 0);
+    const char* names[] = {"Password", "OP_PASSWORD", "trade_pwd", "PwdNew", "operator_no"};
+    for (const char* name : names)
+        w.addField(name, protocol::FieldType::Text);
+    w.beginRecord();
+    for (const char* name : names)
+        w.text(std::string("secret-") + name);
+    std::string packet;
+    ASSERT_TRUE(w.finish(packet));
+    EXPECT_EQ(counter::transcriptRequest(3, packet),
+              "{\"dir\":\"request\",\"packet\":3,\"function\":100001,\"fields\":["
+              "[\"Password\",\"***\"],[\"OP_PASSWORD\",\"***\"],[\"trade_pwd\",\"***\"],"
+              "[\"PwdNew\",\"***\"],[\"operator_no\",\"secret-operator_no\"]]}");
+}
+
+TEST(TcpAddress, ParsesTcpAndTlsHostPort) {
+    counter::BackOfficeAddress address;
+    EXPECT_TRUE(counter::parseBackOfficeAddress("tcp://127.0.0.1:7001", address));
+    EXPECT_EQ(address.host, "127.0.0.1");
+    EXPECT_EQ(address.port, 7001);
+    EXPECT_FALSE(address.tls);
+    EXPECT_TRUE(counter::parseBackOfficeAddress("tls://office.local:7002", address));
+    EXPECT_EQ(address.host, "office.local");
+    EXPECT_EQ(address.port, 7002);
+    EXPECT_TRUE(address.tls);
+    for (const char* bad : {"127.0.0.1:7001", "tcp://:7001", "tcp://h:", "tcp://h:99999",
+                            "tcp://h:7a", "udp://h:1", "tls://:1"})
+        EXPECT_FALSE(counter::parseBackOfficeAddress(bad, address)) << bad;
 }

@@ -1,0 +1,334 @@
+// The back-office server on loopback against clients that try to stall it, exhaust it or
+// act without a login. Every attack is bounded in count and time; a well-behaved counter
+// must keep being answered meanwhile, and nothing a refused request asked for may change.
+
+#include "WireClient.h"
+
+#include "OfficeService.h"
+#include "TcpServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+namespace errors = backoffice::errors;
+using namespace std::chrono_literals;
+
+namespace {
+
+std::string configRequest() {
+    Fields fields = header(105006);
+    fields.push_back({"branch_no", std::int64_t{8}});
+    fields.push_back({"config_no", std::int64_t{1129}});
+    return buildPacket(105006, fields);
+}
+
+std::string vipListRequest() {
+    Fields fields = header(730004);
+    fields.push_back({"branch_no", std::int64_t{0}});
+    fields.push_back({"fund_account", std::int64_t{0}});
+    fields.push_back({"position_str", std::string("0")});
+    fields.push_back({"request_num", std::int64_t{1000}});
+    return buildPacket(730004, fields);
+}
+
+// What a refused request could have changed.
+std::string stateOf(backoffice::Database& db) {
+    backoffice::Statement s = db.prepare(
+        "SELECT (SELECT count(*) || ':' || total(discount_rate) FROM vip_client) || '/' || "
+        "(SELECT count(*) FROM review_process) || '/' || (SELECT count(*) FROM sync_request) || "
+        "'/' || (SELECT group_concat(en_entrust_way) FROM fund_account)");
+    s.step();
+    return s.text(0);
+}
+
+// A well-behaved counter logged in as 1001 that asks for the configuration again and
+// again until told to stop, and keeps its slowest answer.
+class WellBehaved {
+public:
+    explicit WellBehaved(std::uint16_t port) : client_(port, 10s) {
+        auto login = client_.call(loginPacket("1001", "pass1001"));
+        EXPECT_TRUE(login && login->code() == 0);
+        thread_ = std::thread([this] {
+            while (!stop_) {
+                const auto start = std::chrono::steady_clock::now();
+                auto reply = client_.call(configRequest());
+                const auto took = std::chrono::steady_clock::now() - start;
+                if (!reply || reply->code() != 0) {
+                    ++failures_;
+                    return;
+                }
+                ++answered_;
+                slowest_ = std::max(slowest_, took);
+                std::this_thread::sleep_for(10ms);
+            }
+        });
+    }
+    ~WellBehaved() { finish(); }
+    void finish() {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    int answered() const { return answered_; }
+    int failures() const { return failures_; }
+    std::chrono::steady_clock::duration slowest() const { return slowest_; }
+
+private:
+    WireClient client_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> answered_{0};
+    std::atomic<int> failures_{0};
+    std::chrono::steady_clock::duration slowest_{};
+    std::thread thread_;
+};
+
+// The bound within which a well-behaved counter is answered while the attacks run; far
+// above a normal answer, far below the stalls the attacks caused on a single thread.
+constexpr auto answerBound = 2s;
+
+} // namespace
+
+class HostileClientTest : public BackOfficeTest {
+protected:
+    void serve(backoffice::TcpServer::Options options) {
+        office.reset(); // the server's back office has the file to itself
+        service = backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(path));
+        server = std::make_unique<backoffice::TcpServer>(*service, options);
+        thread = std::thread([this] { server->run(); });
+        office = std::make_unique<CounterOffice>(path); // to look at the database
+    }
+    void TearDown() override {
+        if (server)
+            server->stop();
+        if (thread.joinable())
+            thread.join();
+        server.reset();
+    }
+    std::uint16_t port() const { return server->port(); }
+
+    std::unique_ptr<protocol::PacketService> service;
+    std::unique_ptr<backoffice::TcpServer> server;
+    std::thread thread;
+};
+
+TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNothing) {
+    serve({});
+    const std::string before = stateOf(office->database());
+    WellBehaved counter(port());
+
+    // 339 wrong logins in one write, the way that once stalled every client for 20 s; then
+    // business requests on connections that never logged in or logged in as someone else.
+    std::string burst;
+    for (int i = 0; i < 339; ++i)
+        burst += protocol::encodeFrame(i, loginPacket("1004", "guess" + std::to_string(i)));
+    WireClient guesser(port());
+    ASSERT_TRUE(guesser.sendAll(burst));
+    int refusedLogins = 0;
+    for (int i = 0; i < 339; ++i) {
+        auto reply = guesser.receive();
+        ASSERT_TRUE(reply);
+        refusedLogins +=
+            reply->code() == errors::wrongPassword || reply->code() == errors::operatorLocked;
+    }
+    EXPECT_EQ(refusedLogins, 339);
+
+    WireClient stranger(port());
+    Fields open = header(730001);
+    open.insert(open.end(), {{"branch_no", std::int64_t{8}},
+                             {"client_id", std::string("100001")},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"discount_rate", std::string("0.01")},
+                             {"audit_action", std::string("2")}});
+    EXPECT_EQ(stranger.call(buildPacket(730001, open))->code(), errors::notLoggedIn);
+    Fields close = header(730002);
+    close.insert(close.end(),
+                 {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    EXPECT_EQ(stranger.call(buildPacket(730002, close))->code(), errors::notLoggedIn);
+    ASSERT_EQ(stranger.call(loginPacket("1002", "pass1002"))->code(), 0);
+    EXPECT_EQ(stranger.call(buildPacket(730002, close))->code(), errors::notSessionOperator);
+
+    counter.finish();
+    EXPECT_EQ(counter.failures(), 0);
+    EXPECT_GT(counter.answered(), 0);
+    EXPECT_LT(counter.slowest(), answerBound);
+    EXPECT_EQ(stateOf(office->database()), before);
+}
+
+TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
+    backoffice::TcpServer::Options options;
+    options.maxOutput = 128 * 1024;
+    options.frameTimeout = 1500ms;
+    serve(options);
+    WellBehaved counter(port());
+
+    WireClient hog(port(), 200ms);
+    ASSERT_EQ(hog.call(loginPacket("1001", "pass1001"))->code(), 0);
+    // Request after request, never reading a reply, for a bounded time: the sends stop
+    // going through once the server has stopped reading from this client.
+    const std::string frame = protocol::encodeFrame(1, vipListRequest());
+    const auto until = std::chrono::steady_clock::now() + 2s;
+    std::size_t sent = 0;
+    while (std::chrono::steady_clock::now() < until && hog.sendAll(frame))
+        sent += frame.size();
+    counter.finish();
+
+    EXPECT_EQ(counter.failures(), 0);
+    EXPECT_LT(counter.slowest(), answerBound);
+    // What the server held for everybody stays near the one client's cap, however much
+    // that client sent.
+    EXPECT_LT(server->peakHeldBytes(), options.maxOutput + 512 * 1024) << "sent " << sent;
+    // A client whose replies make no progress is closed.
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (server->dropped() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(server->dropped(), 1u);
+    hog.setWait(5s);
+    EXPECT_TRUE(hog.closedByServer());
+}
+
+TEST_F(HostileClientTest, SlowSendersAndIdleConnectionsAreClosed) {
+    backoffice::TcpServer::Options options;
+    options.frameTimeout = 400ms;
+    options.idleTimeout = 700ms;
+    serve(options);
+
+    // A byte at a time, each well within the old stall time: the whole frame is late.
+    WireClient slow(port(), 100ms);
+    const std::string frame = protocol::encodeFrame(1, configRequest());
+    const auto start = std::chrono::steady_clock::now();
+    bool closed = false;
+    for (std::size_t i = 0; i < frame.size() && !closed; ++i) {
+        closed = !slow.sendAll(frame.substr(i, 1)) || slow.closedByServer();
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+
+    WireClient idle(port(), 5s);
+    const auto idleStart = std::chrono::steady_clock::now();
+    EXPECT_TRUE(idle.closedByServer());
+    EXPECT_GE(std::chrono::steady_clock::now() - idleStart, 600ms);
+
+    // A counter that keeps talking is not idle.
+    WireClient busy(port(), 5s);
+    ASSERT_EQ(busy.call(loginPacket("1001", "pass1001"))->code(), 0);
+    for (int i = 0; i < 6; ++i) {
+        std::this_thread::sleep_for(200ms);
+        auto reply = busy.call(configRequest());
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->code(), 0);
+    }
+    EXPECT_EQ(server->dropped(), 2u);
+}
+
+TEST_F(HostileClientTest, ConnectionsOverTheCapAreRefusedAndServiceGoesOn) {
+    backoffice::TcpServer::Options options;
+    options.maxConnections = 6;
+    serve(options);
+    std::vector<std::unique_ptr<WireClient>> crowd;
+    for (int i = 0; i < 10; ++i)
+        crowd.push_back(std::make_unique<WireClient>(port(), 3s));
+    int refused = 0;
+    for (int i = 6; i < 10; ++i)
+        refused += crowd[static_cast<std::size_t>(i)]->closedByServer();
+    EXPECT_EQ(refused, 4);
+    EXPECT_EQ(server->connections(), 6u);
+    EXPECT_EQ(server->refused(), 4u);
+    crowd.clear();
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (server->connections() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    WireClient late(port());
+    ASSERT_EQ(late.call(loginPacket("1001", "pass1001"))->code(), 0);
+    EXPECT_EQ(late.call(configRequest())->code(), 0);
+}
+
+// The server in a process of its own with few descriptors: when they run out it neither
+// spins nor dies, and it serves again once connections go.
+TEST_F(HostileClientTest, RunningOutOfDescriptorsNeitherSpinsNorKills) {
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const rlimit few{48, 48};
+        ::setrlimit(RLIMIT_NOFILE, &few);
+        ::dup2(out[1], 1);
+        ::execl(BACKOFFICE_EXE, BACKOFFICE_EXE, "serve", "--db", path.c_str(), "--listen",
+                "127.0.0.1:0", "--max-connections", "1000", "--workers", "2", nullptr);
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    struct Reaper {
+        pid_t pid;
+        ~Reaper() {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } reaper{child};
+    std::string banner;
+    char c;
+    pollfd p{out[0], POLLIN, 0};
+    while (banner.find('\n') == std::string::npos && ::poll(&p, 1, 20000) == 1 &&
+           ::read(out[0], &c, 1) == 1)
+        banner.push_back(c);
+    ::close(out[0]);
+    const std::size_t colon = banner.rfind(':');
+    ASSERT_NE(colon, std::string::npos) << banner;
+    const auto port = static_cast<std::uint16_t>(std::stoi(banner.substr(colon + 1)));
+
+    const auto cpuTicks = [&] {
+        std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        std::istringstream fields(line.substr(line.rfind(')') + 2));
+        std::string skip;
+        for (int i = 0; i < 11; ++i)
+            fields >> skip;
+        long user = 0;
+        long system = 0;
+        fields >> user >> system;
+        return user + system;
+    };
+    std::vector<std::unique_ptr<WireClient>> crowd;
+    for (int i = 0; i < 80; ++i)
+        crowd.push_back(std::make_unique<WireClient>(port, 2s));
+    std::this_thread::sleep_for(200ms);
+    const long before = cpuTicks();
+    std::this_thread::sleep_for(1s);
+    const long ticks = cpuTicks() - before;
+    EXPECT_LT(ticks, ::sysconf(_SC_CLK_TCK) / 4) << "the server spun while out of descriptors";
+    EXPECT_EQ(::waitpid(child, nullptr, WNOHANG), 0) << "the server died";
+
+    crowd.clear();
+    std::this_thread::sleep_for(300ms);
+    WireClient late(port, 10s);
+    auto login = late.call(loginPacket("1001", "pass1001"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0);
+    EXPECT_EQ(late.call(configRequest())->code(), 0);
+}
+
+TEST(BackOfficeCommand, CertMakesAPrivatePairAndOverwritesNothing) {
+    QTemporaryDir dir;
+    const std::string cert = dir.filePath("room.pem").toStdString();
+    const std::string key = dir.filePath("room.key").toStdString();
+    const std::string command = std::string(BACKOFFICE_EXE) + " cert --cert " + cert + " --key " +
+                                key + " --host office.local,10.0.0.7 > /dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::exists(cert));
+    EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::ifstream pem(cert);
+    const std::string text((std::istreambuf_iterator<char>(pem)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.rfind("-----BEGIN CERTIFICATE-----", 0), 0u);
+    const auto before = std::filesystem::last_write_time(key);
+    EXPECT_NE(std::system(command.c_str()), 0);
+    EXPECT_EQ(std::filesystem::last_write_time(key), before);
+}

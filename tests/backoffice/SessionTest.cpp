@@ -1,0 +1,102 @@
+#include "BackOfficeFixture.h"
+
+namespace errors = backoffice::errors;
+
+namespace {
+
+Fields configOf(std::int64_t branchNo) {
+    return {{"branch_no", branchNo}, {"config_no", std::int64_t{1129}}};
+}
+
+std::string configRequest(const std::string& operatorNo = "1001") {
+    Fields fields = header(105006, operatorNo);
+    const Fields extra = configOf(8);
+    fields.insert(fields.end(), extra.begin(), extra.end());
+    return buildPacket(105006, fields);
+}
+
+} // namespace
+
+TEST_F(BackOfficeTest, BeforeALoginOnlyTheLoginIsAnswered) {
+    backoffice::Session counter;
+    Reply refused(office->office.handle(counter, configRequest()));
+    EXPECT_EQ(refused.code(), errors::notLoggedIn);
+    EXPECT_EQ(refused.info(), "请先登录");
+    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1001", "wrong"))).code(),
+              errors::wrongPassword);
+    EXPECT_EQ(Reply(office->office.handle(counter, configRequest())).code(), errors::notLoggedIn);
+    ASSERT_EQ(Reply(office->office.handle(counter, loginPacket("1001", "pass1001"))).code(), 0);
+    EXPECT_EQ(Reply(office->office.handle(counter, configRequest())).code(), 0);
+    // A failed login ends the session it was sent on.
+    office->office.handle(counter, loginPacket("1002", "wrong"));
+    EXPECT_EQ(Reply(office->office.handle(counter, configRequest())).code(), errors::notLoggedIn);
+}
+
+TEST_F(BackOfficeTest, ASessionSpeaksForItsOperatorAndBranchOnly) {
+    EXPECT_EQ(office->handle(configRequest()).empty(), false);
+    EXPECT_EQ(Reply(office->handle(configRequest())).code(), 0);
+    EXPECT_EQ(Reply(office->handle(configRequest("1004"))).code(), errors::notSessionOperator);
+    Fields otherBranch = header(105006);
+    otherBranch[0].second = std::int64_t{9};
+    const Fields extra = configOf(8);
+    otherBranch.insert(otherBranch.end(), extra.begin(), extra.end());
+    Reply refused(office->handle(buildPacket(105006, otherBranch)));
+    EXPECT_EQ(refused.code(), errors::notSessionOperator);
+    EXPECT_EQ(refused.info(), "营业部[9]不是登录操作员的营业部");
+}
+
+TEST_F(BackOfficeTest, WrongPasswordsLockAnOperatorAcrossRestarts) {
+    backoffice::Session counter;
+    const int tries = office->office.options().maxPasswordFailures;
+    for (int i = 1; i < tries; ++i)
+        EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "wrong"))).code(),
+                  errors::wrongPassword);
+    Reply locked(office->office.handle(counter, loginPacket("1004", "wrong")));
+    EXPECT_EQ(locked.code(), errors::operatorLocked);
+    EXPECT_EQ(locked.info().rfind("操作员[1004]密码错误次数过多，已被锁定，请", 0), 0u)
+        << locked.info();
+    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "pass1004"))).code(),
+              errors::operatorLocked);
+
+    // The lock is in the database: a restarted back office keeps it.
+    office.reset();
+    office = std::make_unique<CounterOffice>(path);
+    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "pass1004"))).code(),
+              errors::operatorLocked);
+    // Other operators are not affected, and once the lock runs out the right password works
+    // and clears the count.
+    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1002", "pass1002"))).code(), 0);
+    office->database().exec("UPDATE password_failure SET locked_until = 1");
+    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "pass1004"))).code(), 0);
+    EXPECT_EQ(count("SELECT count(*) FROM password_failure"), 0);
+}
+
+TEST_F(BackOfficeTest, AnErrorReplyAlwaysFitsAndIsNeverEmpty) {
+    // A client number of nearly the largest value a packet may carry is echoed in the error.
+    const std::string huge(protocol::Limits::maxValueLength - 16, '9');
+    Reply r = call(730001, {{"branch_no", std::int64_t{8}},
+                            {"client_id", huge},
+                            {"fund_account", std::int64_t{80000001}},
+                            {"discount_rate", std::string("0.80")}});
+    EXPECT_EQ(r.code(), errors::unknownClient);
+    EXPECT_LT(r.info().size(), 1100u);
+    EXPECT_EQ(r.info().rfind("客户[9999", 0), 0u);
+    EXPECT_EQ(r.info().substr(r.info().size() - 3), "...");
+    EXPECT_EQ(count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001"), 0);
+}
+
+TEST_F(BackOfficeTest, BranchNumbersAreCheckedAgainstTheBranches) {
+    const auto list = [&](std::int64_t branchNo, const std::string& allowed) {
+        return call(730004, {{"branch_no", branchNo},
+                             {"en_branch_no", allowed},
+                             {"fund_account", std::int64_t{0}},
+                             {"position_str", std::string("0")},
+                             {"request_num", std::int64_t{5}}});
+    };
+    EXPECT_EQ(list(0, "8,9").code(), 0);
+    EXPECT_EQ(list(8, "").code(), 0);
+    Reply unknown = list(0, "8, 42");
+    EXPECT_EQ(unknown.code(), errors::unknownBranch);
+    EXPECT_EQ(unknown.info(), "营业部[42]不存在");
+    EXPECT_EQ(list(42, "").code(), errors::unknownBranch);
+}
