@@ -1,5 +1,6 @@
 #include "C_MarloEntry.h"
 
+#include "ClientSyncReq.h"
 #include "QZForm.h"
 #include "QueryVipInfo.h"
 
@@ -10,7 +11,8 @@ namespace {
 
 // The forms join this table as they come into the module.
 const std::array<MenuFunction, 5> menuFunctions{{
-    {730101, FormClass::ClientSyncReq, "VIP快速客户信息主动同步", nullptr},
+    {730101, FormClass::ClientSyncReq, "VIP快速客户信息主动同步",
+     []() -> TQZFormBase* { return new TfrmClientSyncReq; }},
     {730102, FormClass::Clientmodi, "VIP客户开户", nullptr},
     {730103, FormClass::Clientmodi, "VIP客户开户", nullptr},
     {730104, FormClass::Clientmodi, "VIP客户开户", nullptr},
