@@ -1,5 +1,6 @@
 #include "Tour.h"
 
+#include "AccountTour.h"
 #include "LoginDialog.h"
 #include "MainWindow.h"
 
@@ -126,6 +127,12 @@ int Tour::run(const QString& operatorNo, const QString& password, const QString&
             if (f.menuCode == 730105)
                 if (QWidget* form = window.tabs()->currentWidget())
                     vipListSteps(window, *form);
+            if (f.menuCode == 730101)
+                if (QWidget* form = window.tabs()->currentWidget())
+                    AccountTour(
+                        window, *form, [this](const QString& line) { note(line); },
+                        [this](QWidget& w, const QString& name) { save(w, name); })
+                        .syncSteps();
         } else {
             note(QStringLiteral("%1 %2: the module served no form for it")
                      .arg(f.menuCode)
