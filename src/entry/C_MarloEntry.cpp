@@ -1,6 +1,7 @@
 #include "C_MarloEntry.h"
 
 #include "ClientSyncReq.h"
+#include "Clientmodi.h"
 #include "QZForm.h"
 #include "QueryVipInfo.h"
 
@@ -13,9 +14,12 @@ namespace {
 const std::array<MenuFunction, 5> menuFunctions{{
     {730101, FormClass::ClientSyncReq, "VIP快速客户信息主动同步",
      []() -> TQZFormBase* { return new TfrmClientSyncReq; }},
-    {730102, FormClass::Clientmodi, "VIP客户开户", nullptr},
-    {730103, FormClass::Clientmodi, "VIP客户开户", nullptr},
-    {730104, FormClass::Clientmodi, "VIP客户开户", nullptr},
+    {730102, FormClass::Clientmodi, "VIP客户开户",
+     []() -> TQZFormBase* { return new TfrmClientmodi; }},
+    {730103, FormClass::Clientmodi, "VIP客户开户",
+     []() -> TQZFormBase* { return new TfrmClientmodi; }},
+    {730104, FormClass::Clientmodi, "VIP客户开户",
+     []() -> TQZFormBase* { return new TfrmClientmodi; }},
     {730105, FormClass::QueryVipInfo, "VIP快速交易客户信息",
      []() -> TQZFormBase* { return new TfrmQueryVipInfo; }},
 }};

@@ -30,12 +30,6 @@ std::string Caption(const char* dictionary, std::int32_t key) {
     return caption;
 }
 
-void setFontColour(QLabel* label, const QColor& colour) {
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-}
-
 } // namespace
 
 TAccountFormBase::TAccountFormBase() = default;
@@ -143,13 +137,19 @@ void TAccountFormBase::hedQzIDSubAccountValidate(QObject*, bool& valid) {
         return;
     }
     if (account.fundacct_status == '0') {
-        setFontColour(panel_.lbStatus, QColor(0, 0, 0));
+        SetFontColour(panel_.lbStatus, QColor(0, 0, 0));
         valid = true;
         return;
     }
     ShowInformation(QStringLiteral("该客户资金账户状态为  ") + panel_.lbStatus->text() +
                     QStringLiteral("!!"));
-    setFontColour(panel_.lbStatus, QColor(255, 0, 0));
+    SetFontColour(panel_.lbStatus, QColor(255, 0, 0));
+}
+
+void TAccountFormBase::SetFontColour(QWidget* control, const QColor& colour) {
+    QPalette palette = control->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    control->setPalette(palette);
 }
 
 void TAccountFormBase::btnCancelClick() {

@@ -79,6 +79,9 @@ protected:
     // Frees the fund service, the configuration list and the client information.
     void FormDestroy();
 
+    // The font colour of a label: 255 (red) marks what is not normal, 0 (black) the rest.
+    static void SetFontColour(QWidget* control, const QColor& colour);
+
     // After a request: the identifier edit empty and focused, the panel empty, "确定" off.
     void ClearIdentification();
 

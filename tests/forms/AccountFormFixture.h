@@ -95,6 +95,12 @@ protected:
 
     TQZIDEdit& edit() { return *form->ui().hedQzID; }
 
+    // The form has the keyboard again, as after a dialog has closed.
+    void activate() {
+        if (QApplication::activeWindow() != form)
+            QApplication::setActiveWindow(form);
+    }
+
     // Clicks the switch label until the edit takes entries of that kind.
     void switchTo(int inputWay) {
         for (int i = 0; i < 6 && edit().InputWay() != inputWay; ++i)
@@ -104,6 +110,7 @@ protected:
 
     // Types an entry into the identifier edit and presses Enter.
     void enter(const QString& text) {
+        activate();
         edit().setFocus();
         edit().selectAll();
         QTest::keyClicks(&edit(), text);
