@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -37,10 +38,13 @@ QWidget* AccountTour::control(const char* name) const {
 }
 
 void AccountTour::key(int code, const QString& text, Qt::KeyboardModifiers mods) {
-    // A message box that has closed hands the keyboard back to the counter's window.
-    if (!QApplication::activeModalWidget() && !QApplication::activePopupWidget() &&
-        QApplication::activeWindow() != &window_)
-        QApplication::setActiveWindow(&window_);
+    // The keyboard belongs to the dialog on top, else to the counter's window: a dialog
+    // that has closed hands it back.
+    QWidget* owner = QApplication::activeModalWidget();
+    if (!owner && !QApplication::activePopupWidget())
+        owner = &window_;
+    if (owner && QApplication::activeWindow() != owner)
+        QApplication::setActiveWindow(owner);
     QWidget* target = QApplication::focusWidget();
     if (!target)
         return;
@@ -114,13 +118,28 @@ void AccountTour::confirm() {
     key(Qt::Key_Return);
 }
 
-void AccountTour::answering(const std::function<void()>& action, const QString& picture) {
+void AccountTour::answering(const std::function<void()>& action, const QString& picture,
+                            const std::function<void(QWidget& dialog)>& review) {
     bool pictured = picture.isEmpty();
     bool busy = false;
+    bool reviewed = !review;
     QTimer timer;
     timer.setInterval(10);
     QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!reviewed && modal && modal->isVisible() &&
+            modal->objectName() == QLatin1String("TfrmFaceAudit")) {
+            reviewed = true;
+            // Acted on from a timer of its own, so that this one answers the message boxes
+            // the review raises meanwhile (a timer does not fire inside its own handler).
+            QPointer<QWidget> dialog = modal;
+            QTimer::singleShot(0, &timer, [&review, dialog] {
+                if (dialog)
+                    review(*dialog);
+            });
+            return;
+        }
+        auto* box = qobject_cast<QMessageBox*>(modal);
         if (busy || !box || !box->isVisible())
             return;
         busy = true;
@@ -235,6 +254,126 @@ void AccountTour::syncSteps() {
     answering([&] { identify(QStringLiteral("资产账号"), QStringLiteral("80000004")); });
     shown(QStringLiteral("资产账号"), QStringLiteral("80000004"));
     confirm();
+}
+
+std::function<void(QWidget&)> AccountTour::reviewer(const QString& picture, bool refuseFirst) {
+    return [this, picture, refuseFirst](QWidget& dialog) {
+        auto* operatorNo = dialog.findChild<QLineEdit*>(QStringLiteral("hedOperator"));
+        auto* password = dialog.findChild<QLineEdit*>(QStringLiteral("hedPassword"));
+        QWidget* ok = dialog.findChild<QWidget*>(QStringLiteral("hbtnOK"));
+        if (!operatorNo || !password || !ok) {
+            note_(QStringLiteral("  the review dialog lacks its controls"));
+            return;
+        }
+        note_(QStringLiteral("  review dialog \"%1\": reviewer %2")
+                  .arg(dialog.windowTitle(), operatorNo->text()));
+        if (refuseFirst) {
+            password->setFocus(Qt::MouseFocusReason);
+            type(QStringLiteral("wrong"));
+            key(Qt::Key_Return);
+            note_(QStringLiteral("  after a wrong password the review dialog is %1")
+                      .arg(dialog.isVisible() ? QStringLiteral("still open")
+                                              : QStringLiteral("closed")));
+        }
+        password->setFocus(Qt::MouseFocusReason);
+        key(Qt::Key_A, QString(), Qt::ControlModifier);
+        type(QStringLiteral("pass%1").arg(operatorNo->text()));
+        if (!picture.isEmpty())
+            save_(dialog, picture);
+        key(Qt::Key_Return);
+        note_(
+            QStringLiteral("  reviewer %1 signs with his password, 确认").arg(operatorNo->text()));
+        click(ok);
+    };
+}
+
+std::function<void(QWidget&)> AccountTour::cancelReview() {
+    return [this](QWidget& dialog) {
+        note_(QStringLiteral("  review dialog \"%1\": 取消").arg(dialog.windowTitle()));
+        click(dialog.findChild<QWidget*>(QStringLiteral("hbtnCancel")));
+    };
+}
+
+void AccountTour::typeRate(const QString& rate) {
+    QWidget* edit = control("hedDicrate");
+    if (!edit)
+        return;
+    edit->setFocus(Qt::MouseFocusReason);
+    key(Qt::Key_A, QString(), Qt::ControlModifier);
+    type(rate);
+    key(Qt::Key_Return);
+}
+
+QString AccountTour::rateText() const {
+    auto* edit = form_.findChild<QLineEdit*>(QStringLiteral("hedDicrate"));
+    return edit ? edit->text() : QString();
+}
+
+void AccountTour::vipSteps(int menuCode) {
+    window_.activateWindow();
+    QApplication::setActiveWindow(&window_);
+    if (!control("hedQzID") || !control("hedDicrate")) {
+        note_(QStringLiteral("  no identification panel on the form"));
+        return;
+    }
+    auto* hint = form_.findChild<QLabel*>(QStringLiteral("Hinttxt"));
+    auto* modi = form_.findChild<QWidget*>(QStringLiteral("TfrmClientmodi"));
+    note_(QStringLiteral("  form \"%1\", hint \"%2\", rate %3")
+              .arg(modi ? modi->windowTitle() : QString(), hint ? hint->text() : QString(),
+                   control("hedDicrate")->isVisibleTo(&form_) ? QStringLiteral("shown")
+                                                              : QStringLiteral("hidden")));
+    const QString code = QString::number(menuCode);
+    const auto identified = [&](const QString& entry) {
+        answering([&] { identify(QStringLiteral("资产账号"), entry); });
+        note_(QStringLiteral("  资产账号 %1 -> panel: %2, rate %3, 确定 %4")
+                  .arg(entry, panelLine(), rateText(),
+                       control("btnOk")->isEnabled() ? QStringLiteral("enabled")
+                                                     : QStringLiteral("disabled")));
+    };
+    const auto confirmed = [&](const std::function<void(QWidget&)>& review = {}) {
+        answering([&] { confirm(); }, QString(), review);
+        note_(QStringLiteral("  after the request: panel \"%1\", rate %2, 确定 %3")
+                  .arg(panelLine(), rateText(),
+                       control("btnOk")->isEnabled() ? QStringLiteral("enabled")
+                                                     : QStringLiteral("disabled")));
+    };
+
+    if (menuCode == 730102) {
+        identified(QStringLiteral("80000003")); // already VIP
+        identified(QStringLiteral("80000001"));
+        save_(window_, code + QStringLiteral("-client"));
+        typeRate(QStringLiteral("0.85"));
+        note_(QStringLiteral("  open at %1").arg(rateText()));
+        confirmed();
+        // Under 0.50 a second operator reviews: once refused, then granted.
+        identified(QStringLiteral("80000002"));
+        typeRate(QStringLiteral("0.45"));
+        note_(QStringLiteral("  open at %1").arg(rateText()));
+        confirmed(reviewer(code + QStringLiteral("-review"), true));
+        // The same for 孙八, the review cancelled: nothing is opened.
+        identified(QStringLiteral("80000007"));
+        typeRate(QStringLiteral("0.45"));
+        note_(QStringLiteral("  open at %1").arg(rateText()));
+        confirmed(cancelReview());
+        identified(QStringLiteral("80000007"));
+    } else if (menuCode == 730103) {
+        identified(QStringLiteral("80000007")); // not VIP
+        identified(QStringLiteral("80000001"));
+        save_(window_, code + QStringLiteral("-client"));
+        confirmed(reviewer(QString(), false)); // every close is reviewed
+        identified(QStringLiteral("80000001"));
+    } else if (menuCode == 730104) {
+        identified(QStringLiteral("80000008"));
+        save_(window_, code + QStringLiteral("-client"));
+        typeRate(QStringLiteral("0.75"));
+        note_(QStringLiteral("  modify to %1").arg(rateText()));
+        confirmed();
+        identified(QStringLiteral("80000008"));
+        typeRate(QStringLiteral("0"));
+        note_(QStringLiteral("  modify to %1").arg(rateText()));
+        confirmed();
+        identified(QStringLiteral("80000007")); // not VIP
+    }
 }
 
 } // namespace counter

@@ -24,6 +24,9 @@ public:
     // 730101: each input way, a client not in the normal state, a pick among a client's
     // fund accounts, a sync request of each type.
     void syncSteps();
+    // 730102-730104: the VIP status check, the request of the mode, and for an open under
+    // 0.50 the counter review (refused once, then granted; and cancelled).
+    void vipSteps(int menuCode);
 
 private:
     QWidget* control(const char* name) const;
@@ -40,8 +43,15 @@ private:
     // Tab to "确定" and Enter, when it is enabled.
     void confirm();
     // Runs the action; message boxes it raises are noted, pictured once under `picture`
-    // when given, and closed with OK.
-    void answering(const std::function<void()>& action, const QString& picture = QString());
+    // when given, and closed with OK. A review dialog is handed to `review`.
+    void answering(const std::function<void()>& action, const QString& picture = QString(),
+                   const std::function<void(QWidget& dialog)>& review = {});
+    // The reviewer signs with his password (after a wrong one when `refuseFirst`) and
+    // confirms; the dialog is pictured under `picture` when given.
+    std::function<void(QWidget&)> reviewer(const QString& picture, bool refuseFirst);
+    std::function<void(QWidget&)> cancelReview();
+    void typeRate(const QString& rate);
+    QString rateText() const;
     // A picture of the window with the fund account list the identifier edit offers.
     void saveWithList(const QString& name);
     // The seven value labels of the client panel, as one line.

@@ -133,6 +133,12 @@ int Tour::run(const QString& operatorNo, const QString& password, const QString&
                         window, *form, [this](const QString& line) { note(line); },
                         [this](QWidget& w, const QString& name) { save(w, name); })
                         .syncSteps();
+            if (f.menuCode >= 730102 && f.menuCode <= 730104)
+                if (QWidget* form = window.tabs()->currentWidget())
+                    AccountTour(
+                        window, *form, [this](const QString& line) { note(line); },
+                        [this](QWidget& w, const QString& name) { save(w, name); })
+                        .vipSteps(f.menuCode);
         } else {
             note(QStringLiteral("%1 %2: the module served no form for it")
                      .arg(f.menuCode)
