@@ -37,6 +37,24 @@ std::int64_t lookupAccount(Database& db, std::string_view sql, std::string_view 
     return s.step() ? s.integer(0) : 0;
 }
 
+// A bank card's fund account. The counter sends a blank bank number (the forms send one NUL
+// character) when the operator did not choose a bank: the card number alone then decides,
+// as long as only one bank has it.
+std::int64_t bankCardAccount(Database& db, const std::string& card, const std::string& bankNo) {
+    if (!bankNo.empty())
+        return lookupAccount(
+            db, "SELECT fund_account FROM bank_card WHERE bank_account = ? AND bank_no = ?", card,
+            bankNo);
+    Statement s = db.prepare("SELECT fund_account FROM bank_card WHERE bank_account = ? LIMIT 2");
+    s.bind(1, card);
+    if (!s.step())
+        return 0;
+    const std::int64_t fundAccount = s.integer(0);
+    if (s.step())
+        throw ServiceError(errors::badRequest, "银行卡号[" + card + "]对应多家银行，请指定银行");
+    return fundAccount;
+}
+
 } // namespace
 
 std::string handleSysConfig(HandlerContext& ctx) {
@@ -82,9 +100,7 @@ std::string handleResolveAccount(HandlerContext& ctx) {
                                     "WHERE bank_account = ? HAVING COUNT(*) = 1",
                                     trimmed(entry));
     } else if (way == "4") {
-        fundAccount = lookupAccount(
-            ctx.db, "SELECT fund_account FROM bank_card WHERE bank_account = ? AND bank_no = ?",
-            trimmed(entry), bankNo);
+        fundAccount = bankCardAccount(ctx.db, trimmed(entry), trimmed(bankNo));
     } else if (way == "5" || way == "A") {
         fundAccount = lookupAccount(ctx.db,
                                     "SELECT fund_account FROM stock_holder "
@@ -92,10 +108,13 @@ std::string handleResolveAccount(HandlerContext& ctx) {
                                     trimmed(entry), exchange);
         accountType = exchange;
     } else if (way == "6") {
+        const std::string clientId = trimmed(entry);
         fundAccount = lookupAccount(ctx.db,
                                     "SELECT fund_account FROM fund_account WHERE client_id = ? "
                                     "ORDER BY main_flag DESC, fund_account LIMIT 1",
-                                    trimmed(entry));
+                                    clientId);
+        if (fundAccount == 0 && clientExists(ctx.db, clientId))
+            throw ServiceError(errors::unknownAccount, "客户[" + clientId + "]无对应资产账户");
     } else {
         throw ServiceError(errors::badRequest, "不支持的输入方式[" + way + "]");
     }
