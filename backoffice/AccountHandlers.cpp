@@ -92,13 +92,6 @@ std::string handleResolveAccount(HandlerContext& ctx) {
     } else if (way == "3") {
         fundAccount = lookupAccount(
             ctx.db, "SELECT fund_account FROM fund_card WHERE fund_card = ?", trimmed(entry));
-    } else if (way == "4" && trimmed(bankNo).empty()) {
-        // The counter's forms name no bank (they send one NUL character): the card number
-        // alone identifies the account, when exactly one bank holds it.
-        fundAccount = lookupAccount(ctx.db,
-                                    "SELECT MIN(fund_account) FROM bank_card "
-                                    "WHERE bank_account = ? HAVING COUNT(*) = 1",
-                                    trimmed(entry));
     } else if (way == "4") {
         fundAccount = bankCardAccount(ctx.db, trimmed(entry), trimmed(bankNo));
     } else if (way == "5" || way == "A") {

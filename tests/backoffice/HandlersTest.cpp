@@ -66,11 +66,6 @@ TEST_F(BackOfficeTest, ResolvesEveryInputWay) {
     EXPECT_EQ(resolve("3", "0", "6200001").integer("fund_account"), 80000001);
     EXPECT_EQ(resolve("4", "", "6222000011112222", "1").integer("fund_account"), 80000001);
     EXPECT_EQ(resolve("4", "", "6222000011112222", "2").code(), backoffice::errors::unknownAccount);
-    // The counter's forms send one NUL as the bank: the card number alone then decides.
-    EXPECT_EQ(resolve("4", "", "6225880033334444", std::string(1, '\0')).integer("fund_account"),
-              80000003);
-    EXPECT_EQ(resolve("4", "", "6225880099999999", std::string(1, '\0')).code(),
-              backoffice::errors::unknownAccount);
     Reply holder = resolve("5", "1", "A000000123");
     EXPECT_EQ(holder.integer("fund_account"), 80000001);
     EXPECT_EQ(holder.text("account_type"), "1");
