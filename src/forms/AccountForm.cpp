@@ -16,14 +16,8 @@ namespace {
 // The bank number the identification sends: one NUL character.
 const std::string noBankNo(1, '\0');
 
-std::string Caption(const char* dictionary, char key) {
-    std::string caption;
-    if (CommonInfo().dictionary)
-        CommonInfo().dictionary->Caption(dictionary, key, caption);
-    return caption;
-}
-
-std::string Caption(const char* dictionary, std::int32_t key) {
+// The caption of a code in a dictionary of the host; empty when there is none.
+template <class Key> std::string Caption(const char* dictionary, Key key) {
     std::string caption;
     if (CommonInfo().dictionary)
         CommonInfo().dictionary->Caption(dictionary, key, caption);
