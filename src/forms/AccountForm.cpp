@@ -44,6 +44,10 @@ void TAccountFormBase::bindPanel(const TClientPanel& panel) {
         panel_.btnOk->setEnabled(false);
         hedQzIDSubAccountValidate(sender, valid);
         panel_.btnOk->setEnabled(valid);
+        // Enter moved on before the client was accepted, past a 确定 still disabled: the
+        // operator's next Enter is meant for 确定, not for 取消.
+        if (valid && QApplication::focusWidget() == panel_.btnCancel)
+            panel_.btnOk->setFocus(Qt::TabFocusReason);
     };
     panel_.btnCancel->setCancel(true);
     panel_.btnOk->OnClick = [this](QObject*) { btnOkClick(); };

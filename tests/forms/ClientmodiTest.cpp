@@ -175,6 +175,8 @@ TEST_F(ClientmodiTest, CloseModeHidesTheRateAndRemovesZAfterTheReview) {
     enter("80000006"); // 钱七, VIP at 0.45 in branch 9
     EXPECT_EQ(dialogs->shown.size(), 1u);
     ASSERT_TRUE(okEnabled());
+    // With the rate hidden, Enter leads to 确定, never to 取消.
+    EXPECT_EQ(QApplication::focusWidget(), form->ui().btnOk);
     EXPECT_EQ(rate().text(), "0.45"); // loaded, although hidden
     saveScreen("730103-client");
     EXPECT_TRUE(carriesZ(80000006));
