@@ -1,5 +1,6 @@
 #include "Tour.h"
 
+#include "AccountTour.h"
 #include "LoginDialog.h"
 #include "MainWindow.h"
 
@@ -126,6 +127,18 @@ int Tour::run(const QString& operatorNo, const QString& password, const QString&
             if (f.menuCode == 730105)
                 if (QWidget* form = window.tabs()->currentWidget())
                     vipListSteps(window, *form);
+            if (f.menuCode == 730101)
+                if (QWidget* form = window.tabs()->currentWidget())
+                    AccountTour(
+                        window, *form, [this](const QString& line) { note(line); },
+                        [this](QWidget& w, const QString& name) { save(w, name); })
+                        .syncSteps();
+            if (f.menuCode >= 730102 && f.menuCode <= 730104)
+                if (QWidget* form = window.tabs()->currentWidget())
+                    AccountTour(
+                        window, *form, [this](const QString& line) { note(line); },
+                        [this](QWidget& w, const QString& name) { save(w, name); })
+                        .vipSteps(f.menuCode);
         } else {
             note(QStringLiteral("%1 %2: the module served no form for it")
                      .arg(f.menuCode)

@@ -1,5 +1,7 @@
 #include "C_MarloEntry.h"
 
+#include "ClientSyncReq.h"
+#include "Clientmodi.h"
 #include "QZForm.h"
 #include "QueryVipInfo.h"
 
@@ -10,10 +12,14 @@ namespace {
 
 // The forms join this table as they come into the module.
 const std::array<MenuFunction, 5> menuFunctions{{
-    {730101, FormClass::ClientSyncReq, "VIP快速客户信息主动同步", nullptr},
-    {730102, FormClass::Clientmodi, "VIP客户开户", nullptr},
-    {730103, FormClass::Clientmodi, "VIP客户开户", nullptr},
-    {730104, FormClass::Clientmodi, "VIP客户开户", nullptr},
+    {730101, FormClass::ClientSyncReq, "VIP快速客户信息主动同步",
+     []() -> TQZFormBase* { return new TfrmClientSyncReq; }},
+    {730102, FormClass::Clientmodi, "VIP客户开户",
+     []() -> TQZFormBase* { return new TfrmClientmodi; }},
+    {730103, FormClass::Clientmodi, "VIP客户开户",
+     []() -> TQZFormBase* { return new TfrmClientmodi; }},
+    {730104, FormClass::Clientmodi, "VIP客户开户",
+     []() -> TQZFormBase* { return new TfrmClientmodi; }},
     {730105, FormClass::QueryVipInfo, "VIP快速交易客户信息",
      []() -> TQZFormBase* { return new TfrmQueryVipInfo; }},
 }};

@@ -1,0 +1,34 @@
+#pragma once
+// TfrmClientmodi (menus 730102, 730103, 730104): opens, closes or modifies a client's VIP
+// fast-trading status and its commission discount rate. The menu code fixes the mode for
+// the form's life.
+
+#include "AccountForm.h"
+
+#include <memory>
+
+namespace Ui {
+class TfrmClientmodi;
+}
+
+class TfrmClientmodi : public TAccountFormBase {
+    Q_OBJECT
+public:
+    TfrmClientmodi();
+    ~TfrmClientmodi() override;
+
+    // Sends one request of the type: 1 open (730001), 2 close (730002), 3 modify (730003),
+    // 4 the client must not be VIP yet, 5 the client must be VIP and its rate is loaded
+    // (both 730004). 0 on success, -1 otherwise (the reason has been shown).
+    int VipClientSet(int type);
+
+    Ui::TfrmClientmodi& ui() { return *ui_; }
+
+protected:
+    void HostAttached() override;
+    void hedQzIDSubAccountValidate(QObject* sender, bool& valid) override;
+    void btnOkClick() override;
+
+private:
+    std::unique_ptr<Ui::TfrmClientmodi> ui_;
+};
