@@ -24,7 +24,8 @@ void TQzBitBtn::Click() {
 
 void TQzBitBtn::showEvent(QShowEvent* event) {
     QPushButton::showEvent(event);
-    // The cancel button hears Esc anywhere in its window.
+    // The cancel button hears Esc anywhere in its window while it shows: a form in a tab
+    // of the host's window that is not in front is not the one the operator means.
     if (cancel_ && !watching_) {
         window()->installEventFilter(this);
         watching_ = true;
@@ -34,7 +35,8 @@ void TQzBitBtn::showEvent(QShowEvent* event) {
 bool TQzBitBtn::eventFilter(QObject* watched, QEvent* event) {
     if (cancel_ && watched == window() && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
-        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier && isEnabled()) {
+        static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier && isEnabled() &&
+        isVisible()) {
         Click();
         return true;
     }

@@ -19,6 +19,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -277,6 +278,30 @@ TEST(TQzBitBtn, ModalResultClosesItsDialogAndEscPressesTheCancelButton) {
     QTimer::singleShot(0, &dialog, [&dialog] { QTest::keyClick(&dialog, Qt::Key_Escape); });
     EXPECT_EQ(dialog.exec(), QDialog::Rejected);
     EXPECT_EQ(cancelled, 1);
+}
+
+TEST(TQzBitBtn, EscPressesOnlyTheCancelButtonOfTheTabInFront) {
+    // Two forms in tabs of one host window, as the counter lays them out.
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* tabs = new QTabWidget(&window);
+    layout->addWidget(tabs);
+    int front = 0;
+    int behind = 0;
+    for (int* clicks : {&front, &behind}) {
+        auto* page = new QWidget;
+        auto* cancel = new TQzBitBtn(page);
+        cancel->setCancel(true);
+        cancel->OnClick = [clicks](QObject*) { ++*clicks; };
+        tabs->addTab(page, QString::number(tabs->count()));
+    }
+    // The tab behind was shown last, so its button hears the window first.
+    showActive(window);
+    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(0);
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_EQ(front, 1);
+    EXPECT_EQ(behind, 0);
 }
 
 class ListViewTest : public HostFixture {};
