@@ -25,14 +25,7 @@ void TfrmClientSyncReq::HostAttached() {
 }
 
 void TfrmClientSyncReq::btnOkClick() {
-    StartRequest(*this, 730000);
-    SetRequestField(*this, "op_branch_no", SessionValue(*this, "BranchNo"));
-    SetRequestField(*this, "operator_no", SessionValue(*this, "OperCode"));
-    SetRequestField(*this, "user_type", SessionValue(*this, "OperatorKind"));
-    SetRequestField(*this, "op_station", SessionValue(*this, "MAC"));
-    SetRequestField(*this, "op_entrust_way", Variant("4"));
-    SetRequestField(*this, "menu_id", Variant(menuCode()));
-    SetRequestField(*this, "function_id", Variant(std::int32_t{730000}));
+    BeginRequest(*this, 730000); // the standard header
     SetRequestField(*this, "branch_no", Variant(currentClientBranchNo));
     SetRequestField(*this, "fund_account", Variant(Fund()->fund_account));
     SetRequestField(*this, "sync_type", Variant(std::int32_t{ui_->hcbOpType->ItemIndex()}));

@@ -91,14 +91,7 @@ void TfrmClientmodi::hedQzIDSubAccountValidate(QObject* sender, bool& valid) {
 int TfrmClientmodi::VipClientSet(int type) {
     int result = -1;
     const std::int32_t functionNo = functionOf(type);
-    StartRequest(*this, functionNo);
-    SetRequestField(*this, "op_branch_no", SessionValue(*this, "BranchNo"));
-    SetRequestField(*this, "operator_no", SessionValue(*this, "OperCode"));
-    SetRequestField(*this, "user_type", SessionValue(*this, "OperatorKind"));
-    SetRequestField(*this, "op_station", SessionValue(*this, "MAC"));
-    SetRequestField(*this, "op_entrust_way", Variant("4"));
-    SetRequestField(*this, "menu_id", Variant(menuCode()));
-    SetRequestField(*this, "function_id", Variant(functionNo));
+    BeginRequest(*this, functionNo); // the standard header
     SetRequestField(*this, "branch_no", Variant(currentClientBranchNo));
     if (type == 1)
         SetRequestField(*this, "client_id", Variant(ClientInfo()->client_id));

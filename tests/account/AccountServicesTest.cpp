@@ -2,18 +2,16 @@
 // office; the transcript shows what each request carried.
 
 #include "ScriptedDialogs.h"
+#include "TranscriptHost.h"
 
 #include "BizRequest.h"
 #include "ClsClientInfo.h"
 #include "ClsFund.h"
 #include "CounterHost.h"
-#include "EmbeddedTransport.h"
 #include "HostClasses.h"
 #include "QZForm.h"
 #include "SysConfig.h"
 #include "TQZIDEdit.h"
-#include "TranscriptTransport.h"
-#include "protocol/Service.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -43,12 +41,7 @@ protected:
         ASSERT_EQ(counter::registerHostClasses(), hr::ok);
         ASSERT_TRUE(dir.isValid());
         transcript = dir.filePath("transcript.jsonl");
-        host =
-            std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
-                std::make_unique<counter::EmbeddedTransport>(
-                    std::shared_ptr<protocol::PacketService>(
-                        protocol::openBackOfficeService(dir.filePath("office.db").toStdString()))),
-                transcript.toStdString()));
+        host = transcriptHost(dir.filePath("office.db"), transcript);
         ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
         form.InitFromHost(730102, 0, 0, host->appFrame());
     }

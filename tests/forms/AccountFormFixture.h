@@ -3,15 +3,14 @@
 // driven as an operator drives it, with the transcript of every request to read back.
 
 #include "ScriptedDialogs.h"
+#include "TranscriptHost.h"
 
 #include "AccountForm.h"
 #include "C_Marlo.h"
 #include "CounterHost.h"
-#include "EmbeddedTransport.h"
 #include "HostClasses.h"
 #include "TQZIDEdit.h"
 #include "TQZSwitchLabel.h"
-#include "TranscriptTransport.h"
 #include "protocol/Service.h"
 
 #include <QApplication>
@@ -70,12 +69,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(QFile::copy(trainingDatabase(), dir.filePath("office.db")));
         transcript = dir.filePath("transcript.jsonl");
-        host =
-            std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
-                std::make_unique<counter::EmbeddedTransport>(
-                    std::shared_ptr<protocol::PacketService>(
-                        protocol::openBackOfficeService(dir.filePath("office.db").toStdString()))),
-                transcript.toStdString()));
+        host = transcriptHost(dir.filePath("office.db"), transcript);
         // The host prefers asset account entries.
         ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
     }

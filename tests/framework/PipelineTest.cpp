@@ -1,12 +1,11 @@
 #include "HostFixture.h"
 #include "ScriptedDialogs.h"
+#include "TranscriptHost.h"
 #include "WhenShown.h"
 
 #include "BizRequest.h"
 #include "CounterHost.h"
-#include "EmbeddedTransport.h"
 #include "QZForm.h"
-#include "TranscriptTransport.h"
 #include "UFaceAudit.h"
 #include "protocol/Service.h"
 #include "ui_UFaceAudit.h"
@@ -69,12 +68,7 @@ protected:
         ASSERT_EQ(counter::registerHostClasses(), hr::ok);
         ASSERT_TRUE(dir.isValid());
         transcript = dir.filePath("transcript.jsonl");
-        host =
-            std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
-                std::make_unique<counter::EmbeddedTransport>(
-                    std::shared_ptr<protocol::PacketService>(
-                        protocol::openBackOfficeService(dir.filePath("office.db").toStdString()))),
-                transcript.toStdString()));
+        host = transcriptHost(dir.filePath("office.db"), transcript);
         ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
         form.InitFromHost(730102, 0, 0, host->appFrame());
     }
