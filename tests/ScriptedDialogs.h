@@ -14,18 +14,25 @@ public:
         Kind kind;
         QString text;
         Buttons buttons;
+        QString detail; // the technical line behind the dialog's details
     };
 
     Answer show(Kind kind, const QString& text, Buttons buttons) override {
-        shown.push_back({kind, text, buttons});
+        shown.push_back({kind, text, buttons, {}});
         if (answers.empty())
             return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
         const Answer a = answers.front();
         answers.pop_front();
         return a;
     }
+    Answer showDetailed(Kind kind, const QString& text, const QString& detail,
+                        Buttons buttons) override {
+        const Answer a = show(kind, text, buttons);
+        shown.back().detail = detail;
+        return a;
+    }
     bool inputQuery(const QString&, const QString& prompt, QString& value) override {
-        shown.push_back({Kind::Confirmation, prompt, Buttons::OkCancel});
+        shown.push_back({Kind::Confirmation, prompt, Buttons::OkCancel, {}});
         value = input;
         return true;
     }

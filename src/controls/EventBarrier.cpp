@@ -1,5 +1,7 @@
 #include "EventBarrier.h"
 
+#include "HostPtr.h"
+
 #include <QtGlobal>
 
 namespace EventBarrier {
@@ -11,14 +13,14 @@ ErrorSink& sink() {
 }
 
 void report(const std::exception_ptr& error) {
-    const std::string message = messageOf(error);
+    const ErrorReport r = reportOf(error);
     try {
         if (sink())
-            sink()(message);
+            sink()(r);
         else
-            qWarning("%s", message.c_str());
+            qWarning("%s (%s)", r.text.c_str(), r.detail.c_str());
     } catch (...) {
-        qWarning("%s", message.c_str()); // showing the error must not raise another
+        qWarning("%s (%s)", r.text.c_str(), r.detail.c_str()); // must not raise another
     }
 }
 } // namespace
@@ -27,13 +29,17 @@ void setErrorSink(ErrorSink s) {
     sink() = std::move(s);
 }
 
-std::string messageOf(const std::exception_ptr& error) {
+ErrorReport reportOf(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
+    } catch (const EHostError& e) {
+        return {e.operatorText(), e.technicalText()};
     } catch (const std::exception& e) {
-        return e.what();
+        // The module's own errors are technical (a conversion, an index): words for the
+        // operator, the message for whoever looks into it.
+        return {"程序内部错误，本次操作未完成。", e.what()};
     } catch (...) {
-        return "未知错误";
+        return {"未知错误", {}};
     }
 }
 

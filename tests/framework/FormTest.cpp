@@ -284,13 +284,17 @@ TEST_F(FormTest, AHandlerThatRaisesShowsTheErrorAndTheFormCarriesOn) {
     form.button->click();
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
-    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("Receive failed with status 0x80041002"));
+    // A host failure without the host's description: words for the operator, the operation
+    // and its status only behind the details.
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("主机操作失败，本次操作未完成。"));
+    EXPECT_EQ(dialogs->shown[0].detail, QStringLiteral("Receive failed with status 0x80041002"));
 
     form.top->setFocus();
     QTest::keyClicks(form.top, "12");
     press(Qt::Key_Return);
     ASSERT_EQ(dialogs->shown.size(), 2u);
-    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("校验失败"));
+    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("程序内部错误，本次操作未完成。"));
+    EXPECT_EQ(dialogs->shown[1].detail, QStringLiteral("校验失败"));
     EXPECT_EQ(focused(), form.top); // the rejected entry keeps the operator in the field
     form.top->OnValidate = nullptr;
     press(Qt::Key_Return);
