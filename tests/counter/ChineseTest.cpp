@@ -4,6 +4,7 @@
 
 #include "CounterHost.h"
 #include "HostClasses.h"
+#include "LoginDialog.h"
 #include "MainWindow.h"
 #include "ModuleLoader.h"
 #include "QtTranslations.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -121,6 +123,31 @@ TEST(ChineseCounter, TheModulesErrorDialogKeepsTheTechnicalLineBehindItsDetails)
         EXPECT_EQ(text, QStringLiteral("与后台的连接已断开，请稍后重试。"));
         EXPECT_EQ(detail, QStringLiteral("ARCom.Send failed with status 0x80041004"));
         EXPECT_EQ(buttons.join('|'), QStringLiteral("确定|显示详情..."));
+    }
+    counter::unregisterHostClasses();
+}
+
+// A login while the back office has gone away: the operator reads words, the technical
+// line is on the message's tooltip.
+TEST(ChineseCounter, ALoginThatCannotReachTheBackOfficeSaysSoInWords) {
+    ASSERT_EQ(counter::registerHostClasses(), hr::ok);
+    QTemporaryDir dir;
+    std::shared_ptr<protocol::PacketService> service(
+        protocol::openBackOfficeService(dir.filePath("office.db").toStdString()));
+    auto server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000));
+    {
+        counter::CounterHost host(
+            std::make_unique<counter::TcpTransport>("127.0.0.1", server->server.port()));
+        server.reset();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        counter::LoginDialog login([&](const QString& op, const QString& pw) {
+            return QString::fromStdString(host.login(op.toStdString(), pw.toStdString(), "1"));
+        });
+        login.prefill(QStringLiteral("1001"), QStringLiteral("pass1001"));
+        EXPECT_FALSE(login.tryLogin());
+        const auto* message = login.findChild<QLabel*>(QStringLiteral("message"));
+        EXPECT_EQ(message->text(), QStringLiteral("与后台的连接已断开，请稍后重试。"));
+        EXPECT_EQ(message->toolTip(), QStringLiteral("Send failed with status 0x80041004"));
     }
     counter::unregisterHostClasses();
 }
