@@ -4,6 +4,8 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+
 namespace EventBarrier {
 
 namespace {
@@ -35,9 +37,16 @@ ErrorReport reportOf(const std::exception_ptr& error) {
     } catch (const EHostError& e) {
         return {e.operatorText(), e.technicalText()};
     } catch (const std::exception& e) {
-        // The module's own errors are technical (a conversion, an index): words for the
-        // operator, the message for whoever looks into it.
-        return {"程序内部错误，本次操作未完成。", e.what()};
+        // A message in Chinese is already the operator's (the printer's "没有可用的打印机");
+        // one in plain ASCII is technical (a conversion, an index): words for the operator,
+        // the message behind the details.
+        const std::string message = e.what();
+        const bool words = std::any_of(message.begin(), message.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80;
+        });
+        if (words)
+            return {message, {}};
+        return {"程序内部错误，本次操作未完成。", message};
     } catch (...) {
         return {"未知错误", {}};
     }
