@@ -5,6 +5,7 @@
 #include "MessageDialogs.h"
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -14,11 +15,10 @@ public:
         Kind kind;
         QString text;
         Buttons buttons;
-        QString detail; // the technical line behind the dialog's details
     };
 
     Answer show(Kind kind, const QString& text, Buttons buttons) override {
-        shown.push_back({kind, text, buttons, {}});
+        shown.push_back({kind, text, buttons});
         if (answers.empty())
             return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
         const Answer a = answers.front();
@@ -28,11 +28,12 @@ public:
     Answer showDetailed(Kind kind, const QString& text, const QString& detail,
                         Buttons buttons) override {
         const Answer a = show(kind, text, buttons);
-        shown.back().detail = detail;
+        if (!detail.isEmpty())
+            details[shown.size() - 1] = detail;
         return a;
     }
     bool inputQuery(const QString&, const QString& prompt, QString& value) override {
-        shown.push_back({Kind::Confirmation, prompt, Buttons::OkCancel, {}});
+        shown.push_back({Kind::Confirmation, prompt, Buttons::OkCancel});
         value = input;
         return true;
     }
@@ -55,6 +56,8 @@ public:
     };
 
     std::vector<Shown> shown;
+    // The technical line behind the details, by the index of the message in `shown`.
+    std::map<std::size_t, QString> details;
     std::deque<Answer> answers;
     QString input;
 };
