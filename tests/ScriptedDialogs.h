@@ -5,6 +5,7 @@
 #include "MessageDialogs.h"
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -22,6 +23,13 @@ public:
             return buttons == Buttons::YesNo ? Answer::Yes : Answer::Ok;
         const Answer a = answers.front();
         answers.pop_front();
+        return a;
+    }
+    Answer showDetailed(Kind kind, const QString& text, const QString& detail,
+                        Buttons buttons) override {
+        const Answer a = show(kind, text, buttons);
+        if (!detail.isEmpty())
+            details[shown.size() - 1] = detail;
         return a;
     }
     bool inputQuery(const QString&, const QString& prompt, QString& value) override {
@@ -48,6 +56,8 @@ public:
     };
 
     std::vector<Shown> shown;
+    // The technical line behind the details, by the index of the message in `shown`.
+    std::map<std::size_t, QString> details;
     std::deque<Answer> answers;
     QString input;
 };

@@ -16,7 +16,9 @@ INSERT INTO dictionary VALUES
   ('fundacct_status', '0', '正常'), ('fundacct_status', '1', '冻结'),
   ('fundacct_status', '2', '挂失'), ('fundacct_status', '3', '销户'),
   ('branch_no', '1', '总部'), ('branch_no', '8', '深圳营业部'),
-  ('branch_no', '9', '上海营业部'), ('branch_no', '10', '北京营业部');
+  ('branch_no', '9', '上海营业部'), ('branch_no', '10', '北京营业部'),
+  ('field_name', 'branch_no', '营业部'), ('field_name', 'client_id', '客户编号'),
+  ('field_name', 'fund_account', '资产账号'), ('field_name', 'discount_rate', '佣金折扣');
 
 INSERT INTO client (client_id, branch_no, dev_branch_no, client_card, client_name,
                     corp_client_group, client_sex, id_kind, id_no, id_begindate, id_term,

@@ -1,8 +1,11 @@
 #include "LoginDialog.h"
 
+#include "HostPtr.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,12 +24,14 @@ LoginDialog::LoginDialog(std::function<QString(const QString&, const QString&)> 
     password_->setObjectName(QStringLiteral("password"));
     message_->setObjectName(QStringLiteral("message"));
     password_->setEchoMode(QLineEdit::Password);
+    // Enter in the operator number goes on to the password; only there it logs in.
+    operator_->installEventFilter(this);
     operator_->setMaxLength(16);
     password_->setMaxLength(32);
     message_->setStyleSheet(QStringLiteral("color: #c00000"));
     message_->setWordWrap(true);
 
-    auto* title = new QLabel(QStringLiteral("C_Marlo 柜台"));
+    auto* title = new QLabel(QStringLiteral("证券柜台"));
     QFont big = title->font();
     big.setPointSize(big.pointSize() + 4);
     big.setBold(true);
@@ -55,18 +60,41 @@ LoginDialog::LoginDialog(std::function<QString(const QString&, const QString&)> 
 void LoginDialog::prefill(const QString& operatorNo, const QString& password) {
     operator_->setText(operatorNo);
     password_->setText(password);
+    // A known operator starts at the password.
+    QLineEdit* first = operatorNo.trimmed().isEmpty() ? operator_ : password_;
+    first->setFocus();
+    first->selectAll();
+}
+
+bool LoginDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == operator_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            password_->setFocus(Qt::TabFocusReason);
+            password_->selectAll();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 bool LoginDialog::tryLogin() {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     QString error;
+    QString technical;
     try {
         error = login_(operator_->text().trimmed(), password_->text());
+    } catch (const EHostError& e) {
+        // The back office could not be asked: words here, the technical line on hovering.
+        error = QString::fromStdString(e.operatorText());
+        technical = QString::fromStdString(e.technicalText());
     } catch (const std::exception& e) {
-        error = QString::fromStdString(e.what()); // the back office could not be asked
+        error = QStringLiteral("登录未能完成，请稍后重试。");
+        technical = QString::fromStdString(e.what());
     }
     QGuiApplication::restoreOverrideCursor();
     message_->setText(error);
+    message_->setToolTip(technical);
     if (!error.isEmpty()) {
         // The refused password, ready to be typed over.
         password_->setFocus();

@@ -1,5 +1,7 @@
 #pragma once
-// The counter's login: operator number and password, checked by the back office.
+// The counter's login: operator number and password, checked by the back office. Enter
+// in the operator number goes on to the password, Enter there logs in; with the operator
+// number prefilled the dialog starts at the password.
 
 #include <QDialog>
 
@@ -21,6 +23,9 @@ public:
     // Logs in with what is typed; true when the back office accepted it.
     bool tryLogin();
     QString operatorNo() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::function<QString(const QString&, const QString&)> login_;

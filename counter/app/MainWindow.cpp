@@ -12,7 +12,7 @@ namespace counter {
 
 MainWindow::MainWindow(CounterHost& host, ModuleLoader& module)
     : host_(host), module_(module), tabs_(new QTabWidget), operatorLine_(new QLabel) {
-    setWindowTitle(QStringLiteral("C_Marlo 柜台 - 柜员 %1 - %2")
+    setWindowTitle(QStringLiteral("证券柜台 - 柜员 %1 - %2")
                        .arg(QString::fromStdString(host.operatorName()), module.devInfo()));
     tabs_->setTabsClosable(true);
     tabs_->setDocumentMode(true);

@@ -8,12 +8,13 @@
 
 namespace counter {
 
-QString cannotConnectText(const QString& reason) {
-    return QStringLiteral("无法连接后台，请确认后台已启动、网络通畅，然后重试。\n%1").arg(reason);
+QString cannotConnectText() {
+    return QStringLiteral("无法连接后台，请确认后台已启动、网络通畅，然后重试。");
 }
 
 std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,
-                                        const std::function<void(QMessageBox&)>& asking) {
+                                        const std::function<void(QMessageBox&)>& asking,
+                                        const std::function<void(const QString&)>& failed) {
     for (;;) {
         QString reason;
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -25,8 +26,10 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
             reason = QString::fromStdString(e.what());
         }
         QApplication::restoreOverrideCursor();
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("C_Marlo 柜台"),
-                        cannotConnectText(reason));
+        if (failed)
+            failed(reason);
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("证券柜台"), cannotConnectText());
+        box.setDetailedText(reason);
         QPushButton* retry = box.addButton(QStringLiteral("重试(&R)"), QMessageBox::AcceptRole);
         box.addButton(QStringLiteral("退出(&Q)"), QMessageBox::RejectRole);
         box.setDefaultButton(retry);

@@ -15,11 +15,14 @@ namespace counter {
 
 // Makes the transport with `make` (which throws std::exception when the back office
 // cannot be reached); after each failure asks 重试 or 退出. Null when the operator quits.
-// `asking` is told of each dialog before it runs, for tests.
+// The dialog says what happened in words; the technical reason is behind its details,
+// and `failed` is told of it (the transcript keeps it). `asking` is told of each dialog
+// before it runs, for tests.
 std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,
-                                        const std::function<void(QMessageBox&)>& asking = {});
+                                        const std::function<void(QMessageBox&)>& asking = {},
+                                        const std::function<void(const QString&)>& failed = {});
 
 // The dialog's text for a failure to connect.
-QString cannotConnectText(const QString& reason);
+QString cannotConnectText();
 
 } // namespace counter

@@ -8,6 +8,8 @@
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "ModuleLoader.h"
+#include "PlatformNotices.h"
+#include "QtTranslations.h"
 #include "StartupConnect.h"
 #include "TcpTransport.h"
 #include "Tour.h"
@@ -23,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -42,9 +45,15 @@ int main(int argc, char** argv) {
         tour = tour || std::string(argv[i]) == "--tour";
     if ((tour || !hasDisplay()) && std::getenv("QT_QPA_PLATFORM") == nullptr)
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The tour's terminal shows the tour's own lines, not what the offscreen platform lacks.
+    std::optional<counter::QuietPlatformNotices> quiet;
+    if (tour || !hasDisplay())
+        quiet.emplace();
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("marlo-counter"));
+    // Every dialog of the counter and of the module in it speaks Chinese, Qt's own too.
+    const counter::QtTranslations chinese;
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("C_Marlo counter-client host"));
     parser.addHelpOption();
@@ -97,6 +106,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
+        const QString transcript = parser.isSet(transcriptOption) ? parser.value(transcriptOption)
+                                   : touring
+                                       ? QDir(tourDir).filePath(QStringLiteral("transcript.jsonl"))
+                                       : QString();
+        if (!transcript.isEmpty())
+            QFile::remove(transcript);
         std::unique_ptr<counter::Transport> transport;
         QTemporaryDir scratch;
         const bool embedded = !parser.isSet(backofficeOption);
@@ -125,16 +140,19 @@ int main(int argc, char** argv) {
                 return std::make_unique<counter::TcpTransport>(address);
             };
             // On a display the operator sees why the back office is not there and may retry.
-            transport = touring ? connect() : counter::connectOrAsk(connect);
+            // The technical reason of each failed attempt goes to the transcript.
+            const auto failed = [&](const QString& reason) {
+                if (!transcript.isEmpty())
+                    counter::appendTranscriptLine(
+                        transcript.toStdString(),
+                        counter::transcriptConnectFailure(
+                            parser.value(backofficeOption).toStdString(), reason.toStdString()));
+            };
+            transport = touring ? connect() : counter::connectOrAsk(connect, {}, failed);
             if (!transport)
                 return 1;
         }
-        const QString transcript = parser.isSet(transcriptOption) ? parser.value(transcriptOption)
-                                   : touring
-                                       ? QDir(tourDir).filePath(QStringLiteral("transcript.jsonl"))
-                                       : QString();
         if (!transcript.isEmpty()) {
-            QFile::remove(transcript);
             transport = std::make_unique<counter::TranscriptTransport>(std::move(transport),
                                                                        transcript.toStdString());
         }

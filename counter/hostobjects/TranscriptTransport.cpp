@@ -153,6 +153,22 @@ std::string transcriptFailure(std::int64_t packetId, HRESULT status, std::string
     return out + "}";
 }
 
+std::string transcriptConnectFailure(std::string_view backoffice, std::string_view what) {
+    std::string out = "{\"dir\":\"connect\",\"backoffice\":";
+    appendString(out, backoffice);
+    out += ",\"error\":";
+    appendString(out, what);
+    return out + "}";
+}
+
+bool appendTranscriptLine(const std::string& path, const std::string& line) {
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    if (!file)
+        return false;
+    const bool written = std::fputs(line.c_str(), file) >= 0 && std::fputc('\n', file) != EOF;
+    return std::fclose(file) == 0 && written;
+}
+
 TranscriptTransport::TranscriptTransport(std::unique_ptr<Transport> inner, const std::string& path)
     : inner_(std::move(inner)), file_(std::fopen(path.c_str(), "a")) {
     if (!file_)

@@ -1,6 +1,10 @@
 #include "EventBarrier.h"
 
+#include "HostPtr.h"
+
 #include <QtGlobal>
+
+#include <algorithm>
 
 namespace EventBarrier {
 
@@ -11,14 +15,14 @@ ErrorSink& sink() {
 }
 
 void report(const std::exception_ptr& error) {
-    const std::string message = messageOf(error);
+    const ErrorReport r = reportOf(error);
     try {
         if (sink())
-            sink()(message);
+            sink()(r);
         else
-            qWarning("%s", message.c_str());
+            qWarning("%s (%s)", r.text.c_str(), r.detail.c_str());
     } catch (...) {
-        qWarning("%s", message.c_str()); // showing the error must not raise another
+        qWarning("%s (%s)", r.text.c_str(), r.detail.c_str()); // must not raise another
     }
 }
 } // namespace
@@ -27,13 +31,24 @@ void setErrorSink(ErrorSink s) {
     sink() = std::move(s);
 }
 
-std::string messageOf(const std::exception_ptr& error) {
+ErrorReport reportOf(const std::exception_ptr& error) {
     try {
         std::rethrow_exception(error);
+    } catch (const EHostError& e) {
+        return {e.operatorText(), e.technicalText()};
     } catch (const std::exception& e) {
-        return e.what();
+        // A message in Chinese is already the operator's (the printer's "没有可用的打印机");
+        // one in plain ASCII is technical (a conversion, an index): words for the operator,
+        // the message behind the details.
+        const std::string message = e.what();
+        const bool words = std::any_of(message.begin(), message.end(), [](char c) {
+            return static_cast<unsigned char>(c) >= 0x80;
+        });
+        if (words)
+            return {message, {}};
+        return {"程序内部错误，本次操作未完成。", message};
     } catch (...) {
-        return "未知错误";
+        return {"未知错误", {}};
     }
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Every event the module handles enters through here. An error raised out of a handler
-// is caught and shown to the operator with its message, and the form carries on, as the
-// application object of the platform does; an exception never reaches Qt's event loop.
+// is caught and shown to the operator, and the form carries on, as the application object
+// of the platform does; an exception never reaches Qt's event loop. The operator reads
+// words; the technical line (the failing operation and its status) goes to the details.
 
 #include <exception>
 #include <functional>
@@ -9,12 +10,17 @@
 
 namespace EventBarrier {
 
+// A caught error as the operator meets it.
+struct ErrorReport {
+    std::string text;   // in words: the host's description, or a plain statement
+    std::string detail; // the technical line; empty for an unknown error
+};
+
 // How a caught error reaches the operator; the framework installs its error dialog.
-using ErrorSink = std::function<void(const std::string& message)>;
+using ErrorSink = std::function<void(const ErrorReport& report)>;
 void setErrorSink(ErrorSink sink);
 
-// The message shown for an error: its text, or a fixed one for an unknown error.
-std::string messageOf(const std::exception_ptr& error);
+ErrorReport reportOf(const std::exception_ptr& error);
 
 // Runs the handler; true when it returned without raising.
 bool run(const std::function<void()>& handler);

@@ -80,7 +80,25 @@ void TQZIDEdit::resizeEvent(QResizeEvent* event) {
     placeExchangeBox();
 }
 
+void TQZIDEdit::nextInputWay() {
+    for (int step = 1; step <= captions_.size(); ++step) {
+        const int next = static_cast<int>((inputWay_ + step) % captions_.size());
+        if (next <= iwCustomerNo && !captions_.at(next).isEmpty()) {
+            setInputWay(next);
+            break;
+        }
+    }
+    // What is typed is now an entry of the new kind: checked again, ready to be typed over.
+    if (!text().isEmpty())
+        markPending();
+    selectAll();
+}
+
 void TQZIDEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        nextInputWay();
+        return;
+    }
     if (inputWay_ == iwStockAccount &&
         (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown)) {
         const int step = event->key() == Qt::Key_PageDown ? 1 : -1;

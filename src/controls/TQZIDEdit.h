@@ -3,7 +3,8 @@
 // card, a bank card or a client number. For a shareholder account the exchange is picked
 // in the box at the edit's left (PageUp and PageDown step through it). For a client
 // number the client's fund accounts are offered in a list below the edit to pick from
-// with the arrow keys and Enter.
+// with the arrow keys and Enter. F2 switches to the next kind that has a caption, as a
+// click on the lead label does.
 
 #include "TCustomQzEdit.h"
 
@@ -35,6 +36,8 @@ public:
     QStringList Captions() const { return captions_; }
     int InputWay() const { return inputWay_; }
     void setInputWay(int way);
+    // The next kind that has a caption (F2).
+    void nextInputWay();
     // The one-character code of the current kind.
     char GetWay() const;
     void SetWay(char way);

@@ -93,6 +93,19 @@ void TListViewModel::setTranslate(int column, bool on) {
 
 void TListViewModel::setDictionary(IEntry* dictionary) {
     dictionary_ = HostPtr<IEntry>(dictionary);
+    if (!captions_.isEmpty())
+        emit headerDataChanged(Qt::Horizontal, 0, static_cast<int>(captions_.size()) - 1);
+}
+
+QString TListViewModel::headerCaption(int column) const {
+    const QString name = captions_.at(column);
+    std::string caption;
+    if (dictionary_ &&
+        hr::succeeded(
+            dictionary_->Caption(fieldNameDictionary, name.toStdString().c_str(), &caption)) &&
+        !caption.empty())
+        return QString::fromStdString(caption);
+    return name;
 }
 
 int TListViewModel::rowCount(const QModelIndex& parent) const {
@@ -145,7 +158,10 @@ QVariant TListViewModel::headerData(int section, Qt::Orientation orientation, in
         return {};
     if (orientation == Qt::Vertical)
         return section + 1;
-    return section < captions_.size() ? captions_.at(section) : QVariant();
+    // The column stays bound to its field by the caption; the header shows the field's
+    // caption in words where the host's dictionary has one.
+    return section >= 0 && section < captions_.size() ? QVariant(headerCaption(section))
+                                                      : QVariant();
 }
 
 bool TListViewModel::canFetchMore(const QModelIndex& parent) const {

@@ -32,6 +32,10 @@ public:
     Variant masterData(int row, const std::string& field) const;
     void setTranslate(int column, bool on);
     void setDictionary(IEntry* dictionary);
+    // The dictionary of the host that gives a field name its caption in words.
+    static constexpr const char* fieldNameDictionary = "field_name";
+    // The header of a column: the dictionary's caption of its field name, else the name.
+    QString headerCaption(int column) const;
     // Whether the operator scrolling past the end asks for more.
     void setMoreWanted(bool on) { moreWanted_ = on; }
 

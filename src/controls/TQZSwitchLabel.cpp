@@ -6,7 +6,7 @@
 
 TQZSwitchLabel::TQZSwitchLabel(QWidget* parent) : QLabel(parent) {
     setCursor(Qt::PointingHandCursor);
-    setToolTip(QStringLiteral("单击切换输入类别"));
+    setToolTip(QStringLiteral("单击切换输入类别（输入框中按 F2 也可切换）"));
     setStyleSheet(QStringLiteral("color: #0000c0; text-decoration: underline"));
 }
 

@@ -7,8 +7,9 @@
 #include <cstring>
 
 namespace {
-// The module's identification, at most 32 characters.
-constexpr char devInfo[] = "C_Marlo VIP counter module 6.0";
+// The module's identification: at most 32 bytes (UTF-8, three bytes a Chinese character)
+// and the terminating zero.
+constexpr char devInfo[] = "VIP快速交易客户模块";
 static_assert(sizeof devInfo <= 33);
 
 constexpr std::int32_t versionWord(std::uint16_t high, std::uint16_t low) {

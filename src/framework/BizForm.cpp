@@ -22,8 +22,9 @@
 TBizFormBase::TBizFormBase(QWidget* parent) : QWidget(parent) {
     // An error out of any handler of the module reaches the operator in the error dialog.
     static const bool barrierShowsErrors = [] {
-        EventBarrier::setErrorSink(
-            [](const std::string& message) { ShowError(QString::fromStdString(message)); });
+        EventBarrier::setErrorSink([](const EventBarrier::ErrorReport& r) {
+            ShowError(QString::fromStdString(r.text), QString::fromStdString(r.detail));
+        });
         return true;
     }();
     (void)barrierShowsErrors;

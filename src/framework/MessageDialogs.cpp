@@ -11,8 +11,14 @@ namespace {
 class StandardDialogs final : public MessageDialogs {
 public:
     Answer show(Kind kind, const QString& text, Buttons buttons) override {
+        return showDetailed(kind, text, {}, buttons);
+    }
+
+    Answer showDetailed(Kind kind, const QString& text, const QString& detail,
+                        Buttons buttons) override {
         QMessageBox box(ApplicationWindow());
         box.setText(text);
+        box.setDetailedText(detail);
         box.setWindowTitle(kind == Kind::Error         ? QStringLiteral("错误")
                            : kind == Kind::Warning     ? QStringLiteral("警告")
                            : kind == Kind::Information ? QStringLiteral("信息")
@@ -90,8 +96,9 @@ void ShowInformation(const QString& text) {
                                    MessageDialogs::Buttons::Ok);
 }
 
-void ShowError(const QString& text) {
-    MessageDialogs::current().show(MessageDialogs::Kind::Error, text, MessageDialogs::Buttons::Ok);
+void ShowError(const QString& text, const QString& detail) {
+    MessageDialogs::current().showDetailed(MessageDialogs::Kind::Error, text, detail,
+                                           MessageDialogs::Buttons::Ok);
 }
 
 bool Confirm(const QString& text, MessageDialogs::Buttons buttons) {

@@ -16,6 +16,13 @@ public:
 
     // A message with its buttons; the button the operator chose.
     virtual Answer show(Kind kind, const QString& text, Buttons buttons) = 0;
+    // The same with a technical line (an operation, a status) that the dialog shows only on
+    // request; a service without a details view shows the text alone.
+    virtual Answer showDetailed(Kind kind, const QString& text, const QString& detail,
+                                Buttons buttons) {
+        (void)detail;
+        return show(kind, text, buttons);
+    }
     // A one-line input: true with `value` changed when confirmed.
     virtual bool inputQuery(const QString& caption, const QString& prompt, QString& value) = 0;
     // A file to save to: true with `fileName` set when chosen.
@@ -30,5 +37,6 @@ public:
 // The shorthands the forms use.
 void ShowWarning(const QString& text);
 void ShowInformation(const QString& text);
-void ShowError(const QString& text);
+// An error in words; `detail`, the technical line, only behind the dialog's details.
+void ShowError(const QString& text, const QString& detail = {});
 bool Confirm(const QString& text, MessageDialogs::Buttons buttons = MessageDialogs::Buttons::YesNo);

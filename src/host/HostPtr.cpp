@@ -16,6 +16,14 @@ std::string describe(const std::string& operation, HRESULT status, const std::st
 }
 } // namespace
 
+std::string EHostError::operatorText() const {
+    return description_.empty() ? "主机操作失败，本次操作未完成。" : description_;
+}
+
+std::string EHostError::technicalText() const {
+    return statusText(operation_, status_);
+}
+
 EHostError::EHostError(std::string operation, HRESULT status, const std::string& description)
     : std::runtime_error(describe(operation, status, description)),
       operation_(std::move(operation)), status_(status), description_(description) {}

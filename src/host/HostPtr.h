@@ -20,6 +20,10 @@ public:
     const std::string& operation() const { return operation_; }
     HRESULT status() const { return status_; }
     const std::string& description() const { return description_; }
+    // What the operator reads: the host's description, else a plain statement in words.
+    std::string operatorText() const;
+    // The technical line for the dialog's details: the operation and the status.
+    std::string technicalText() const;
 
 private:
     std::string operation_;

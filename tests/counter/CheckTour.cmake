@@ -5,6 +5,11 @@ execute_process(COMMAND ${COUNTER} --tour ${DIR} RESULT_VARIABLE status OUTPUT_V
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "the tour failed (${status}):\n${out}\n${err}")
 endif()
+# A newcomer's first run shows the tour's own lines only: nothing of what the offscreen
+# platform lacks ("This plugin does not support propagateSizeHints()" and the like).
+if(NOT err STREQUAL "")
+    message(FATAL_ERROR "the tour printed besides its own lines:\n${err}")
+endif()
 foreach(f summary.txt transcript.jsonl)
     if(NOT EXISTS ${DIR}/${f})
         message(FATAL_ERROR "the tour left no ${f}:\n${out}")

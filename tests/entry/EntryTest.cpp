@@ -18,8 +18,10 @@ TEST(Entry, DevInfoWritesAtMost33BytesAndTheVersionWords) {
     std::int32_t value2 = 0;
     BizGetDevInfo(buffer, &value1, &value2);
     const std::size_t length = std::strlen(buffer);
-    EXPECT_GT(length, 0u);
     EXPECT_LE(length, 32u);
+    // Chinese for the operator, whole characters within the 32 bytes.
+    EXPECT_EQ(QString::fromUtf8(buffer, static_cast<qsizetype>(length)),
+              QStringLiteral("VIP快速交易客户模块"));
     for (std::size_t i = length + 1; i < sizeof buffer; ++i)
         ASSERT_EQ(buffer[i], 0x7F) << "byte " << i << " written";
     EXPECT_EQ(value1, 0x00060000);

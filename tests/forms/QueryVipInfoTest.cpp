@@ -4,6 +4,7 @@
 
 #include "C_Marlo.h"
 #include "CounterHost.h"
+#include "Dictionary.h"
 #include "EmbeddedTransport.h"
 #include "QueryVipInfo.h"
 #include "Seed.h"
@@ -19,6 +20,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -358,6 +360,34 @@ TEST_F(QueryVipInfoTest, BranchesShowTheirDictionaryNames) {
                              : branch == 9 ? QStringLiteral("上海营业部")
                                            : QStringLiteral("北京营业部");
     EXPECT_EQ(shown, expected);
+}
+
+TEST_F(QueryVipInfoTest, HeadersShowTheDictionaryCaptionsAndColumnsStayBoundByFieldName) {
+    QHeaderView* header = list().horizontalHeader();
+    const auto headerText = [&](int column) {
+        return list().model()->headerData(column, Qt::Horizontal).toString();
+    };
+    EXPECT_EQ(headerText(0), QStringLiteral("营业部"));
+    EXPECT_EQ(headerText(1), QStringLiteral("客户编号"));
+    EXPECT_EQ(headerText(2), QStringLiteral("资产账号"));
+    EXPECT_EQ(headerText(3), QStringLiteral("佣金折扣"));
+    EXPECT_EQ(header->count(), 4);
+    // Each column still shows the reply field its caption names.
+    const QString account =
+        QString::fromStdString(list().GetMasterData(0, "fund_account").toText());
+    EXPECT_FALSE(account.isEmpty());
+    EXPECT_EQ(list().model()->index(0, 2).data().toString(), account);
+
+    // A dictionary without a caption for a field: that header shows the field name.
+    auto partial = HostPtr<counter::Dictionary>::adopt(new counter::Dictionary);
+    partial->add(TListViewModel::fieldNameDictionary, "client_id", "客户号");
+    list().setDictionary(partial.get());
+    EXPECT_EQ(headerText(0), QStringLiteral("branch_no"));
+    EXPECT_EQ(headerText(1), QStringLiteral("客户号"));
+    EXPECT_EQ(headerText(3), QStringLiteral("discount_rate"));
+    EXPECT_EQ(list().model()->index(0, 2).data().toString(), account);
+    list().setDictionary(nullptr);
+    EXPECT_EQ(headerText(1), QStringLiteral("client_id"));
 }
 
 namespace {

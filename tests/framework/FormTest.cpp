@@ -284,15 +284,34 @@ TEST_F(FormTest, AHandlerThatRaisesShowsTheErrorAndTheFormCarriesOn) {
     form.button->click();
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
-    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("Receive failed with status 0x80041002"));
+    // A host failure without the host's description: words for the operator, the operation
+    // and its status only behind the details.
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("主机操作失败，本次操作未完成。"));
+    EXPECT_EQ(dialogs->details[0], QStringLiteral("Receive failed with status 0x80041002"));
 
     form.top->setFocus();
     QTest::keyClicks(form.top, "12");
     press(Qt::Key_Return);
     ASSERT_EQ(dialogs->shown.size(), 2u);
-    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("校验失败"));
+    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("校验失败")); // words already
+    EXPECT_EQ(dialogs->details[1], QString());
     EXPECT_EQ(focused(), form.top); // the rejected entry keeps the operator in the field
     form.top->OnValidate = nullptr;
     press(Qt::Key_Return);
     EXPECT_NE(focused(), form.top); // and the form carries on
+
+    // A technical message of the module's own: words for the operator, the message behind
+    // the details; the host's own description in front of the status line.
+    form.button->OnClick = [](QObject*) { throw EConvertError("'x' is not a valid integer"); };
+    form.button->click();
+    ASSERT_EQ(dialogs->shown.size(), 3u);
+    EXPECT_EQ(dialogs->shown[2].text, QStringLiteral("程序内部错误，本次操作未完成。"));
+    EXPECT_EQ(dialogs->details[2], QStringLiteral("'x' is not a valid integer"));
+    form.button->OnClick = [](QObject*) {
+        throw EHostError("ARCom.Send", hr::transportBroken, "与后台的连接已断开，请稍后重试。");
+    };
+    form.button->click();
+    ASSERT_EQ(dialogs->shown.size(), 4u);
+    EXPECT_EQ(dialogs->shown[3].text, QStringLiteral("与后台的连接已断开，请稍后重试。"));
+    EXPECT_EQ(dialogs->details[3], QStringLiteral("ARCom.Send failed with status 0x80041004"));
 }
