@@ -50,21 +50,37 @@ bool jobFailed(const QByteArray& queue, int job) {
     return failed;
 }
 
-// Why a queue holds its jobs back: empty when it prints.
+// Why a queue holds its jobs back (the reason its keeper gave, else "stopped"); empty
+// when it prints.
 QString stoppedReason(const QByteArray& queue) {
-    cups_dest_t* dest = cupsGetNamedDest(CUPS_HTTP_DEFAULT, queue.constData(), nullptr);
-    if (dest == nullptr)
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                     "/printers/%s", queue.constData());
+    ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    static const char* const wanted[] = {"printer-state", "printer-state-message"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+                  wanted);
+    ipp_t* response = cupsDoRequest(CUPS_HTTP_DEFAULT, request, "/");
+    if (response == nullptr)
         return {};
     QString reason;
-    const char* state = cupsGetOption("printer-state", dest->num_options, dest->options);
-    if (state != nullptr && QByteArray(state) == QByteArray::number(IPP_PSTATE_STOPPED)) {
-        const char* words =
-            cupsGetOption("printer-state-message", dest->num_options, dest->options);
-        reason = words != nullptr && *words != '\0' ? QString::fromUtf8(words)
-                                                    : QStringLiteral("stopped");
+    ipp_attribute_t* state = ippFindAttribute(response, "printer-state", IPP_TAG_ENUM);
+    if (state != nullptr && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED) {
+        ipp_attribute_t* words = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT);
+        const char* text = words != nullptr ? ippGetString(words, 0, nullptr) : nullptr;
+        reason =
+            text != nullptr && *text != '\0' ? QString::fromUtf8(text) : QStringLiteral("stopped");
     }
-    cupsFreeDests(1, dest);
+    ippDelete(response);
     return reason;
+}
+
+// The job's paper: the size the pages were drawn on, for the queue not to fit them to its
+// own default paper.
+QByteArray mediaOption(const QSizeF& millimetres) {
+    return "Custom." + QByteArray::number(millimetres.width(), 'f', 1) + "x" +
+           QByteArray::number(millimetres.height(), 'f', 1) + "mm";
 }
 
 } // namespace
@@ -165,9 +181,15 @@ QString TSystemPrinter::Close() {
     EndPages();
     const QByteArray queue = queue_.toUtf8();
     const QByteArray title = documentName_.toUtf8();
+    cups_option_t* options = nullptr;
+    int optionCount = 0;
+    if (customPaper_)
+        optionCount =
+            cupsAddOption("media", mediaOption(*customPaper_).constData(), optionCount, &options);
     const int job = cupsPrintFile2(CUPS_HTTP_DEFAULT, queue.constData(),
                                    QFile::encodeName(pdf->fileName()).constData(),
-                                   title.constData(), 0, nullptr);
+                                   title.constData(), optionCount, options);
+    cupsFreeOptions(optionCount, options);
     if (job == 0)
         throw EInOutError("打印机 " + queue.toStdString() + " 没有接受打印作业：" +
                           serviceError().toStdString());
