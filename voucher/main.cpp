@@ -88,7 +88,7 @@ void tellSettings(const std::string& dir, const std::string& path) {
                   << "; the defaults apply\n";
         return;
     }
-    std::cout << "settings: " << path << '\n';
+    std::cout << "settings: " << path << std::endl;
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = file.readAll();
