@@ -64,12 +64,15 @@ std::string configuredDevice() {
 // the part beyond it shaded, so that a line running past the paper shows.
 class TPaperEdge final : public QWidget {
 public:
-    explicit TPaperEdge(QTextEdit* text) : QWidget(text->viewport()), text_(text) {
+    // Over the viewport, beside it rather than in it: the viewport's scrolling moves what
+    // it holds, and the edge follows the scroll bar instead.
+    explicit TPaperEdge(QTextEdit* text) : QWidget(text), text_(text) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         text->viewport()->installEventFilter(this);
         connect(text->horizontalScrollBar(), &QScrollBar::valueChanged, this,
                 qOverload<>(&QWidget::update));
-        setGeometry(text->viewport()->rect());
+        setGeometry(text->viewport()->geometry());
+        raise();
     }
 
     void SetPaperWidth(double centimetres) {
@@ -85,8 +88,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == text_->viewport() && event->type() == QEvent::Resize)
-            setGeometry(text_->viewport()->rect());
+        if (watched == text_->viewport() &&
+            (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+            setGeometry(text_->viewport()->geometry());
         return QWidget::eventFilter(watched, event);
     }
     void paintEvent(QPaintEvent*) override {

@@ -40,7 +40,7 @@ private:
     void Run(void (TfrmShow::*handler)(), int result);
 
     std::unique_ptr<Ui::TfrmShow> ui_;
-    // The paper's edge over the text, owned by the text's viewport.
+    // The paper's edge over the text, owned by the text box.
     QWidget* paperEdge_ = nullptr;
 };
 
