@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetricsF>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QPageSize>
 #include <QPainter>
 #include <QPrinter>
@@ -75,6 +77,15 @@ QString stoppedReason(const QByteArray& queue) {
     ippDelete(response);
     return reason;
 }
+
+// The hourglass while the print service is asked, restored on every path.
+class WaitCursor {
+public:
+    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
 
 // The job's paper: the size the pages were drawn on, for the queue not to fit them to its
 // own default paper.
@@ -178,6 +189,7 @@ QString TSystemPrinter::Close() {
         return {};
     // The temporary PDF is removed at the end, whatever becomes of the job.
     const std::unique_ptr<QTemporaryFile> pdf = std::move(pdf_);
+    const WaitCursor wait;
     EndPages();
     const QByteArray queue = queue_.toUtf8();
     const QByteArray title = documentName_.toUtf8();
