@@ -66,7 +66,7 @@ class TPaperEdge final : public QWidget {
 public:
     // Over the viewport, beside it rather than in it: the viewport's scrolling moves what
     // it holds, and the edge follows the scroll bar instead.
-    explicit TPaperEdge(QTextEdit* text) : QWidget(text), text_(text) {
+    explicit TPaperEdge(QTextEdit* text) : QWidget(text), text_(text), viewport_(text->viewport()) {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         text->viewport()->installEventFilter(this);
         connect(text->horizontalScrollBar(), &QScrollBar::valueChanged, this,
@@ -88,9 +88,11 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == text_->viewport() &&
-            (event->type() == QEvent::Resize || event->type() == QEvent::Move))
-            setGeometry(text_->viewport()->geometry());
+        // Only the viewport's own moves count: while the text box is destroyed, its
+        // viewport still sends events that must not reach into it.
+        if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) &&
+            watched == viewport_)
+            setGeometry(viewport_->geometry());
         return QWidget::eventFilter(watched, event);
     }
     void paintEvent(QPaintEvent*) override {
@@ -107,6 +109,7 @@ protected:
 
 private:
     QTextEdit* text_;
+    QWidget* viewport_;
     double centimetres_ = 15;
 };
 
