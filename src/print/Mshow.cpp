@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -81,7 +82,8 @@ public:
     }
     // The edge in the viewport's pixels.
     int EdgeX() const {
-        const double fromText = centimetres_ / 2.54 * logicalDpiX();
+        // A width past any screen is drawn nowhere; clamped, it cannot overflow the pixels.
+        const double fromText = std::clamp(centimetres_ / 2.54 * logicalDpiX(), -1e6, 1e6);
         return static_cast<int>(std::lround(text_->document()->documentMargin() + fromText)) -
                text_->horizontalScrollBar()->value();
     }

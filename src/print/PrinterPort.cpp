@@ -211,11 +211,6 @@ void SetPortOpener(TPortOpener o) {
     opener() = std::move(o);
 }
 
-bool PrinterPortAvailable(const std::string& device) {
-    std::string error;
-    return OpenPrinterPort(device, error) != nullptr;
-}
-
 void SetActivePort(TPrinterPort* p) {
     activePort() = p;
 }

@@ -30,8 +30,6 @@ using TPortOpener =
 std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::string& error);
 // Replaces the way devices are opened (tests); null puts the real devices back.
 void SetPortOpener(TPortOpener opener);
-// Whether the device can be opened now.
-bool PrinterPortAvailable(const std::string& device);
 
 // The port the port routines write to; null when none is open.
 void SetActivePort(TPrinterPort* port);

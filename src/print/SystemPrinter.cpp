@@ -2,10 +2,10 @@
 
 #include "PrintErrors.h"
 
+#include <QCursor>
 #include <QDir>
 #include <QFile>
 #include <QFontMetricsF>
-#include <QCursor>
 #include <QGuiApplication>
 #include <QPageSize>
 #include <QPainter>
