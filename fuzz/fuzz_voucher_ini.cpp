@@ -1,8 +1,9 @@
-// Reads any bytes as uservouc.ini and computes the printer control codes from them, and
-// parses them as a list of control codes.
+// Reads any bytes as uservouc.ini and computes the printer control codes from them, checks
+// them as the set-up tool does, and parses them as a list of control codes.
 
 #include "ClsPrint.h"
 #include "IniFile.h"
+#include "SettingsCheck.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,5 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (CodeListToBytes(bytes).size() > 40)
         __builtin_trap();
     ini.ReadInteger("PrintSet", "FontSize", 12);
+    // Every line of the text is one line read, numbered in order.
+    const auto lines = ReadIniLines(bytes);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].number != static_cast<int>(i) + 1)
+            __builtin_trap();
+    }
+    CheckVoucherSettings(bytes);
     return 0;
 }

@@ -22,15 +22,21 @@ std::string readLine() {
 
 MessageDialogs::Answer ConsoleDialogs::show(Kind, const QString& text, Buttons buttons) {
     std::cerr << text.toStdString() << '\n';
+    lastWords_ = text;
     if (buttons == Buttons::Ok)
         return Answer::Ok;
     const bool yesNo = buttons == Buttons::YesNo;
-    if (!interactive())
+    if (!interactive()) {
+        lastWords_ += QStringLiteral(" [answered %1: no terminal]").arg(yesNo ? "No" : "Cancel");
         return yesNo ? Answer::No : Answer::Cancel;
+    }
     std::cerr << (yesNo ? "[y/n] " : "[ok/cancel] ") << std::flush;
     const std::string reply = readLine();
     const bool agreed = !reply.empty() &&
                         (reply[0] == 'y' || reply[0] == 'Y' || reply[0] == 'o' || reply[0] == 'O');
+    if (!agreed)
+        lastWords_ +=
+            yesNo ? QStringLiteral(" [answered No]") : QStringLiteral(" [answered Cancel]");
     if (yesNo)
         return agreed ? Answer::Yes : Answer::No;
     return agreed ? Answer::Ok : Answer::Cancel;
@@ -41,12 +47,16 @@ bool ConsoleDialogs::inputQuery(const QString&, const QString& prompt, QString& 
         value = *fileName_;
         return true;
     }
-    if (!interactive())
+    if (!interactive()) {
+        lastWords_ = prompt + QStringLiteral(" no answer: no --out and no terminal");
         return false;
+    }
     std::cerr << prompt.toStdString() << " [" << value.toStdString() << "] " << std::flush;
     const std::string reply = readLine();
-    if (!std::cin)
+    if (!std::cin) {
+        lastWords_ = prompt + QStringLiteral(" no answer");
         return false;
+    }
     if (!reply.empty())
         value = QString::fromStdString(reply);
     return true;

@@ -16,6 +16,10 @@ public:
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
     bool saveFile(const QString& caption, const QString& filter, QString& fileName) override;
 
+    // The last message shown or question declined, the reason of a print that stopped.
+    const QString& LastWords() const { return lastWords_; }
+
 private:
     std::optional<QString> fileName_;
+    QString lastWords_;
 };

@@ -7,11 +7,16 @@
 #include "IniFile.h"
 #include "ModuleLifecycle.h"
 #include "Mshow.h"
+#include "OutputFile.h"
 #include "QZForm.h"
+#include "QtChinese.h"
+#include "SettingsCheck.h"
+#include "YPrinter.h"
 #include "ui_Mshow.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextEdit>
 
 #include <cstdio>
@@ -73,8 +78,29 @@ void printCode(const char* name, const std::string& bytes) {
     std::cout << '\n';
 }
 
+// What the file gives: its name, or that there is none and the defaults apply; then every
+// finding of the check on the standard error.
+void tellSettings(const std::string& dir, const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.exists()) {
+        const bool folder = QFileInfo(QString::fromStdString(dir)).isDir();
+        std::cout << "settings: no uservouc.ini in " << dir << (folder ? "" : " (no such folder)")
+                  << "; the defaults apply\n";
+        return;
+    }
+    std::cout << "settings: " << path << std::endl;
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray bytes = file.readAll();
+    for (const std::string& finding : CheckVoucherSettings(
+             std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size()))))
+        std::cerr << "warning: uservouc.ini " << finding << '\n';
+}
+
 int codes(const Options& o) {
-    const TPrnCtrl ctrl(TIniFile(withSeparator(o.dir) + "uservouc.ini"));
+    const std::string path = withSeparator(o.dir) + "uservouc.ini";
+    tellSettings(o.dir, path);
+    const TPrnCtrl ctrl{TIniFile(path)};
     std::cout << "type: " << ctrl.printType << '\n' << "typecode: " << ctrl.typeCode << '\n';
     printCode("init", ctrl.initCode);
     printCode("autolink", ctrl.autoLinkCode);
@@ -84,6 +110,10 @@ int codes(const Options& o) {
     printCode("pagelength", ctrl.pageLengthCmd);
     printCode("pageend", ctrl.pageEndCmd);
     printCode("leftmargin", ctrl.leftMarginCmd);
+    // These codes are what the settings give the automatic voucher; print never sends them.
+    std::cout << "note: print does not send these codes. Straight to the device (PrintMethod=1)\n"
+                 "      it sends the driver's EPSON init code 27 64 28 38 whatever PRINTTYPE\n"
+                 "      says; the system printer (0) and a file (2) get the text only.\n";
     return 0;
 }
 
@@ -117,11 +147,25 @@ int preview(const Options& o) {
 
 int print(const Options& o) {
     const QString text = voucherText(o.file);
-    MessageDialogs::install(std::make_unique<ConsoleDialogs>(
-        o.out ? std::optional<QString>(QString::fromStdString(*o.out)) : std::nullopt));
+    auto owned = std::make_unique<ConsoleDialogs>(
+        o.out ? std::optional<QString>(QString::fromStdString(*o.out)) : std::nullopt);
+    ConsoleDialogs& dialogs = *owned;
+    MessageDialogs::install(std::move(owned));
+    SetOutputFilePrompt([&dialogs](const QString& caption, const QString& prompt, QString& name) {
+        return dialogs.inputQuery(caption, prompt, name);
+    });
     const ModuleRun run(o.dir);
     frmShow()->ui().rtfShow->setPlainText(text);
+    // A print that ends its document has printed; one that stopped quietly before (a
+    // question answered No, no file name, no printer) has not.
+    bool ended = false;
+    GetYPrinter().OnEndDoc = [&ended](TYPrinter&) { ended = true; };
     frmShow()->btnPrintClick();
+    if (!ended) {
+        std::cerr << "marlo-voucher: nothing was printed: " << dialogs.LastWords().toStdString()
+                  << '\n';
+        return 1;
+    }
     return 0;
 }
 
@@ -141,6 +185,7 @@ int main(int argc, char** argv) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         QApplication app(argc, argv);
         QApplication::setApplicationDisplayName(QStringLiteral("marlo-voucher"));
+        LoadQtChinese(app);
         return options->command == "preview" ? preview(*options) : print(*options);
     } catch (const std::exception& e) {
         std::cerr << "marlo-voucher: " << e.what() << '\n';

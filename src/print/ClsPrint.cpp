@@ -25,8 +25,11 @@ std::string capped(std::string_view bytes, std::size_t capacity) {
     return std::string(bytes.substr(0, capacity));
 }
 
-// The low 8 bits of a whole number held in a double.
+// The low 8 bits of a whole number held in a double. A paper size near the largest real
+// number overflows the rows on the way; such a value, of no meaning, gives the byte 0.
 char lowByte(double whole) {
+    if (!std::isfinite(whole))
+        return 0;
     const double r = std::fmod(whole, 256.0);
     return static_cast<char>(static_cast<std::uint8_t>(static_cast<int>(r < 0 ? r + 256 : r)));
 }
@@ -45,10 +48,6 @@ std::optional<TPrinterFamily> familyOf(const std::string& upperType) {
         return TPrinterFamily::OkiBj;
     return std::nullopt;
 }
-
-// Paper sizes beyond this many centimetres give commands of no meaning and are read as
-// unusable, like a size that is no number.
-constexpr double largestPaper = 1e6;
 
 } // namespace
 
@@ -137,8 +136,7 @@ void TPrnCtrl::ReadPaper(const TIniFile& ini) {
     double width = 0;
     double height = 0;
     if (TryStrToFloat(ini.ReadString(printerSection, "Width", "15"), width) &&
-        TryStrToFloat(ini.ReadString(printerSection, "Height", "7"), height) &&
-        std::fabs(width) < largestPaper && std::fabs(height) < largestPaper) {
+        TryStrToFloat(ini.ReadString(printerSection, "Height", "7"), height)) {
         paperWidth = width;
         paperHeight = height;
     } else {

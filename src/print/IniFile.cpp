@@ -1,9 +1,6 @@
 #include "IniFile.h"
 
 #include "Encoding.h"
-#include "Tools.h"
-
-#include <ini.h>
 
 #include <cerrno>
 #include <charconv>
@@ -31,44 +28,6 @@ std::string unquoted(std::string value) {
         value.back() == value.front())
         return value.substr(1, value.size() - 2);
     return value;
-}
-
-// Every line without its leading blanks: the platform reads an indented line as a line of
-// its own, where the INI library would take it as a continuation of the value above.
-std::string withoutIndent(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    bool lineStart = true;
-    for (char c : text) {
-        if (lineStart && (c == ' ' || c == '\t'))
-            continue;
-        lineStart = c == '\n';
-        out += c;
-    }
-    return out;
-}
-
-struct ParseState {
-    std::map<std::string, std::map<std::string, std::string>>* sections;
-    // Only the first section of a repeated name is read.
-    std::map<std::string, bool> sectionTaken;
-    std::string current;
-    bool reading = false;
-};
-
-int onEntry(void* user, const char* section, const char* name, const char* value) {
-    auto& state = *static_cast<ParseState*>(user);
-    const std::string sectionName = lower(Trim(section));
-    if (sectionName != state.current) {
-        state.current = sectionName;
-        state.reading = !state.sectionTaken[sectionName];
-        state.sectionTaken[sectionName] = true;
-    }
-    if (!state.reading || name == nullptr)
-        return 1;
-    auto& keys = (*state.sections)[sectionName];
-    keys.emplace(lower(Trim(name)), unquoted(Trim(value == nullptr ? "" : value)));
-    return 1;
 }
 
 bool isBlank(char c) {
@@ -103,11 +62,60 @@ TIniFile TIniFile::FromBytes(std::string_view bytes) {
 }
 
 void TIniFile::parse(std::string_view bytes) {
-    const std::string text = withoutIndent(DecodeTextFile(bytes));
-    ParseState state{&sections_, {{"", true}}, {}, true};
-    // Lines the library cannot take (no "=", an unclosed section) are passed over, as the
-    // platform does; its error report is therefore not an error here.
-    ini_parse_string(text.c_str(), onEntry, &state);
+    // Only the first section of a repeated name is read, and in it the first of a key.
+    std::map<std::string, bool> sectionTaken{{"", true}};
+    std::string current;
+    bool reading = true;
+    for (const TIniLine& line : ReadIniLines(DecodeTextFile(bytes))) {
+        if (line.kind == TIniLine::Section) {
+            current = lower(line.section);
+            reading = !sectionTaken[current];
+            sectionTaken[current] = true;
+        } else if (line.kind == TIniLine::Entry && reading) {
+            sections_[current].emplace(lower(line.key), line.value);
+        }
+    }
+}
+
+std::vector<TIniLine> ReadIniLines(std::string_view text) {
+    std::vector<TIniLine> lines;
+    std::string section;
+    int number = 0;
+    for (;;) {
+        const std::size_t end = text.find('\n');
+        const std::string_view raw = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        TIniLine line;
+        line.number = ++number;
+        const std::string_view content = trimmed(raw);
+        line.section = section;
+        if (content.empty()) {
+            line.kind = TIniLine::Blank;
+        } else if (content.front() == ';') {
+            // A comment is a line of its own; a ";" after a value belongs to the value.
+            line.kind = TIniLine::Comment;
+        } else if (content.front() == '[') {
+            const std::size_t close = content.find(']');
+            if (close == std::string_view::npos) {
+                line.kind = TIniLine::Other;
+            } else {
+                line.kind = TIniLine::Section;
+                section = std::string(trimmed(content.substr(1, close - 1)));
+                line.section = section;
+            }
+        } else if (const std::size_t eq = content.find('=');
+                   eq != std::string_view::npos && !trimmed(content.substr(0, eq)).empty()) {
+            line.kind = TIniLine::Entry;
+            line.key = std::string(trimmed(content.substr(0, eq)));
+            line.value = unquoted(std::string(trimmed(content.substr(eq + 1))));
+        } else {
+            line.kind = TIniLine::Other;
+        }
+        lines.push_back(std::move(line));
+        if (end == std::string_view::npos)
+            break;
+    }
+    return lines;
 }
 
 bool TIniFile::ValueExists(std::string_view section, std::string_view key) const {

@@ -1,14 +1,17 @@
 #pragma once
-// TIniFile: an INI file read the way the platform reads one. Section and key names match
-// without regard to case, values are trimmed and lose one pair of enclosing quotes, the
-// first of a repeated key or section wins, and a missing file reads as an empty one. The
-// file may be UTF-8 or GB18030 (DecodeTextFile).
+// TIniFile: an INI file read the way the platform reads one. A comment is a line that
+// starts with ";" (a ";" later in a line belongs to the value), lines may be of any length,
+// section and key names match without regard to case, names and values are trimmed and
+// values lose one pair of enclosing quotes, the first of a repeated key or section wins,
+// and a missing file reads as an empty one. The file may be UTF-8 or GB18030
+// (DecodeTextFile).
 
 #include <cstdint>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A settings file that exists but cannot be read.
 class EIniFileError : public std::runtime_error {
@@ -39,6 +42,21 @@ private:
     // Lower-cased section name → lower-cased key name → value.
     std::map<std::string, std::map<std::string, std::string>> sections_;
 };
+
+// One line of an INI text as the platform reads it, numbered from 1. `section` is the
+// section the line stands in (for a section line, its own), names and value as written,
+// trimmed; an entry's value without its enclosing quotes.
+struct TIniLine {
+    enum Kind { Blank, Comment, Section, Entry, Other };
+    Kind kind = Blank;
+    int number = 0;
+    std::string section;
+    std::string key;
+    std::string value;
+};
+// The lines of a decoded INI text; a line that is no section, entry, comment or blank
+// (no "=", an unclosed "[") is Other and read as nothing.
+std::vector<TIniLine> ReadIniLines(std::string_view text);
 
 // The platform's integer reading: blanks, a sign, decimal digits or a hexadecimal number
 // after "$" or "0x"; false when the text is not a 32-bit integer.

@@ -2,6 +2,7 @@
 
 #include "ui_Mshow.h"
 
+#include "ClsPrint.h"
 #include "IniFile.h"
 #include "MessageDialogs.h"
 #include "PageArgS.h"
@@ -13,8 +14,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTextEdit>
+
+#include <algorithm>
+#include <cmath>
+#include <string_view>
 
 namespace {
 
@@ -54,6 +61,79 @@ std::string configuredDevice() {
     }
 }
 
+// The paper's edge over the text: a line at the paper's width from the text's left edge,
+// the part beyond it shaded, so that a line running past the paper shows.
+class TPaperEdge final : public QWidget {
+public:
+    // Over the viewport, beside it rather than in it: the viewport's scrolling moves what
+    // it holds, and the edge follows the scroll bar instead.
+    explicit TPaperEdge(QTextEdit* text) : QWidget(text), text_(text), viewport_(text->viewport()) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        text->viewport()->installEventFilter(this);
+        connect(text->horizontalScrollBar(), &QScrollBar::valueChanged, this,
+                qOverload<>(&QWidget::update));
+        setGeometry(text->viewport()->geometry());
+        raise();
+    }
+
+    void SetPaperWidth(double centimetres) {
+        centimetres_ = centimetres;
+        update();
+    }
+    // The edge in the viewport's pixels.
+    int EdgeX() const {
+        // A width past any screen is drawn nowhere; clamped, it cannot overflow the pixels.
+        const double fromText = std::clamp(centimetres_ / 2.54 * logicalDpiX(), -1e6, 1e6);
+        return static_cast<int>(std::lround(text_->document()->documentMargin() + fromText)) -
+               text_->horizontalScrollBar()->value();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Only the viewport's own moves count: while the text box is destroyed, its
+        // viewport still sends events that must not reach into it.
+        if ((event->type() == QEvent::Resize || event->type() == QEvent::Move) &&
+            watched == viewport_)
+            setGeometry(viewport_->geometry());
+        return QWidget::eventFilter(watched, event);
+    }
+    void paintEvent(QPaintEvent*) override {
+        const int x = EdgeX();
+        if (x >= width())
+            return;
+        QPainter painter(this);
+        painter.fillRect(QRect(x, 0, width() - x, height()), QColor(128, 128, 128, 48));
+        painter.setPen(QPen(Qt::red, 2, Qt::DashLine));
+        painter.drawLine(x, 0, x, height());
+        painter.drawText(x + 6, painter.fontMetrics().ascent() + 2,
+                         QStringLiteral("纸宽 %1 厘米").arg(centimetres_));
+    }
+
+private:
+    QTextEdit* text_;
+    QWidget* viewport_;
+    double centimetres_ = 15;
+};
+
+// The paper width of the PRINTER section, centimetres.
+double configuredPaperWidth() {
+    try {
+        return TPrnCtrl(TIniFile(VoucherIniPath())).paperWidth;
+    } catch (const EIniFileError&) {
+        return 15;
+    }
+}
+
+// The text is shown at the size it prints on the system printer, so that the paper's edge
+// falls where it does on paper.
+std::int32_t configuredFontSize() {
+    try {
+        return TIniFile(VoucherIniPath()).ReadInteger(printSetSection, "FontSize", 12);
+    } catch (const EIniFileError&) {
+        return 12;
+    }
+}
+
 } // namespace
 
 TfrmShow::TfrmShow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::TfrmShow>()) {
@@ -70,6 +150,22 @@ TfrmShow::TfrmShow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::
             [this] { Run(&TfrmShow::btnPrintToFileClick, QDialog::Accepted); });
     connect(ui_->btnCancel, &QPushButton::clicked, this, [this] { btnCancelClick(); });
     ui_->btnCancel->setFocus();
+    paperEdge_ = new TPaperEdge(ui_->rtfShow);
+}
+
+void TfrmShow::showEvent(QShowEvent* event) {
+    // The settings may have changed since the preview was last shown.
+    QFont font = ui_->rtfShow->font();
+    const std::int32_t size = configuredFontSize();
+    if (size > 0)
+        font.setPointSize(size);
+    ui_->rtfShow->setFont(font);
+    static_cast<TPaperEdge*>(paperEdge_)->SetPaperWidth(configuredPaperWidth());
+    QDialog::showEvent(event);
+}
+
+int TfrmShow::PaperEdgeX() const {
+    return static_cast<const TPaperEdge*>(paperEdge_)->EdgeX();
 }
 
 TfrmShow::~TfrmShow() = default;
@@ -106,8 +202,10 @@ void TfrmShow::btnPrintClick() {
         applyPrintSetFont(printer);
     printer.device = configuredDevice();
     // The direct port needs a printer device this system can open; without one the
-    // operator may go on with the system printer.
-    if (printer.Mode() == "1" && !PrinterPortAvailable(printer.device)) {
+    // operator learns which device failed and why, and may go on with the system printer.
+    std::string portError;
+    if (printer.Mode() == "1" && !OpenPrinterPort(printer.device, portError)) {
+        ShowWarning(QStringLiteral("无法打开打印机端口 ") + QString::fromStdString(portError));
         if (!Confirm(QStringLiteral("WindowsNT系列（包括Widnows2000及后续版本）不能使用Dos中断打印"
                                     "方式,\r您要使用Windows驱动模式打印吗？")))
             return;
@@ -115,9 +213,14 @@ void TfrmShow::btnPrintClick() {
     }
     try {
         printer.BeginDoc();
-    } catch (const EAbort&) {
-        // The operator cancelled the file prompt, or has been told there is no printer.
+    } catch (const EReported&) {
+        // There is no printer, and the operator has been told.
         return;
+    } catch (const EAbort& e) {
+        if (std::string_view(e.what()) == "用户取消输出！")
+            return;
+        // A printer question cancelled while the init code went out: the print failed.
+        throw EInOutError(e.what());
     } catch (const std::exception& e) {
         throw EInOutError(e.what());
     }

@@ -29,11 +29,19 @@ public:
     void btnCancelClick();
     void ExitBtnClick();
 
+    // Where the paper's edge is marked, in pixels of the text's viewport.
+    int PaperEdgeX() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // A button's handler and then the form's result; an error is shown and keeps the form.
     void Run(void (TfrmShow::*handler)(), int result);
 
     std::unique_ptr<Ui::TfrmShow> ui_;
+    // The paper's edge over the text, owned by the text box.
+    QWidget* paperEdge_ = nullptr;
 };
 
 // The module's preview form: made when the module starts, freed when it stops.

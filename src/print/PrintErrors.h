@@ -10,6 +10,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A silent abort after the operator has been shown why (no system printer).
+class EReported : public EAbort {
+public:
+    using EAbort::EAbort;
+};
+
 // An output that cannot be opened or written.
 class EInOutError : public std::runtime_error {
 public:

@@ -9,6 +9,7 @@
 #include <linux/ppdev.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -99,12 +100,54 @@ private:
     std::uint8_t pending_ = 0;
 };
 
+// A file standing for the port: a plain file or a device that is no printer (/dev/null).
+// It is always ready and takes the bytes at its end, so that the raw bytes a printer would
+// get can be captured; a byte it cannot write is an I/O error of the next status.
+class TFilePort final : public TPrinterPort {
+public:
+    explicit TFilePort(int fd) : fd_(fd) {}
+    ~TFilePort() override { close(fd_); }
+    TFilePort(const TFilePort&) = delete;
+    TFilePort& operator=(const TFilePort&) = delete;
+
+    std::uint8_t Status() override {
+        const std::uint8_t status = notBusyBit | selectedBit | pending_;
+        pending_ = 0;
+        return status;
+    }
+
+    bool Print(std::uint8_t byte) override {
+        for (;;) {
+            const ssize_t n = write(fd_, &byte, 1);
+            if (n == 1)
+                return true;
+            if (n < 0 && errno == EINTR)
+                continue;
+            pending_ = ioErrorBit;
+            return false;
+        }
+    }
+
+private:
+    int fd_;
+    std::uint8_t pending_ = 0;
+};
+
 std::unique_ptr<TPrinterPort> openDevice(const std::string& device, std::string& error) {
     const bool parallel = device.rfind("/dev/parport", 0) == 0;
-    const int fd = open(device.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    // Outside /dev a name is a capture file, made when it is not there yet.
+    const bool captureFile = device.rfind("/dev/", 0) != 0;
+    const int fd = captureFile
+                       ? open(device.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)
+                       : open(device.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         error = device + "：" + std::strerror(errno);
         return nullptr;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        fcntl(fd, F_SETFL, O_APPEND);
+        return std::make_unique<TFilePort>(fd);
     }
     if (parallel) {
         int mode = IEEE1284_MODE_COMPAT;
@@ -114,6 +157,12 @@ std::unique_ptr<TPrinterPort> openDevice(const std::string& device, std::string&
             return nullptr;
         }
         return std::make_unique<TDevicePort>(fd, TDevicePort::Kind::ParallelPort);
+    }
+    int status = 0;
+    if (ioctl(fd, LPGETSTATUS, &status) != 0 && errno == ENOTTY) {
+        // A device without a printer's status (/dev/null): bytes go to it as to a file.
+        fcntl(fd, F_SETFL, 0);
+        return std::make_unique<TFilePort>(fd);
     }
     const bool usb = device.rfind("/dev/usb/", 0) == 0;
     return std::make_unique<TDevicePort>(fd, usb ? TDevicePort::Kind::UsbPrinter
@@ -142,6 +191,16 @@ std::string hex2(std::uint8_t status) {
     return text;
 }
 
+// The not-ready question: OK gives back to the caller, Cancel raises a silent abort
+// carrying the status message.
+void askRetry(const std::string& message) {
+    const auto answer = MessageDialogs::current().show(
+        MessageDialogs::Kind::Warning, QString::fromStdString(message + "\r\n继续重试？"),
+        MessageDialogs::Buttons::OkCancel);
+    if (answer != MessageDialogs::Answer::Ok)
+        throw EAbort(message);
+}
+
 } // namespace
 
 std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::string& error) {
@@ -150,11 +209,6 @@ std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::st
 
 void SetPortOpener(TPortOpener o) {
     opener() = std::move(o);
-}
-
-bool PrinterPortAvailable(const std::string& device) {
-    std::string error;
-    return OpenPrinterPort(device, error) != nullptr;
 }
 
 void SetActivePort(TPrinterPort* p) {
@@ -202,20 +256,25 @@ bool PrinterReady() {
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const auto answer = MessageDialogs::current().show(
-        MessageDialogs::Kind::Warning, QString::fromStdString(message + "\r\n继续重试？"),
-        MessageDialogs::Buttons::OkCancel);
-    if (answer != MessageDialogs::Answer::Ok)
-        throw EAbort(message);
+    askRetry(message);
     return false;
 }
 
 void PortWriteChar(std::uint8_t byte) {
-    // A byte the printer did not take is offered again once it is ready.
-    do {
+    for (;;) {
         while (!PrinterReady()) {
         }
-    } while (!port().Print(byte));
+        if (port().Print(byte))
+            return;
+        // The printer said it was ready and did not take the byte. The port tells why only
+        // in the next status, and a poll a moment later may well say "ready" again: asking
+        // here keeps the operator's way out, where offering the byte again could go on for
+        // ever.
+        std::string message = PortStatusMessage(port().Status());
+        if (message.empty())
+            message = PortStatusMessage(timeOutBit);
+        askRetry(message);
+    }
 }
 
 void PortWrite(const std::string& bytes) {

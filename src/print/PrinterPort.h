@@ -22,14 +22,14 @@ public:
 inline constexpr char defaultPrinterDevice[] = "/dev/usb/lp0";
 
 // Opens a printer device: a parallel port through ppdev (/dev/parport*) or a printer class
-// device (/dev/usb/lp*, /dev/lp*). Null, with `error` set, when it cannot be opened.
+// device (/dev/usb/lp*, /dev/lp*). A plain file (made when missing, outside /dev) or a
+// device without a printer's status (/dev/null) stands for the port: always ready, the
+// bytes appended. Null, with `error` set (device and reason), when it cannot be opened.
 using TPortOpener =
     std::function<std::unique_ptr<TPrinterPort>(const std::string& device, std::string& error)>;
 std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::string& error);
 // Replaces the way devices are opened (tests); null puts the real devices back.
 void SetPortOpener(TPortOpener opener);
-// Whether the device can be opened now.
-bool PrinterPortAvailable(const std::string& device);
 
 // The port the port routines write to; null when none is open.
 void SetActivePort(TPrinterPort* port);

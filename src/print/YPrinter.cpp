@@ -2,12 +2,17 @@
 
 #include "Encoding.h"
 #include "MessageDialogs.h"
+#include "OutputFile.h"
 #include "PrintErrors.h"
 #include "PrinterCodes.h"
 
 #include <QGuiApplication>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <utility>
 
 namespace {
 
@@ -17,6 +22,12 @@ bool paperToggle = false;
 // A line that starts with reset and double size (ESC @ ESC SO) is meant for a dot-matrix
 // printer; other outputs drop the codes.
 constexpr char doubleSizeLead[] = "\x1b@\x1b\x0e";
+
+// Why a write failed: the system's words when it gave any (the toolkit's buffered writes
+// lose them), else the file's.
+std::string systemError(const QFile& file) {
+    return errno != 0 ? std::strerror(errno) : file.errorString().toStdString();
+}
 
 std::unique_ptr<TYPrinter>& driver() {
     static std::unique_ptr<TYPrinter> d;
@@ -34,7 +45,7 @@ TYPrinter::~TYPrinter() {
         } catch (...) {
         }
     }
-    CloseOutput();
+    CloseOutput(false);
 }
 
 void TYPrinter::SetMode(const std::string& mode) {
@@ -92,8 +103,9 @@ void TYPrinter::Fire(const TPrinterEvent& event) {
 void TYPrinter::BeginDoc() {
     if (state_ != Closed)
         EndDoc();
-    // An output left open by a print that was aborted and marked closed goes first.
-    CloseOutput();
+    // An output left open by a print that was aborted and marked closed goes first; that
+    // print has failed already, so its closing errors are no news.
+    CloseOutput(false);
     ApplyType();
     if (mode_ == "2") {
         OpenFile();
@@ -119,8 +131,8 @@ void TYPrinter::BeginDoc() {
 
 void TYPrinter::OpenFile() {
     QString name = QString::fromStdString(fileName);
-    if (!MessageDialogs::current().inputQuery(QGuiApplication::applicationDisplayName(),
-                                              QStringLiteral("输出到文件："), name))
+    if (!AskOutputFile(QGuiApplication::applicationDisplayName(), QStringLiteral("输出到文件："),
+                       name))
         throw EAbort("用户取消输出！");
     fileName = name.toStdString();
     file_.setFileName(name);
@@ -133,7 +145,7 @@ void TYPrinter::OpenSystemPrinter() {
     if (!TSystemPrinter::HasPrinters()) {
         ShowError(QStringLiteral("没有安装打印机驱动程序!"));
         // Nothing was opened, so the print stops here; the operator has been told.
-        throw EAbort("没有安装打印机驱动程序!");
+        throw EReported("没有安装打印机驱动程序!");
     }
     SetPaper(paperLength, paperWidth);
     printer_.Open(QGuiApplication::applicationDisplayName());
@@ -182,9 +194,10 @@ void TYPrinter::WriteOutput(const std::string& text) {
     switch (output_) {
     case Output::File: {
         const std::string bytes = text + "\n";
+        errno = 0;
         if (file_.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
             static_cast<qint64>(bytes.size()))
-            throw EInOutError("写文件 " + fileName + " 出错：" + file_.errorString().toStdString());
+            throw EInOutError("写文件 " + fileName + " 出错：" + systemError(file_));
         break;
     }
     case Output::SystemPrinter:
@@ -211,38 +224,56 @@ void TYPrinter::EndDoc() {
         OnPageEnd(*this);
     state_ = InEvent;
     Fire(OnEndDoc);
-    CloseOutput();
     state_ = Closed;
+    // The last bytes of a file, and the job of the system printer, leave only here: an
+    // error of closing is an error of the print.
+    CloseOutput(true);
 }
 
-void TYPrinter::CloseOutput() {
+void TYPrinter::CloseOutput(bool reportErrors) {
     if (mode_ == "1" || port_) {
         SetActivePort(nullptr);
         port_.reset();
     }
-    switch (output_) {
-    case Output::File:
+    const Output output = std::exchange(output_, Output::None);
+    switch (output) {
+    case Output::File: {
+        errno = 0;
+        const bool flushed = file_.flush();
+        const std::string flushError = flushed ? std::string() : systemError(file_);
         file_.close();
+        if (reportErrors && (!flushed || file_.error() != QFileDevice::NoError))
+            throw EInOutError("写文件 " + fileName + " 出错：" +
+                              (flushed ? systemError(file_) : flushError));
         break;
+    }
     case Output::SystemPrinter:
-        printer_.Close();
+        if (!reportErrors) {
+            printer_.Discard();
+        } else if (const QString notice = printer_.Close(); !notice.isEmpty()) {
+            // The job was taken and waits: printing it again would give two vouchers.
+            ShowWarning(notice);
+        }
         break;
     case Output::None:
         break;
     }
-    output_ = Output::None;
 }
 
 void TYPrinter::SetPaper(std::int32_t length, std::int32_t width) {
     if (length <= 0 && width <= 0)
         return;
-    if (length <= 0)
+    // Only a 0 keeps the size in use; a negative size becomes the smallest one below.
+    if (length == 0)
         length = printer_.PaperLength();
-    if (width <= 0)
+    if (width == 0)
         width = printer_.PaperWidth();
     paperToggle = !paperToggle;
     width = std::max(width, 500);
-    length = std::max(length, 500) + (jiggle && paperToggle ? 20 : 0);
+    // The jiggle's 20 cannot overflow a length near the largest integer.
+    length = std::max(length, 500);
+    if (jiggle && paperToggle && length <= std::numeric_limits<std::int32_t>::max() - 20)
+        length += 20;
     printer_.SetCustomPaper(length, width);
 }
 

@@ -84,7 +84,9 @@ private:
     void OpenSystemPrinter();
     void OpenPort();
     void WriteOutput(const std::string& text);
-    void CloseOutput();
+    // Closes the output; with `reportErrors`, an output that fails to close raises
+    // EInOutError.
+    void CloseOutput(bool reportErrors);
     void Fire(const TPrinterEvent& event);
 
     std::uint8_t state_ = Closed;

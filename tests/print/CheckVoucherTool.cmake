@@ -1,18 +1,34 @@
-# marlo-voucher from the command line: the codes of a counter without uservouc.ini and of
-# an OKI printer, and a print into a file through the sample settings.
+# marlo-voucher from the command line, as a branch's IT person uses it: the codes of a
+# counter without uservouc.ini and of an OKI printer, the warnings about a file the module
+# reads in silence, prints that print nothing, and prints into a file and through a file
+# standing for the port.
 set(work ${WORK}/voucher-tool)
 file(REMOVE_RECURSE ${work})
-file(MAKE_DIRECTORY ${work}/none ${work}/oki)
+file(MAKE_DIRECTORY ${work}/none ${work}/oki ${work}/typo ${work}/utf16 ${work}/file
+     ${work}/nodev ${work}/capture)
 
-function(expect_output dir expected)
+set(note [=[note: print does not send these codes. Straight to the device (PrintMethod=1)
+      it sends the driver's EPSON init code 27 64 28 38 whatever PRINTTYPE
+      says; the system printer (0) and a file (2) get the text only.
+]=])
+
+function(expect_codes dir expected)
     execute_process(COMMAND ${TOOL} codes --dir ${dir}
-        OUTPUT_VARIABLE out RESULT_VARIABLE status)
-    if(NOT status EQUAL 0 OR NOT out STREQUAL expected)
-        message(FATAL_ERROR "codes --dir ${dir} gave (${status}):\n${out}\nexpected:\n${expected}")
+        OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status)
+    if(NOT status EQUAL 0 OR NOT out STREQUAL "${expected}${note}")
+        message(FATAL_ERROR "codes --dir ${dir} gave (${status}):\n${out}\nexpected:\n${expected}${note}")
+    endif()
+    set(warnings "${err}" PARENT_SCOPE)
+endfunction()
+
+function(expect_warning warnings text)
+    string(FIND "${warnings}" "${text}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "no warning '${text}' in:\n${warnings}")
     endif()
 endfunction()
 
-expect_output(${work}/none [=[type: EPSON
+set(epson [=[type: EPSON
 typecode: 3
 init: 27 64 28 38
 autolink:
@@ -24,8 +40,12 @@ pageend: 27 74 16
 leftmargin: 27 108 7
 ]=])
 
+expect_codes(${work}/none "settings: no uservouc.ini in ${work}/none; the defaults apply\n${epson}")
+expect_codes(${work}/missing
+    "settings: no uservouc.ini in ${work}/missing (no such folder); the defaults apply\n${epson}")
+
 file(WRITE ${work}/oki/uservouc.ini "[printer]\nprinttype=OKI\n")
-expect_output(${work}/oki [=[type: OKI
+set(oki [=[type: OKI
 typecode: 1
 init: 27 36 64 27 107 27 53 27 68
 autolink:
@@ -36,8 +56,80 @@ pagelength: 27 70 1 6
 pageend: 12 27 37 53 11
 leftmargin: 27 40 19 6
 ]=])
+expect_codes(${work}/oki "settings: ${work}/oki/uservouc.ini\n${oki}")
+if(NOT warnings STREQUAL "")
+    message(FATAL_ERROR "a sound file gave warnings:\n${warnings}")
+endif()
 
+# A misspelt key, flags that are no 0/1, a size that is no number, a code that is none:
+# the defaults apply, and each is named with its line.
+file(WRITE ${work}/typo/uservouc.ini
+    "[PRINTER]\nPRINTYPE=OKI\nSINGLE=yes\nHIGHSPEED=true\nINITPRINT=2\nWidth=15cm\n"
+    "[PrintSet]\nFontSize=大\n")
+expect_codes(${work}/typo "settings: ${work}/typo/uservouc.ini\n${epson}")
+expect_warning("${warnings}" "line 2: [PRINTER] has no key PRINTYPE; it is not read")
+expect_warning("${warnings}" "line 3: SINGLE=yes is not 0 or 1; the default 0 applies")
+expect_warning("${warnings}" "line 4: HIGHSPEED=true is not 0 or 1; the default 1 applies")
+expect_warning("${warnings}" "line 5: INITPRINT=2 is not 0 or 1; it reads as 1")
+expect_warning("${warnings}" "line 6: Width=15cm is not a number")
+expect_warning("${warnings}" "line 8: FontSize=大 is not a whole number")
+
+# UTF-16 (a byte order mark, then NUL bytes in every character).
+file(WRITE ${work}/utf16/uservouc.ini "placeholder")
+execute_process(COMMAND iconv -f UTF-8 -t UTF-16 INPUT_FILE ${work}/oki/uservouc.ini
+    OUTPUT_FILE ${work}/utf16/uservouc.ini RESULT_VARIABLE status)
+expect_codes(${work}/utf16 "settings: ${work}/utf16/uservouc.ini\n${epson}")
+expect_warning("${warnings}" "line 1: the file is UTF-16")
+
+# Printing nothing is a failure with its reason: no file name (no --out, no terminal).
 file(WRITE ${work}/voucher.txt "证券交割单\n客户 张敏\n")
+file(WRITE ${work}/file/uservouc.ini "[PrintSet]\nPrintMethod=2\n")
+execute_process(COMMAND ${TOOL} print ${work}/voucher.txt --dir ${work}/file
+    INPUT_FILE /dev/null RESULT_VARIABLE status ERROR_VARIABLE err)
+if(status EQUAL 0 OR NOT err MATCHES "nothing was printed: 输出到文件： no answer")
+    message(FATAL_ERROR "print without --out gave (${status}) ${err}")
+endif()
+
+# A full disk is a failure too.
+execute_process(COMMAND ${TOOL} print ${work}/voucher.txt --dir ${work}/file --out /dev/full
+    INPUT_FILE /dev/null RESULT_VARIABLE status ERROR_VARIABLE err)
+if(status EQUAL 0 OR NOT err MATCHES "/dev/full")
+    message(FATAL_ERROR "print to /dev/full gave (${status}) ${err}")
+endif()
+
+# A device that cannot be opened is named with the reason before the question.
+file(WRITE ${work}/nodev/uservouc.ini "[PRINTER]\nDEVICE=${work}/none/lp9/x\n[PrintSet]\nPrintMethod=1\n")
+execute_process(COMMAND ${TOOL} print ${work}/voucher.txt --dir ${work}/nodev
+    INPUT_FILE /dev/null RESULT_VARIABLE status ERROR_VARIABLE err)
+string(FIND "${err}" "无法打开打印机端口 ${work}/none/lp9/x：" named)
+string(FIND "${err}" "WindowsNT系列" asked)
+if(status EQUAL 0 OR named EQUAL -1 OR asked LESS named)
+    message(FATAL_ERROR "print on a missing device gave (${status}) ${err}")
+endif()
+
+# A file stands for the port: the raw bytes a printer would get, run after run.
+file(WRITE ${work}/capture/uservouc.ini
+    "[PRINTER]\nDEVICE=${work}/capture/raw.bin\n[PrintSet]\nPrintMethod=1\n")
+foreach(run 1 2)
+    execute_process(COMMAND ${TOOL} print ${work}/voucher.txt --dir ${work}/capture
+        INPUT_FILE /dev/null RESULT_VARIABLE status ERROR_VARIABLE err)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "print into a capture file gave (${status}) ${err}")
+    endif()
+endforeach()
+file(READ ${work}/capture/raw.bin raw HEX)
+# ESC @ FS & CR LF, the two lines in GB18030 with CR LF, the page's CR; twice.
+set(once "1b401c260d0ad6a4c8afbdbbb8eeb5a50d0abfcdbba720d5c5c3f40d0a0d")
+if(NOT raw STREQUAL "${once}${once}")
+    message(FATAL_ERROR "the capture file holds ${raw}")
+endif()
+file(WRITE ${work}/capture/uservouc.ini "[PRINTER]\nDEVICE=/dev/null\n[PrintSet]\nPrintMethod=1\n")
+execute_process(COMMAND ${TOOL} print ${work}/voucher.txt --dir ${work}/capture
+    INPUT_FILE /dev/null RESULT_VARIABLE status ERROR_VARIABLE err)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "print to /dev/null gave (${status}) ${err}")
+endif()
+
 execute_process(COMMAND ${TOOL} print ${work}/voucher.txt --dir ${SAMPLE_DIR}
                         --out ${work}/printed.txt
     RESULT_VARIABLE status ERROR_VARIABLE err)

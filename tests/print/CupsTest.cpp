@@ -70,9 +70,9 @@ TEST_F(SystemPrinting, PortQuestionAnsweredYesPrintsOnTheSystemPrinter) {
     writeIni("[PrintSet]\nPrintMethod=1\nFontSize=30\n[PRINTER]\nDEVICE=/dev/usb/lp9\n");
     ScriptedDevice device;
     device.script->openable = false;
-    dialogs->answers = {MessageDialogs::Answer::Yes};
+    dialogs->answers = {MessageDialogs::Answer::Ok, MessageDialogs::Answer::Yes};
     printPreview(QStringLiteral("直连打印转系统打印机\n"));
-    ASSERT_EQ(dialogs->shown.size(), 1u);
+    ASSERT_EQ(dialogs->shown.size(), 2u);
     EXPECT_EQ(GetYPrinter().Mode(), "0");
     // The font of PrintSet belongs to a print begun on the system printer; this one was not.
     EXPECT_NE(GetYPrinter().SystemPrinter().CanvasFont().pointSize(), 30);
@@ -98,6 +98,44 @@ TEST_F(SystemPrinting, PaperSizeReachesThePrinter) {
     // 150 mm and 72 mm in points.
     EXPECT_NEAR(pdf.pageSize.width(), 425.2, 1.5);
     EXPECT_NEAR(pdf.pageSize.height(), 204.1, 1.5);
+}
+
+TEST_F(SystemPrinting, RefusedJobIsAnErrorAndNotAVoucher) {
+    ASSERT_TRUE(cups->RemoveQueues() && cups->AddPdfQueue() && cups->RefuseJobs("维修中"))
+        << cups->error().toStdString();
+    writeIni("[PrintSet]\nPrintMethod=0\n");
+    frmShow()->ui().rtfShow->setPlainText(voucher);
+    frmShow()->ui().btnPrint->click();
+    // The operator reads that the queue refused the job, with the service's words.
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
+    EXPECT_TRUE(dialogs->shown[0].text.startsWith(
+        QStringLiteral("打印机 MarloVoucherPDF 没有接受打印作业：")))
+        << dialogs->shown[0].text.toStdString();
+    EXPECT_GT(dialogs->shown[0].text.size(), 30);
+    EXPECT_EQ(GetYPrinter().State(), TYPrinter::Closed);
+    EXPECT_TRUE(cups->TakePdf(title, 1500).text.isEmpty());
+    // The driver on its own raises it from the end of the document.
+    TYPrinter& printer = GetYPrinter();
+    printer.SetMode("0");
+    printer.BeginDoc();
+    printer.WriteLine("凭证");
+    EXPECT_THROW(printer.EndDoc(), EInOutError);
+}
+
+TEST_F(SystemPrinting, StoppedQueueSaysTheJobWaits) {
+    ASSERT_TRUE(cups->RemoveQueues() && cups->AddPdfQueue() && cups->StopQueue("缺纸"))
+        << cups->error().toStdString();
+    writeIni("[PrintSet]\nPrintMethod=0\n");
+    printPreview(voucher);
+    // Taken and held: the operator is told so, and is not led to print it twice.
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Warning);
+    EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("打印机已停止")))
+        << dialogs->shown[0].text.toStdString();
+    EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("缺纸")))
+        << dialogs->shown[0].text.toStdString();
+    EXPECT_TRUE(cups->TakePdf(title, 1500).text.isEmpty());
 }
 
 TEST_F(SystemPrinting, NoPrinterGivesOneDialogAndNothingElse) {

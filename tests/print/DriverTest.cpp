@@ -6,6 +6,16 @@
 #include "YPrinter.h"
 
 #include <QGuiApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <limits>
 
 #include <vector>
 
@@ -205,12 +215,119 @@ TEST(PortStatus, RealDevicesOpenOrSayWhyNot) {
     std::string error;
     EXPECT_EQ(OpenPrinterPort("/nonexistent/lp0", error), nullptr);
     EXPECT_NE(error.find("/nonexistent/lp0"), std::string::npos);
-    EXPECT_FALSE(PrinterPortAvailable("/nonexistent/lp0"));
-    // A device that is no printer takes bytes but answers no status: an I/O error.
+    // A device that is no printer stands for one that is ready and takes every byte.
     auto port = OpenPrinterPort("/dev/null", error);
     ASSERT_NE(port, nullptr);
+    EXPECT_EQ(port->Status(), 0x90);
     EXPECT_TRUE(port->Print('x'));
-    EXPECT_EQ(port->Status(), 0x08);
+    EXPECT_EQ(port->Status(), 0x90);
+    // So does a plain file, which keeps the bytes after what it held.
+    QTemporaryDir dir;
+    const std::string capture = dir.path().toStdString() + "/capture.bin";
+    std::ofstream(capture, std::ios::binary) << "old";
+    for (int run = 0; run < 2; ++run) {
+        auto file = OpenPrinterPort(capture, error);
+        ASSERT_NE(file, nullptr) << error;
+        EXPECT_EQ(PortStatusMessage(file->Status()), "");
+        EXPECT_TRUE(file->Print('\x1b'));
+    }
+    std::ifstream in(capture, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "old\x1b\x1b");
+    // A device that refuses bytes tells it in the next status.
+    auto full = OpenPrinterPort("/dev/full", error);
+    ASSERT_NE(full, nullptr);
+    EXPECT_FALSE(full->Print('x'));
+    EXPECT_EQ(PortStatusMessage(full->Status()), "打印机没有联机！（98）");
+}
+
+TEST_F(Driver, PortThatTakesNoByteAsksInsteadOfRetryingForEver) {
+    printer->SetMode("1");
+    printer->initPrint = false;
+    printer->BeginDoc();
+    // Ready by every status, yet every byte is refused: the operator is asked each time.
+    device.script->refuse = -1;
+    dialogs->answers = {MessageDialogs::Answer::Ok, MessageDialogs::Answer::Cancel};
+    try {
+        printer->WriteLine("AB");
+        FAIL() << "no abort";
+    } catch (const EAbort& e) {
+        EXPECT_STREQ(e.what(), "打印机超时！（91）");
+    }
+    ASSERT_EQ(dialogs->shown.size(), 2u);
+    EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("打印机超时！（91）\r\n继续重试？"));
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Warning);
+    EXPECT_EQ(dialogs->shown[0].buttons, MessageDialogs::Buttons::OkCancel);
+    EXPECT_EQ(device.script->refused, 2);
+    EXPECT_EQ(device.script->written, "");
+    // A byte refused once and taken after OK: the line goes on whole.
+    device.script->refuse = 1;
+    dialogs->answers = {MessageDialogs::Answer::Ok};
+    printer->WriteLine("CD");
+    EXPECT_EQ(device.script->written, "CD\r\n");
+    EXPECT_EQ(dialogs->shown.size(), 3u);
+}
+
+// A tmpfs of 16 KiB, mounted for the test when it runs as root.
+class SmallDisk {
+public:
+    SmallDisk() {
+        if (geteuid() != 0 || !dir_.isValid())
+            return;
+        mounted_ = QProcess::execute(QStringLiteral("mount"),
+                                     {"-t", "tmpfs", "-o", "size=16k", "tmpfs", dir_.path()}) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_)
+            QProcess::execute(QStringLiteral("umount"), {dir_.path()});
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+    std::string path(const std::string& name) const {
+        return dir_.path().toStdString() + "/" + name;
+    }
+
+private:
+    QTemporaryDir dir_;
+    bool mounted_ = false;
+};
+
+TEST_F(Driver, FullDiskIsAnErrorOfThePrint) {
+    // The driver's buffer takes the line; the error comes when the file is closed.
+    printer->SetMode("2");
+    dialogs->input = QStringLiteral("/dev/full");
+    printer->BeginDoc();
+    printer->WriteLine("凭证");
+    try {
+        printer->EndDoc();
+        FAIL() << "a voucher lost on /dev/full was reported as printed";
+    } catch (const EInOutError& e) {
+        EXPECT_NE(std::string(e.what()).find("/dev/full"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(printer->State(), TYPrinter::Closed);
+    const SmallDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << "no small tmpfs (needs root): only /dev/full was tried";
+    dialogs->input = QString::fromStdString(disk.path("voucher.txt"));
+    printer->BeginDoc();
+    // The disk fills while the lines go out or at the end: either way the print fails,
+    // with the system's reason.
+    try {
+        for (int i = 0; i < 2000; ++i)
+            printer->WriteLine("客户 张敏 买入 600000 浦发银行 1000股");
+        printer->EndDoc();
+        FAIL() << "a voucher lost on a full disk was reported as printed";
+    } catch (const EInOutError& e) {
+        EXPECT_NE(std::string(e.what()).find(std::strerror(ENOSPC)), std::string::npos) << e.what();
+    }
+    // A short voucher fits the buffer: only the close finds the disk full. The preview
+    // marks the driver closed before each print.
+    printer->SetState(TYPrinter::Closed);
+    dialogs->input = QString::fromStdString(disk.path("second.txt"));
+    printer->BeginDoc();
+    printer->WriteLine("凭证");
+    EXPECT_THROW(printer->EndDoc(), EInOutError);
+    EXPECT_EQ(printer->State(), TYPrinter::Closed);
 }
 
 TEST_F(Driver, DeviceThatCannotOpenFailsTheDocument) {
@@ -230,6 +347,12 @@ TEST_F(Driver, PaperSizeChangesOnlyWithASize) {
     printer->SetPaper(400, 0);
     EXPECT_EQ(system.PaperLength(), 500);
     EXPECT_EQ(system.PaperWidth(), width);
+    // Only a 0 keeps the size in use: a negative one is raised to the smallest.
+    printer->SetPaper(-5, 300);
+    EXPECT_EQ(system.PaperLength(), 500);
+    EXPECT_EQ(system.PaperWidth(), 500);
+    printer->SetPaper(std::numeric_limits<std::int32_t>::max(), 0);
+    EXPECT_EQ(system.PaperLength(), std::numeric_limits<std::int32_t>::max());
     // With jiggle every second change is 2 mm longer.
     printer->jiggle = true;
     std::vector<std::int32_t> lengths;

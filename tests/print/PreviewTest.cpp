@@ -100,12 +100,16 @@ TEST_F(Preview, FileModeWritesTheVoucherAndRereadsTheSettings) {
 TEST_F(Preview, PortThatCannotOpenAsksAndNoPrintsNothing) {
     writeIni("[PrintSet]\nPrintMethod=1\n[PRINTER]\nDEVICE=/dev/usb/lp7\n");
     device.script->openable = false;
-    dialogs->answers = {MessageDialogs::Answer::No};
+    dialogs->answers = {MessageDialogs::Answer::Ok, MessageDialogs::Answer::No};
     show(QStringLiteral("line"));
     form->btnPrintClick();
-    ASSERT_EQ(dialogs->shown.size(), 1u);
-    EXPECT_EQ(dialogs->shown[0].text, portQuestion);
-    EXPECT_EQ(dialogs->shown[0].buttons, MessageDialogs::Buttons::YesNo);
+    // First which device failed and why, then the question.
+    ASSERT_EQ(dialogs->shown.size(), 2u);
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Warning);
+    EXPECT_EQ(dialogs->shown[0].text,
+              QStringLiteral("无法打开打印机端口 /dev/usb/lp7：没有这个设备"));
+    EXPECT_EQ(dialogs->shown[1].text, portQuestion);
+    EXPECT_EQ(dialogs->shown[1].buttons, MessageDialogs::Buttons::YesNo);
     EXPECT_EQ(GetYPrinter().device, "/dev/usb/lp7");
     EXPECT_EQ(GetYPrinter().Mode(), "1");
     EXPECT_EQ(GetYPrinter().State(), TYPrinter::Closed);
@@ -131,14 +135,18 @@ TEST_F(Preview, EmptyPreviewPrintsPageEventsAndNoLines) {
     EXPECT_EQ(readFile("empty.txt"), "");
 }
 
-TEST_F(Preview, PaperOutCancelledStopsQuietly) {
+TEST_F(Preview, PaperOutCancelledDuringTheInitCodeIsAnError) {
     writeIni("[PrintSet]\nPrintMethod=1\n");
     device.script->status = 0xB8;
     dialogs->answers = {MessageDialogs::Answer::Cancel};
     show(QStringLiteral("line"));
     form->ui().btnPrint->click();
-    ASSERT_EQ(dialogs->shown.size(), 1u);
+    // The print failed: the operator reads it again, as an error, and the form stays.
+    ASSERT_EQ(dialogs->shown.size(), 2u);
     EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("打印机缺纸！（B8）\r\n继续重试？"));
+    EXPECT_EQ(dialogs->shown[1].kind, MessageDialogs::Kind::Error);
+    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("打印机缺纸！（B8）"));
+    EXPECT_TRUE(form->isVisible());
     EXPECT_EQ(device.script->written, "");
 }
 

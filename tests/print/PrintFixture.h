@@ -3,6 +3,7 @@
 // a dialog answerer that can also cancel the one-line input, and the module-wide print
 // objects freed after each test.
 
+#include "OutputFile.h"
 #include "PrintObjects.h"
 #include "QZForm.h"
 #include "ScriptedDialogs.h"
@@ -44,10 +45,15 @@ protected:
         auto owned = std::make_unique<PrintDialogs>();
         dialogs = owned.get();
         MessageDialogs::install(std::move(owned));
+        // The driver's file-name prompt is answered as the one-line input is.
+        SetOutputFilePrompt([](const QString& caption, const QString& prompt, QString& name) {
+            return MessageDialogs::current().inputQuery(caption, prompt, name);
+        });
         CommonInfo().currentDir = dir.path().toStdString() + "/";
     }
     void TearDown() override {
         FreePrintObjects();
+        SetOutputFilePrompt(nullptr);
         MessageDialogs::install(nullptr);
         CommonInfo().currentDir.clear();
     }

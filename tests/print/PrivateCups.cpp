@@ -133,15 +133,27 @@ QString PrivateCups::server() const {
 }
 
 bool PrivateCups::admin(const QStringList& arguments) {
-    QProcess lpadmin;
-    lpadmin.setProcessChannelMode(QProcess::MergedChannels);
-    lpadmin.start(QStringLiteral("/usr/sbin/lpadmin"), QStringList{"-h", server()} + arguments);
-    if (!lpadmin.waitForFinished(20000) || lpadmin.exitCode() != 0) {
-        error_ = QStringLiteral("lpadmin ") + arguments.join(' ') + ": " +
-                 QString::fromLocal8Bit(lpadmin.readAll());
+    return runAdmin(QStringLiteral("/usr/sbin/lpadmin"), arguments);
+}
+
+bool PrivateCups::runAdmin(const QString& program, const QStringList& arguments) {
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(program, QStringList{"-h", server()} + arguments);
+    if (!tool.waitForFinished(20000) || tool.exitCode() != 0) {
+        error_ =
+            program + ' ' + arguments.join(' ') + ": " + QString::fromLocal8Bit(tool.readAll());
         return false;
     }
     return true;
+}
+
+bool PrivateCups::RefuseJobs(const QString& reason) {
+    return runAdmin(QStringLiteral("/usr/sbin/cupsreject"), {"-r", reason, queueName});
+}
+
+bool PrivateCups::StopQueue(const QString& reason) {
+    return runAdmin(QStringLiteral("/usr/sbin/cupsdisable"), {"-r", reason, queueName});
 }
 
 bool PrivateCups::AddPdfQueue() {

@@ -27,6 +27,10 @@ public:
     bool AddPdfQueue();
     // Removes every queue.
     bool RemoveQueues();
+    // The PDF queue refuses new jobs, with the reason given.
+    bool RefuseJobs(const QString& reason);
+    // The PDF queue takes jobs but holds them, with the reason given.
+    bool StopQueue(const QString& reason);
     struct Pdf {
         QString text;
         // Points, as the page is seen (turned by its rotation).
@@ -38,6 +42,7 @@ public:
 
 private:
     bool admin(const QStringList& arguments);
+    bool runAdmin(const QString& program, const QStringList& arguments);
 
     QTemporaryDir dir_;
     QProcess cupsd_;

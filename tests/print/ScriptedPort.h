@@ -12,19 +12,35 @@ struct PortScript {
     std::string written;
     int opened = 0;
     bool openable = true;
+    // How many of the next bytes the device refuses while it says it is ready (-1: all);
+    // the port tells a refused byte only in the next status, as a time-out.
+    int refuse = 0;
+    int refused = 0;
 };
 
 class ScriptedPort final : public TPrinterPort {
 public:
     explicit ScriptedPort(std::shared_ptr<PortScript> script) : script_(std::move(script)) {}
-    std::uint8_t Status() override { return script_->status; }
+    std::uint8_t Status() override {
+        const std::uint8_t status = script_->status | pending_;
+        pending_ = 0;
+        return status;
+    }
     bool Print(std::uint8_t byte) override {
+        if (script_->refuse != 0) {
+            if (script_->refuse > 0)
+                --script_->refuse;
+            ++script_->refused;
+            pending_ = 0x01;
+            return false;
+        }
         script_->written += static_cast<char>(byte);
         return true;
     }
 
 private:
     std::shared_ptr<PortScript> script_;
+    std::uint8_t pending_ = 0;
 };
 
 // Installs the scripted device for the life of the guard.

@@ -109,6 +109,22 @@ TEST_F(Settings, PaperSizeGivesTheCommands) {
     EXPECT_EQ(bad.leftMarginCmd, Bytes({27, 108, 7}));
 }
 
+TEST_F(Settings, SizesOfAnyNumberAreKept) {
+    // Only a text that is no number falls back; a size far past any paper is read as it
+    // stands, and one that overflows the rows gives the byte 0 where it would overflow.
+    const TPrnCtrl wide = ctrlOf("[PRINTER]\nWidth=2000000\n");
+    EXPECT_EQ(wide.paperWidth, 2000000);
+    EXPECT_EQ(wide.paperHeight, 7);
+    // (2000000 * 6.7 / 2.54 - 25) / 2 = 2637782.98..., rounded 2637783, low byte 0xD7.
+    EXPECT_EQ(wide.leftMarginCmd, Bytes({27, 108, 0xD7}));
+    const TPrnCtrl huge = ctrlOf("[PRINTER]\nWidth=1e308\nHeight=1e308\n");
+    EXPECT_EQ(huge.paperHeight, 1e308);
+    EXPECT_EQ(huge.pageLengthCmd, Bytes({27, 67, 0}));
+    EXPECT_EQ(huge.pageEndCmd, Bytes({27, 74, 0}));
+    EXPECT_EQ(ctrlOf("[PRINTER]\nPRINTTYPE=OKI\nWidth=1e308\nHeight=1e308\n").leftMarginCmd,
+              Bytes({27, 40, 0, 0}));
+}
+
 TEST_F(Settings, RoundingTakesHalvesToEven) {
     // 2.8575 cm are 6.75 lines: the remainder gives 0.75 * 30 = 22.5, rounded to 22;
     // 0.0635 cm are 0.15 lines: 4.5, rounded to 4.
@@ -128,6 +144,30 @@ TEST(CodeList, ParsesUpToTheFirstEmptyField) {
         many += "7;";
     EXPECT_EQ(CodeListToBytes(many), std::string(40, '\x07'));
     EXPECT_EQ(CodeListToBytes("99999999999999999999;5"), Bytes({0, 5}));
+}
+
+TEST(IniRules, CommentsStandOnLinesOfTheirOwnOfAnyLength) {
+    // A ";" after a value belongs to the value.
+    const TPrnCtrl star(TIniFile::FromBytes("[PRINTER]\nPRINTTYPE=STAR\n"
+                                            "[STAR]\nInit=27 ; 64 ; 27 ; 120 ; 1\n"
+                                            "  ; an indented comment\n"
+                                            "Cut=1;2 ; 3\n"));
+    EXPECT_EQ(star.initCode, Bytes({27, 64, 27, 120, 1}));
+    EXPECT_EQ(star.cutCode, Bytes({1, 2, 3}));
+    // A comment far longer than any buffer, ending in what looks like a section, stays one
+    // line: the key after it is still in PRINTER.
+    std::string comment = ";";
+    while (comment.size() < 700)
+        comment += "打印机设置说明，";
+    const TIniFile ini =
+        TIniFile::FromBytes("[PRINTER]\n" + comment + "[PrintSet]\n" + "SINGLE=1\n" +
+                            "FONTNAME=" + std::string(500, 'x') + "\n");
+    EXPECT_TRUE(ini.ReadBool("PRINTER", "SINGLE", false));
+    EXPECT_FALSE(ini.ValueExists("PrintSet", "SINGLE"));
+    EXPECT_EQ(ini.ReadString("PRINTER", "FONTNAME", ""), std::string(500, 'x'));
+    // No line end at the end of the file, a line without "=", an unclosed section.
+    const TIniFile rough = TIniFile::FromBytes("[A]\nnothing here\n[B\nk = v ");
+    EXPECT_EQ(rough.ReadString("a", "K", ""), "v");
 }
 
 TEST(IniRules, ReadsAsThePlatformDoes) {

@@ -1,0 +1,15 @@
+#include "QtChinese.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+bool LoadQtChinese(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
