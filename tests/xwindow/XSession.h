@@ -5,6 +5,7 @@
 // starts the session before the application connects to it; the helpers spin the event
 // loop while they wait, so the application answers the X server meanwhile.
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -87,7 +88,9 @@ QString grabWindow(const QWidget* widget, const QString& name);
 // The whole X screen with the pointer drawn where the X server shows it.
 QString grabScreen(const QString& name);
 // The name of the cursor the X server shows now ("watch", "left_ptr", ...); empty when
-// the cursor has none.
+// the cursor has none (a cursor of the core cursor font).
 QString cursorName();
+// The picture of the cursor the X server shows now.
+QImage cursorImage();
 
 } // namespace xwindow
