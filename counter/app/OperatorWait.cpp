@@ -29,8 +29,9 @@ void OperatorWait::pump() {
 void OperatorWait::ends() {
     if (!onGuiThread() || depth_ == 0)
         return;
-    // What came in since the last pump is read now, while it is still thrown away.
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    // The input held back while the wait lasted is read now, to the last event, while it
+    // is still thrown away.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     if (--depth_ > 0)
         return;
     qApp->removeEventFilter(this);

@@ -112,8 +112,9 @@ TEST_F(XWaitClientmodiTest, EnterPressedBlindDuringAWaitIsThrownAwayAndTheWaitSh
 
 TEST_F(XWaitClientSyncReqTest, EnterPressedBlindDuringAWaitSendsNoSync) {
     openForm(730101);
-    enterWhileTheServerStalls("80000012", 3, 1500);
+    enterWhileTheServerStalls("80000012", 5, 2000);
     EXPECT_EQ(form->ui().lbFundAcco->text(), "80000012");
     EXPECT_TRUE(requestsOf(730000).empty()) << "a blind Enter sent the sync";
+    EXPECT_GE(host->operatorWait().discarded(), 5u);
     EXPECT_EQ(cursorDuringWait, Qt::WaitCursor);
 }
