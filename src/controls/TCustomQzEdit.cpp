@@ -12,7 +12,10 @@
 
 TCustomQzEdit::TCustomQzEdit(QWidget* parent) : QLineEdit(parent) {
     // Only what the operator types asks for a validation; texts set by handlers do not.
-    connect(this, &QLineEdit::textEdited, this, [this] { pending_ = true; });
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        pending_ = true;
+        refused_ = false;
+    });
     connect(this, &QLineEdit::textChanged, this, [this] {
         EventBarrier::run([this] {
             if (OnChange)
@@ -56,6 +59,7 @@ bool TCustomQzEdit::validateEntry() {
     if (!pending_ || validating_)
         return true;
     pending_ = false;
+    refused_ = false;
     validating_ = true;
     discarded_ = false;
     answeredKey_ = KeyPreview::current();
@@ -71,6 +75,7 @@ bool TCustomQzEdit::validateEntry() {
     validating_ = false;
     if (!valid) {
         pending_ = !discarded_;
+        refused_ = pending_;
         setFocus();
         selectAll();
     }
@@ -96,7 +101,8 @@ void TCustomQzEdit::focusOutEvent(QFocusEvent* event) {
     // A popup of this edit (its own list) is not leaving the field, nor is the window
     // losing the focus (another window, or this one closing), nor the form going away.
     // Going to a cancel button is giving up, not entering.
-    if (!validateOnLeave_ || event->reason() == Qt::PopupFocusReason ||
+    // An entry refused and not changed since is not refused a second time on leaving.
+    if (!validateOnLeave_ || refused_ || event->reason() == Qt::PopupFocusReason ||
         event->reason() == Qt::ActiveWindowFocusReason || !isVisible())
         return;
     if (const auto* to = qobject_cast<TQzBitBtn*>(QApplication::focusWidget());

@@ -61,6 +61,7 @@ private:
     bool pending_ = false;
     bool validating_ = false;
     bool discarded_ = false; // discardEntry during the running validation
+    bool refused_ = false;   // the entry was refused and is unchanged since
     bool validateOnLeave_ = true;
     const QEvent* answeredKey_ = nullptr; // the previewed key a validation already answered
 };

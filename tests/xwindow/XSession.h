@@ -63,7 +63,7 @@ private:
 Child startReading(const QStringList& argv, QString* firstLine, int timeoutMs = 10000);
 
 // Spins the event loop until the condition holds; false after the time-out.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // Spins the event loop for that long (for "nothing happens" checks).
 void spin(int ms);
 
