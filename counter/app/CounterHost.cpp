@@ -2,10 +2,8 @@
 
 #include "BIZ1PACKETLib_TLB.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QNetworkInterface>
-#include <QThread>
 
 namespace counter {
 
@@ -44,17 +42,18 @@ CounterHost::CounterHost(std::unique_ptr<Transport> transport)
       frame_(HostPtr<AppFrame>::adopt(new AppFrame)),
       personal_(HostPtr<DataContainer>::adopt(new DataContainer)),
       config_(HostPtr<MemConfig>::adopt(new MemConfig)),
-      dictionary_(HostPtr<Dictionary>::adopt(new Dictionary)) {
+      dictionary_(HostPtr<Dictionary>::adopt(new Dictionary)),
+      wait_(std::make_shared<OperatorWait>()) {
     frame_->setObject("ARCom", static_cast<IARCom*>(com_.get()));
     // While a request waits, the counter's windows paint (the wait popup and its animation)
-    // and its timers run; operator input waits for the reply.
-    com_->setWaitPump(
-        [] {
-            const QCoreApplication* app = QCoreApplication::instance();
-            if (app && QThread::currentThread() == app->thread())
-                QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-        },
-        std::chrono::milliseconds(15));
+    // and its timers run; operator input of the wait is thrown away.
+    // The module may keep the communication object beyond this host: it shares the wait.
+    const std::shared_ptr<OperatorWait> wait = wait_;
+    ARCom::WaitPump pump;
+    pump.begins = [wait] { wait->begins(); };
+    pump.pump = [wait] { wait->pump(); };
+    pump.ends = [wait] { wait->ends(); };
+    com_->setWaitPump(std::move(pump), std::chrono::milliseconds(15));
 }
 
 std::string CounterHost::workstationAddress() {

@@ -8,9 +8,11 @@
 #include "DataContainer.h"
 #include "Dictionary.h"
 #include "HostPtr.h"
+#include "OperatorWait.h"
 #include "Transport.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +39,7 @@ public:
     std::int32_t branchNo() const { return branchNo_; }
     const std::string& branchName() const { return branchName_; }
     const ARCom& communication() const { return *com_.get(); }
+    const OperatorWait& operatorWait() const { return *wait_; }
 
     // This workstation's hardware address, as "00-1A-2B-3C-4D-5E".
     static std::string workstationAddress();
@@ -52,6 +55,7 @@ private:
     HostPtr<DataContainer> personal_;
     HostPtr<MemConfig> config_;
     HostPtr<Dictionary> dictionary_;
+    std::shared_ptr<OperatorWait> wait_;
     std::vector<MenuFunction> functions_;
     std::string operatorName_;
     std::int32_t branchNo_ = 0;

@@ -1,6 +1,6 @@
 #pragma once
 // Qt's own Chinese translations for the counter's process: the buttons of the standard
-// dialogs ("确定", "取消", "显示细节..."), the file dialog, the input dialog. The module's
+// dialogs ("确定", "取消", "显示详情..."), the file dialog, the input dialog. The module's
 // dialogs run in this process and speak Chinese with them.
 
 #include <QString>

@@ -89,20 +89,38 @@ HRESULT ARCom::Receive(const Variant& packetId, std::int32_t timeoutMs, Variant*
                 std::this_thread::yield();
             lock.lock();
         }
-        while (!ready() && std::chrono::steady_clock::now() < deadline) {
-            if (!pump_) {
-                arrived_.wait_until(lock, deadline, ready);
-                break;
-            }
-            arrived_.wait_until(
-                lock, std::min(deadline, std::chrono::steady_clock::now() + pumpEvery_), ready);
-            if (ready())
-                break;
-            // The host's windows paint and its timers run; the lock is not held meanwhile.
-            const auto pump = pump_;
+        if (!ready() && pump_.pump) {
+            // The wait is the host's from here on: it shows it and discards the operator's
+            // input until the wait ends, on every path out of this block.
+            const WaitPump pump = pump_;
             lock.unlock();
-            pump();
+            if (pump.begins)
+                pump.begins();
+            // The host's end of the wait runs without the lock, as its pump does.
+            struct Ends {
+                const WaitPump& pump;
+                std::unique_lock<std::mutex>& lock;
+                ~Ends() {
+                    lock.unlock();
+                    if (pump.ends)
+                        pump.ends();
+                    lock.lock();
+                }
+            };
             lock.lock();
+            const Ends ends{pump, lock};
+            while (!ready() && std::chrono::steady_clock::now() < deadline) {
+                arrived_.wait_until(
+                    lock, std::min(deadline, std::chrono::steady_clock::now() + pumpEvery_), ready);
+                if (ready())
+                    break;
+                // The host's windows paint and its timers run; the lock is not held meanwhile.
+                lock.unlock();
+                pump.pump();
+                lock.lock();
+            }
+        } else if (!ready()) {
+            arrived_.wait_until(lock, deadline, ready);
         }
         const auto it = pending_.find(id);
         const bool came = it->second.reply.has_value();
@@ -204,7 +222,7 @@ HRESULT ARCom::failed(HRESULT status, const std::string& description) {
     return failWith(status, description);
 }
 
-void ARCom::setWaitPump(std::function<void()> pump, std::chrono::milliseconds every) {
+void ARCom::setWaitPump(WaitPump pump, std::chrono::milliseconds every) {
     pump_ = std::move(pump);
     pumpEvery_ = every;
 }

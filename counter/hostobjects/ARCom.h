@@ -36,9 +36,16 @@ public:
     // The host's own: raise the events of this object to a sink from now on.
     HRESULT attachSink(IUnknown* sink);
     std::size_t sinkCount() const;
-    // Runs while Receive waits on the thread that calls it, every `every` at most: the
-    // host paints its windows and runs its timers there, and keeps operator input back.
-    void setWaitPump(std::function<void()> pump, std::chrono::milliseconds every);
+    // What the host does while Receive waits for a reply on the thread that calls it:
+    // `begins` once the reply is not there at once, `pump` every `every` at most (the host
+    // paints its windows and runs its timers there), `ends` once the wait is over on every
+    // path (reply, failure, time-out). Operator input of the wait is the host's to discard.
+    struct WaitPump {
+        std::function<void()> begins;
+        std::function<void()> pump;
+        std::function<void()> ends;
+    };
+    void setWaitPump(WaitPump pump, std::chrono::milliseconds every);
     // Replies that came for a packet nobody waits for any more, or never sent.
     std::uint64_t droppedReplies() const;
     // Sends and receives that failed so far, and the description of the last one.
@@ -65,7 +72,7 @@ private:
     std::atomic<std::uint64_t> deliveries_{0};
     std::uint64_t failures_ = 0;
     std::string lastFailure_;
-    std::function<void()> pump_;
+    WaitPump pump_;
     std::chrono::milliseconds pumpEvery_{0};
     std::vector<IARComEvents*> sinks_;
 };

@@ -2,7 +2,9 @@
 
 #include "EventBarrier.h"
 #include "KeyPreview.h"
+#include "TQzBitBtn.h"
 
+#include <QApplication>
 #include <QDoubleValidator>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,7 +12,10 @@
 
 TCustomQzEdit::TCustomQzEdit(QWidget* parent) : QLineEdit(parent) {
     // Only what the operator types asks for a validation; texts set by handlers do not.
-    connect(this, &QLineEdit::textEdited, this, [this] { pending_ = true; });
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        pending_ = true;
+        refused_ = false;
+    });
     connect(this, &QLineEdit::textChanged, this, [this] {
         EventBarrier::run([this] {
             if (OnChange)
@@ -54,26 +59,33 @@ bool TCustomQzEdit::validateEntry() {
     if (!pending_ || validating_)
         return true;
     pending_ = false;
+    refused_ = false;
     validating_ = true;
+    discarded_ = false;
     answeredKey_ = KeyPreview::current();
-    bool valid = true;
-    if (style_ == esNumeric && maxable_ && GetAsFloat() > max_) {
-        // Over the upper bound: the edit keeps the bound.
-        setText(QLocale::c().toString(max_, 'f', scale_));
-    }
-    valid = EventBarrier::validate([this](bool& v) {
+    bool valid = EventBarrier::validate([this](bool& v) {
         if (OnValidate)
             OnValidate(this, v);
     });
+    // Over the upper bound the entry is refused; the operator's text stays for correction.
+    if (valid && style_ == esNumeric && maxable_ && GetAsFloat() > max_)
+        valid = false;
     if (valid)
-        entryAccepted();
+        valid = entryAccepted();
     validating_ = false;
     if (!valid) {
-        pending_ = true;
+        pending_ = !discarded_;
+        refused_ = pending_;
         setFocus();
         selectAll();
     }
     return valid;
+}
+
+void TCustomQzEdit::discardEntry() {
+    pending_ = false;
+    if (validating_)
+        discarded_ = true;
 }
 
 void TCustomQzEdit::keyPressEvent(QKeyEvent* event) {
@@ -87,7 +99,14 @@ void TCustomQzEdit::keyPressEvent(QKeyEvent* event) {
 void TCustomQzEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     // A popup of this edit (its own list) is not leaving the field, nor is the window
-    // losing the focus (another window, or this one closing).
-    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
-        validateEntry();
+    // losing the focus (another window, or this one closing), nor the form going away.
+    // Going to a cancel button is giving up, not entering.
+    // An entry refused and not changed since is not refused a second time on leaving.
+    if (!validateOnLeave_ || refused_ || event->reason() == Qt::PopupFocusReason ||
+        event->reason() == Qt::ActiveWindowFocusReason || !isVisible())
+        return;
+    if (const auto* to = qobject_cast<TQzBitBtn*>(QApplication::focusWidget());
+        to && to->isCancel())
+        return;
+    validateEntry();
 }

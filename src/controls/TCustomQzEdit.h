@@ -38,12 +38,19 @@ public:
     bool validateEntry();
     // The entry is to be validated again on the next Enter or leaving.
     void markPending() { pending_ = true; }
+    // Nothing is to be validated any more: the entry was cleared or the form is going.
+    // Inside a validation, its refusal then leaves nothing pending either.
+    void discardEntry();
+    // Whether leaving the field validates its entry (on by default); off, only Enter and
+    // an explicit validateEntry do.
+    void setValidateOnLeave(bool on) { validateOnLeave_ = on; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
-    // After OnValidate accepted the entry; the identifier edit continues here.
-    virtual void entryAccepted() {}
+    // After OnValidate accepted the entry; the identifier edit continues here. False
+    // refuses the entry after all.
+    virtual bool entryAccepted() { return true; }
 
 private:
     QPointer<QLabel> leadLabel_;
@@ -53,5 +60,8 @@ private:
     bool maxable_ = false;
     bool pending_ = false;
     bool validating_ = false;
+    bool discarded_ = false; // discardEntry during the running validation
+    bool refused_ = false;   // the entry was refused and is unchanged since
+    bool validateOnLeave_ = true;
     const QEvent* answeredKey_ = nullptr; // the previewed key a validation already answered
 };

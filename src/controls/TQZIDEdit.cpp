@@ -118,20 +118,19 @@ void TQZIDEdit::SetSubAccounts(const QStringList& accounts) {
     list_->setCurrentRow(0);
 }
 
-void TQZIDEdit::entryAccepted() {
-    if (inputWay_ != iwCustomerNo) {
-        subAccountValidate();
-        return;
-    }
+bool TQZIDEdit::entryAccepted() {
+    if (inputWay_ != iwCustomerNo)
+        return subAccountValidate();
     // A client number: the fund accounts the validation offered are to be picked from.
     if (!offered_ || subAccounts_.isEmpty())
-        return;
+        return true;
     offered_ = false;
     const int rows = std::min<int>(static_cast<int>(subAccounts_.size()), 8);
     list_->setGeometry(
         QRect(mapToGlobal(QPoint(0, height())), QSize(std::max(width(), 160), rows * 20 + 4)));
     list_->show();
     list_->setFocus(Qt::PopupFocusReason);
+    return true;
 }
 
 void TQZIDEdit::pickSubAccount(int row) {
@@ -140,16 +139,22 @@ void TQZIDEdit::pickSubAccount(int row) {
     picked_ = subAccounts_.at(row);
     list_->hide();
     setFocus(Qt::PopupFocusReason);
-    subAccountValidate();
+    if (!subAccountValidate()) {
+        // Refused: the operator stays in the edit, its text ready to be typed over.
+        setFocus(Qt::PopupFocusReason);
+        selectAll();
+    }
 }
 
-void TQZIDEdit::subAccountValidate() {
+bool TQZIDEdit::subAccountValidate() {
     const bool valid = EventBarrier::validate([this](bool& v) {
         if (OnSubAccountValidate)
             OnSubAccountValidate(this, v);
     });
-    if (!valid)
+    // A refusal that cleared the edit leaves nothing to validate again.
+    if (!valid && !text().isEmpty())
         markPending();
+    return valid;
 }
 
 bool TQZIDEdit::eventFilter(QObject* watched, QEvent* event) {
@@ -173,4 +178,5 @@ void TQZIDEdit::Clear() {
     clear();
     picked_.clear();
     list_->hide();
+    discardEntry();
 }

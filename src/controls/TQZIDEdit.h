@@ -60,11 +60,11 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void entryAccepted() override;
+    bool entryAccepted() override;
 
 private:
     void placeExchangeBox();
-    void subAccountValidate();
+    bool subAccountValidate();
 
     QStringList captions_;
     int inputWay_ = iwCustomerNo;

@@ -247,6 +247,14 @@ void TQZListViewEx::setItemIndex(int row) {
     viewport()->update();
 }
 
+void TQZListViewEx::setMoreWanted(bool on) {
+    model_->setMoreWanted(on);
+}
+
+bool TQZListViewEx::moreWanted() const {
+    return model_->moreWanted();
+}
+
 void TQZListViewEx::setTotalCaption(const QString& caption) {
     totalCaption_ = caption;
     updateTotal();
@@ -332,13 +340,15 @@ void TQZListViewEx::keyPressEvent(QKeyEvent* event) {
     if (down && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && rowCount() > 0 &&
         ItemIndex() == rowCount() - 1) {
         // Keying past the last row: the next page, and the operator goes on to its first row.
+        // At the end of the list the last row stays current and highlighted, and nothing
+        // is asked once the list knows it has no more.
         const int row = ItemIndex();
-        askForMore();
-        if (row + 1 < rowCount()) {
-            setItemIndex(row + 1);
-            updateGeometries(); // the scroll range of the new rows, before scrolling to one
-            scrollTo(model_->index(row + 1, 0));
-        }
+        if (model_->moreWanted())
+            askForMore();
+        const int next = row + 1 < rowCount() ? row + 1 : row;
+        setItemIndex(next);
+        updateGeometries(); // the scroll range of the new rows, before scrolling to one
+        scrollTo(model_->index(next, 0));
         return;
     }
     operatorMove([&] { QTableView::keyPressEvent(event); });

@@ -38,6 +38,7 @@ public:
     QString headerCaption(int column) const;
     // Whether the operator scrolling past the end asks for more.
     void setMoreWanted(bool on) { moreWanted_ = on; }
+    bool moreWanted() const { return moreWanted_; }
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -88,6 +89,10 @@ public:
     int ItemIndex() const;
     void setItemIndex(int row);
     void setTotalCaption(const QString& caption);
+    // Whether keying or scrolling past the last row asks for the next page; the form turns
+    // it off at the list's end (a short page), and Clear turns it on again.
+    void setMoreWanted(bool on);
+    bool moreWanted() const;
     QString totalText() const;
     QWidget* totalBar() const;
 

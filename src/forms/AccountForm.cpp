@@ -1,6 +1,7 @@
 #include "AccountForm.h"
 
 #include "MessageDialogs.h"
+#include "TCustomQzEdit.h"
 #include "TQZIDEdit.h"
 #include "TQZSwitchLabel.h"
 #include "TQzBitBtn.h"
@@ -62,6 +63,10 @@ void TAccountFormBase::AttachAccountServices() {
     fund_ = std::make_unique<TFund>(*this);
     sysConfig_ = std::make_unique<TSysConfigList>(*this);
     clientInfo_ = std::make_unique<TClientInfo>(*this);
+}
+
+QString TAccountFormBase::ReviewClientName() const {
+    return panel_.lbCustName ? panel_.lbCustName->text() : QString();
 }
 
 void TAccountFormBase::ClearInfoLabels(QWidget* container) {
@@ -153,14 +158,22 @@ void TAccountFormBase::SetFontColour(QWidget* control, const QColor& colour) {
 void TAccountFormBase::btnCancelClick() {
     // Esc reaches both FormKeyDown and the cancel button: the form closes once.
     if (isVisible())
-        close();
+        CloseUnvalidated();
 }
 
 void TAccountFormBase::FormKeyDown(QKeyEvent* key) {
     if (key->key() == Qt::Key_Escape &&
         (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
         QApplication::mouseButtons() == Qt::NoButton && isVisible())
-        close();
+        CloseUnvalidated();
+}
+
+void TAccountFormBase::CloseUnvalidated() {
+    // Giving up the form is not entering what its edits hold: nothing is validated on the
+    // way out, so nothing is sent.
+    for (auto* edit : findChildren<TCustomQzEdit*>())
+        edit->discardEntry();
+    close();
 }
 
 void TAccountFormBase::FormDestroy() {

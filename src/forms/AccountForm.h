@@ -51,6 +51,8 @@ public:
     // child control, recursively.
     static void ClearInfoLabels(QWidget* container);
 
+    QString ReviewClientName() const override;
+
     // The account services; none before HostAttached and after FormDestroy.
     TFund* Fund() const { return fund_.get(); }
     TSysConfigList* SysConfigList() const { return sysConfig_.get(); }
@@ -75,6 +77,8 @@ protected:
     virtual void hedQzIDSubAccountValidate(QObject* sender, bool& valid);
     virtual void btnOkClick() = 0;
     void btnCancelClick();
+    // Closes the form without validating what its edits hold.
+    void CloseUnvalidated();
     void FormKeyDown(QKeyEvent* key) override;
     // Frees the fund service, the configuration list and the client information.
     void FormDestroy();

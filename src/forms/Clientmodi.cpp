@@ -41,6 +41,7 @@ TfrmClientmodi::TfrmClientmodi() : ui_(std::make_unique<Ui::TfrmClientmodi>()) {
     rate.setMax(1);
     rate.setMaxable(true);
     rate.setLeadLabel(ui_->lbDicrate);
+    rate.OnValidate = [this](QObject*, bool& valid) { valid = RateWithinBound(); };
 }
 
 TfrmClientmodi::~TfrmClientmodi() = default;
@@ -130,7 +131,21 @@ int TfrmClientmodi::VipClientSet(int type) {
     return result;
 }
 
+bool TfrmClientmodi::RateWithinBound() {
+    TQzEdit& rate = *ui_->hedDicrate;
+    if (!rate.isVisible() || rate.GetAsFloat() <= 1)
+        return true;
+    ShowWarning(QStringLiteral("佣金折扣不能大于1，请重新输入！"));
+    return false;
+}
+
 void TfrmClientmodi::btnOkClick() {
+    // A rate the operator has not corrected yet is never sent, nor cut to the bound.
+    if (!RateWithinBound()) {
+        ui_->hedDicrate->setFocus();
+        ui_->hedDicrate->selectAll();
+        return;
+    }
     if (menuCode() == OpenMenu)
         VipClientSet(1);
     else if (menuCode() == CloseMenu)

@@ -30,5 +30,8 @@ protected:
     void btnOkClick() override;
 
 private:
+    // A rate above 1 is refused with a warning; the operator's text stays for correction.
+    bool RateWithinBound();
+
     std::unique_ptr<Ui::TfrmClientmodi> ui_;
 };

@@ -68,9 +68,14 @@ void TfrmQueryVipInfo::LoadPage() {
     QryInfo(reply);
     TQZListViewEx* list = ui_->lvVipClientInfo;
     if (!reply.isEmpty()) {
+        const int before = list->rowCount();
         list->SetData(list->rowCount(), 0, 100, 0, 100, reply, QString());
         for (int c = 0; c < list->columnCount(); ++c)
             list->SetTranslateFields(c, true);
+        // A page shorter than asked for is the last one: no more is asked for until F5 or a
+        // new condition fills the list again.
+        if (list->rowCount() - before < condition.request_num)
+            list->setMoreWanted(false);
     }
     if (list->rowCount() > 0)
         list->setItemIndex(0);

@@ -27,6 +27,9 @@ public:
                       WindowHandle closeNotifyWindow, IAppFrame* appFrame);
 
     std::int32_t menuCode() const { return menuCode_; }
+    // The name of the client the form shows, for a reviewer to read; empty where the form
+    // shows none.
+    virtual QString ReviewClientName() const { return {}; }
     IAppFrame* appFrame() const { return appFrame_.get(); }
 
     // The cached host objects. Only the communication object's getter hides errors (it

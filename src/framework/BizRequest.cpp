@@ -92,6 +92,39 @@ std::int32_t functionOf(const Variant& D) {
     return readField(reader.get(), Variant("function_id")).toInt32();
 }
 
+// What the reviewer approves, in words, from the request that asked for the review and the
+// form that sent it: the function, the fund account, the client's name where the form shows
+// it, the discount rate where the request carries one.
+QStringList ReviewSummary(TBizFormBase& form, const Variant& D) {
+    auto request = createHostObject<IUnpackerDisp>(CLSID_Unpacker, "new host unpacker");
+    check(request->Open(D), "Reader.Open");
+    QString fundAccount, rate;
+    std::int32_t fields = 0;
+    check(request->FieldCount(&fields), "Reader.FieldCount");
+    for (std::int32_t i = 0; i < fields; ++i) {
+        HostPtr<IFieldDisp> field;
+        check(request->Field(Variant(std::int64_t{i}), field.put()), "Reader.Field");
+        std::string name;
+        check(field->Name(&name), "Field.Name");
+        Variant value;
+        check(field->Value(&value), "Field.Value");
+        if (name == "fund_account")
+            fundAccount = QString::fromStdString(Trim(VariantToText(value)));
+        else if (name == "discount_rate")
+            rate = QString::fromStdString(Trim(VariantToText(value)));
+    }
+    QStringList lines;
+    if (!form.windowTitle().isEmpty())
+        lines << QStringLiteral("复核业务：") + form.windowTitle();
+    if (!fundAccount.isEmpty() && fundAccount != QLatin1String("0"))
+        lines << QStringLiteral("资产账号：") + fundAccount;
+    if (const QString name = form.ReviewClientName().trimmed(); !name.isEmpty())
+        lines << QStringLiteral("客户姓名：") + name;
+    if (!rate.isEmpty())
+        lines << QStringLiteral("佣金折扣：") + rate;
+    return lines;
+}
+
 } // namespace
 
 void SetRequestField(TBizFormBase& form, const char* name, const Variant& value) {
@@ -142,6 +175,7 @@ void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& l
             const FaceAuditHold dialog(form);
             dialog->Setup(label1, value1, option1, label2, value2, option2);
             dialog->setReviewer(reviewer, processNo);
+            dialog->setSummary(ReviewSummary(form, D));
             granted = dialog->exec() == QDialog::Accepted;
         }
         if (granted) {

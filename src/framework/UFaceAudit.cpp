@@ -5,7 +5,11 @@
 #include "DialogKeys.h"
 #include "ui_UFaceAudit.h"
 
+#include "MessageDialogs.h"
+
 #include <QFont>
+#include <QGroupBox>
+#include <QLabel>
 
 TfrmFaceAudit::TfrmFaceAudit(TBizFormBase& owner)
     : QDialog(&owner), owner_(owner), ui_(std::make_unique<Ui::TfrmFaceAudit>()) {
@@ -16,6 +20,9 @@ TfrmFaceAudit::TfrmFaceAudit(TBizFormBase& owner)
     setFixedSize(293, 373);
     ui_->hedOperator->setLeadLabel(ui_->lbOperator);
     ui_->hedPassword->setLeadLabel(ui_->lbPassword);
+    // The reviewer may go back to 柜员 to change the reviewer: the password is sent on Enter
+    // in its field and on 确认 only, never on leaving it.
+    ui_->hedPassword->setValidateOnLeave(false);
     ui_->hbtnCancel->setCancel(true);
     ui_->hbtnCancel->setModalResult(TQzBitBtn::mrCancel);
     ui_->hedOperator->OnChange = [this](QObject*) { hedOperatorChange(); };
@@ -67,6 +74,30 @@ void TfrmFaceAudit::setReviewer(const QString& reviewer, std::int32_t processNo)
     processNo_ = processNo;
 }
 
+void TfrmFaceAudit::setSummary(const QStringList& lines) {
+    if (lines.isEmpty())
+        return;
+    const QRect first = ui_->gbxAuditOperator->geometry();
+    auto* box = new QGroupBox(QStringLiteral("复核内容"), this);
+    box->setObjectName(QStringLiteral("gbxAuditSummary"));
+    auto* label = new QLabel(lines.join(QLatin1Char('\n')), box);
+    label->setObjectName(QStringLiteral("lbSummary"));
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::NoTextInteraction);
+    const int labelWidth = first.width() - 32;
+    label->setGeometry(16, 28, labelWidth, label->heightForWidth(labelWidth));
+    box->setGeometry(first.x(), first.y(), first.width(), label->height() + 40);
+    // Everything the dialog had moves down by the summary; the bevel frames it too.
+    const int shift = box->height() + 12;
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (w != box && w != ui_->Bevel1)
+            w->move(w->x(), w->y() + shift);
+    }
+    ui_->Bevel1->resize(ui_->Bevel1->width(), ui_->Bevel1->height() + shift);
+    setFixedSize(width(), height() + shift);
+    box->show();
+}
+
 void TfrmFaceAudit::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     FormShow();
@@ -75,10 +106,14 @@ void TfrmFaceAudit::showEvent(QShowEvent* event) {
 void TfrmFaceAudit::FormShow() {
     ui_->hedOperator->setText(reviewer_.trimmed());
     ui_->hedPassword->setFocus();
+    // Enter in the empty field asks for the password rather than passing it by.
+    ui_->hedPassword->markPending();
 }
 
 void TfrmFaceAudit::hedOperatorChange() {
     ui_->hedPassword->clear();
+    ui_->hedPassword->markPending();
+    ui_->hbtnOK->setDefault(false);
     granted_ = false;
 }
 
@@ -92,21 +127,36 @@ void TfrmFaceAudit::hedValue2Validate(bool& valid) {
         valid = false;
 }
 
+void TfrmFaceAudit::askPassword() {
+    ShowWarning(QStringLiteral("请输入复核密码"));
+    ui_->hedPassword->setFocus();
+}
+
 void TfrmFaceAudit::hedPasswordValidate(bool& valid) {
     granted_ = false;
+    ui_->hbtnOK->setDefault(false);
+    if (ui_->hedPassword->GetAsPassword().isEmpty()) {
+        // An empty password is never sent: it could only count as a wrong one.
+        askPassword();
+        valid = false;
+        return;
+    }
     valid =
         SendReview(owner_, ui_->hedOperator->text(), ui_->hedPassword->GetAsPassword(), processNo_);
     granted_ = valid;
+    // Accepted: 确认 takes the focus where no value is left to check, and shows it.
+    if (granted_ && ui_->hedValue1->isHidden() && ui_->hedValue2->isHidden()) {
+        ui_->hbtnOK->setDefault(true);
+        ui_->hbtnOK->setFocus(Qt::TabFocusReason);
+    }
 }
 
 void TfrmFaceAudit::hbtnOKClick() {
-    // Every check runs before OK: a password not yet verified is verified now.
-    if (!ui_->hedPassword->validateEntry() || !granted_) {
-        if (!granted_) {
-            ui_->hedPassword->markPending();
-            ui_->hedPassword->setFocus();
-        }
-        return;
+    // Every check runs before OK: a password not yet verified is verified now, once.
+    if (!granted_) {
+        ui_->hedPassword->markPending();
+        if (!ui_->hedPassword->validateEntry() || !granted_)
+            return;
     }
     bool valid = true;
     hedValue1Validate(valid);

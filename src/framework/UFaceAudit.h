@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,9 @@ public:
     void Setup(const QString& label1, const QString& value1, char option1, const QString& label2,
                const QString& value2, char option2);
     void setReviewer(const QString& reviewer, std::int32_t processNo);
+    // What is being reviewed, one line each, shown above the reviewer; the dialog grows
+    // to fit. Nothing shows for no lines.
+    void setSummary(const QStringList& lines);
     QString reviewer() const { return reviewer_; }
     std::int32_t processNo() const { return processNo_; }
 
@@ -40,6 +44,8 @@ private:
     void hedValue2Validate(bool& valid);
     void hedPasswordValidate(bool& valid);
     void hbtnOKClick();
+    // The password field keeps the focus with the reason said.
+    void askPassword();
 
     TBizFormBase& owner_;
     std::unique_ptr<Ui::TfrmFaceAudit> ui_;

@@ -184,7 +184,10 @@ TEST(TQzEdit, NumericStyleKeepsToItsBound) {
     rate->clear();
     QTest::keyClicks(rate, "5");
     other->setFocus();
-    EXPECT_EQ(rate->text(), "1.00");
+    // Over the bound the entry is refused and left for correction, never cut to the bound.
+    EXPECT_EQ(rate->text(), "5");
+    EXPECT_TRUE(rate->hasFocus());
+    EXPECT_EQ(rate->selectedText(), "5");
     QTest::keyClicks(other, "x");
     int changes = 0;
     rate->OnChange = [&](QObject*) { ++changes; };

@@ -73,7 +73,7 @@ TEST(QtTranslations, AFolderWithoutThemInstallsNothing) {
 
 // The module's error dialog in the counter: the counter's link broke while the VIP list
 // refreshed. The operator reads words and Chinese buttons; the operation and its status
-// are behind 显示细节.
+// are behind 显示详情...
 TEST(ChineseCounter, TheModulesErrorDialogKeepsTheTechnicalLineBehindItsDetails) {
     ASSERT_EQ(counter::registerHostClasses(), hr::ok);
     const counter::QtTranslations chinese;

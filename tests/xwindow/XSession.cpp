@@ -1,6 +1,7 @@
 #include "XSession.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -215,9 +216,11 @@ bool type(const QString& text) {
 }
 
 bool pointAt(const QWidget* widget) {
+    // Not `mousemove --sync`: it waits for a motion that never comes when the pointer is
+    // there already.
     const QPoint centre = widget->mapToGlobal(widget->rect().center());
-    return xdotool(
-        {"mousemove", "--sync", QString::number(centre.x()), QString::number(centre.y())});
+    return xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y())}) &&
+           waitFor([&] { return QCursor::pos() == centre; });
 }
 
 bool click(const QWidget* widget) {
@@ -293,6 +296,10 @@ QString grabScreen(const QString& name) {
 
 QString cursorName() {
     return currentCursor().name;
+}
+
+QImage cursorImage() {
+    return currentCursor().image;
 }
 
 } // namespace xwindow

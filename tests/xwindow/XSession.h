@@ -5,6 +5,7 @@
 // starts the session before the application connects to it; the helpers spin the event
 // loop while they wait, so the application answers the X server meanwhile.
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -62,7 +63,7 @@ private:
 Child startReading(const QStringList& argv, QString* firstLine, int timeoutMs = 10000);
 
 // Spins the event loop until the condition holds; false after the time-out.
-bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 // Spins the event loop for that long (for "nothing happens" checks).
 void spin(int ms);
 
@@ -87,7 +88,9 @@ QString grabWindow(const QWidget* widget, const QString& name);
 // The whole X screen with the pointer drawn where the X server shows it.
 QString grabScreen(const QString& name);
 // The name of the cursor the X server shows now ("watch", "left_ptr", ...); empty when
-// the cursor has none.
+// the cursor has none (a cursor of the core cursor font).
 QString cursorName();
+// The picture of the cursor the X server shows now.
+QImage cursorImage();
 
 } // namespace xwindow
