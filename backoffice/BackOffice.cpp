@@ -2,7 +2,7 @@
 
 #include "Seed.h"
 
-#include <ctime>
+#include <chrono>
 #include <map>
 
 namespace backoffice {
@@ -27,8 +27,10 @@ const std::map<std::int32_t, Handler>& handlers() {
     return table;
 }
 
-std::int64_t now() {
-    return static_cast<std::int64_t>(std::time(nullptr));
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 bool branchExists(Database& db, std::int64_t branchNo) {
@@ -54,7 +56,8 @@ private:
 };
 
 BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
-    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync) {
+    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync),
+      passwords_(options.maxHashes, options.hashWait), throttle_(options.throttle) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
 }
@@ -91,52 +94,35 @@ Operator BackOffice::findOperator(Database& db, const std::string& operatorNo) {
             s.integer(4) != 0, s.text(5)};
 }
 
-void BackOffice::checkPassword(Database& db, const Operator& op, std::string_view password,
+void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                                std::int32_t wrongPasswordError) {
-    const auto lockedFor = [&](std::int64_t until) {
-        const std::int64_t minutes = (until - now() + 59) / 60;
-        return ServiceError(errors::operatorLocked,
-                            "操作员[" + op.operatorNo + "]密码错误次数过多，已被锁定，请" +
-                                std::to_string(minutes < 1 ? 1 : minutes) + "分钟后再试");
-    };
-    bool counted = false;
-    {
-        Statement s = db.prepare("SELECT locked_until FROM password_failure WHERE operator_no = ?");
-        s.bind(1, op.operatorNo);
-        counted = s.step();
-        // A locked operator is refused before any hash is computed.
-        if (counted && s.integer(0) > now())
-            throw lockedFor(s.integer(0));
-    }
-    if (passwords_.verify(op.operatorNo, op.passwordHash, password)) {
-        if (counted) // the usual case writes nothing
-            db.prepare("DELETE FROM password_failure WHERE operator_no = ?")
-                .bind(1, op.operatorNo)
-                .run();
+    Database& db = ctx.db;
+    const std::string& source = ctx.session.source;
+    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
+        throttle_.check(db, op.operatorNo, source, nowMs());
+        if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
+            Transaction t(db);
+            throttle_.verified(db, 0, op.operatorNo, source, nowMs());
+            t.commit();
+        }
         return;
     }
+    const Passwords::Turn turn = passwords_.takeTurn();
+    if (!turn)
+        throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
+    std::int64_t guess = 0;
+    {
+        Transaction t(db);
+        guess = throttle_.admit(db, op.operatorNo, source, nowMs());
+        t.commit();
+    }
+    if (!passwords_.verify(op.operatorNo, op.passwordHash, password))
+        throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
+                                                   ? "操作员[" + op.operatorNo + "]密码错误"
+                                                   : "复核柜员密码错误");
     Transaction t(db);
-    db.prepare("INSERT INTO password_failure (operator_no, failures, locked_until) "
-               "VALUES (?, 1, 0) ON CONFLICT (operator_no) DO UPDATE SET "
-               "failures = CASE WHEN locked_until > 0 THEN 1 ELSE failures + 1 END, "
-               "locked_until = 0")
-        .bind(1, op.operatorNo)
-        .run();
-    Statement s = db.prepare("SELECT failures FROM password_failure WHERE operator_no = ?");
-    s.bind(1, op.operatorNo);
-    const bool lock = s.step() && s.integer(0) >= options_.maxPasswordFailures;
-    const std::int64_t until = now() + options_.lockTime.count();
-    if (lock)
-        db.prepare("UPDATE password_failure SET locked_until = ? WHERE operator_no = ?")
-            .bind(1, until)
-            .bind(2, op.operatorNo)
-            .run();
+    throttle_.verified(db, guess, op.operatorNo, source, nowMs());
     t.commit();
-    if (lock)
-        throw lockedFor(until);
-    throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
-                                               ? "操作员[" + op.operatorNo + "]密码错误"
-                                               : "复核柜员密码错误");
 }
 
 std::string BackOffice::handle(Session& session, std::string_view requestPacket) {
@@ -176,7 +162,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     const std::string operatorNo = request.text("operator_no");
     if (login) {
         // Whatever the outcome, the session no longer speaks for anyone it did before.
-        session = Session{};
+        session = Session{{}, 0, session.source};
     } else {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
@@ -191,12 +177,12 @@ std::string BackOffice::dispatch(Session& session, Database& db,
             throw ServiceError(errors::unknownBranch,
                                "营业部[" + std::to_string(branchNo) + "]不存在");
     }
-    HandlerContext ctx{*this, db, request, findOperator(db, operatorNo)};
+    HandlerContext ctx{*this, db, request, session, findOperator(db, operatorNo)};
     if (request.has("op_password"))
-        checkPassword(db, ctx.op, request.text("op_password"));
+        checkPassword(ctx, ctx.op, request.text("op_password"));
     std::string reply = handler->second(ctx);
     if (login)
-        session = Session{ctx.op.operatorNo, ctx.op.branchNo};
+        session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source};
     return reply;
 }
 

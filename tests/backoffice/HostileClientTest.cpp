@@ -97,9 +97,11 @@ constexpr auto answerBound = 2s;
 
 class HostileClientTest : public BackOfficeTest {
 protected:
-    void serve(backoffice::TcpServer::Options options) {
+    void serve(backoffice::TcpServer::Options options,
+               backoffice::OfficeOptions officeOptions = {}) {
         office.reset(); // the server's back office has the file to itself
-        service = backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(path));
+        backOffice = std::make_shared<backoffice::BackOffice>(path, officeOptions);
+        service = backoffice::serviceOf(backOffice);
         server = std::make_unique<backoffice::TcpServer>(*service, options);
         thread = std::thread([this] { server->run(); });
         office = std::make_unique<CounterOffice>(path); // to look at the database
@@ -113,6 +115,7 @@ protected:
     }
     std::uint16_t port() const { return server->port(); }
 
+    std::shared_ptr<backoffice::BackOffice> backOffice;
     std::unique_ptr<protocol::PacketService> service;
     std::unique_ptr<backoffice::TcpServer> server;
     std::thread thread;
@@ -128,18 +131,18 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     std::string burst;
     for (int i = 0; i < 339; ++i)
         burst += protocol::encodeFrame(i, loginPacket("1004", "guess" + std::to_string(i)));
-    WireClient guesser(port());
+    WireClient guesser(port(), 10s, "127.0.0.2");
     ASSERT_TRUE(guesser.sendAll(burst));
     int refusedLogins = 0;
     for (int i = 0; i < 339; ++i) {
         auto reply = guesser.receive();
         ASSERT_TRUE(reply);
         refusedLogins +=
-            reply->code() == errors::wrongPassword || reply->code() == errors::operatorLocked;
+            reply->code() == errors::wrongPassword || reply->code() == errors::passwordThrottled;
     }
     EXPECT_EQ(refusedLogins, 339);
 
-    WireClient stranger(port());
+    WireClient stranger(port(), 10s, "127.0.0.3");
     Fields open = header(730001);
     open.insert(open.end(), {{"branch_no", std::int64_t{8}},
                              {"client_id", std::string("100001")},
@@ -159,6 +162,69 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     EXPECT_GT(counter.answered(), 0);
     EXPECT_LT(counter.slowest(), answerBound);
     EXPECT_EQ(stateOf(office->database()), before);
+}
+
+// Guessers on many connections from eight addresses, all at once, at an operator who has
+// logged in from his own counter before: however they race, no more guesses are checked
+// than the operator's bound, no more hashes run at once than allowed, a stranger with the
+// right password learns nothing once the bound is spent, and the operator logs in from his
+// own counter meanwhile.
+TEST_F(HostileClientTest, GuessersAreThrottledAndTheOperatorStillLogsIn) {
+    backoffice::OfficeOptions o;
+    o.throttle.freeFailures = 2;
+    o.throttle.firstDelay = 300ms;
+    o.throttle.maxDelay = 2s;
+    o.throttle.guessesPerOperator = 10;
+    o.maxHashes = 2;
+    serve({}, o);
+    {
+        WireClient own(port(), 10s, "127.0.0.1");
+        ASSERT_EQ(own.call(loginPacket("1004", "pass1004"))->code(), 0);
+    }
+    std::atomic<int> checked{0};
+    std::atomic<int> throttled{0};
+    std::atomic<int> other{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> guessers;
+    for (int a = 2; a < 10; ++a) {
+        for (int c = 0; c < 2; ++c) {
+            guessers.emplace_back([&, a, c] {
+                const std::string source = "127.0.0." + std::to_string(a);
+                WireClient guesser(port(), 10s, source.c_str());
+                for (int i = 0; !stop; ++i) {
+                    auto reply = guesser.call(
+                        loginPacket("1004", "guess" + std::to_string(a * 1000 + c * 500 + i)));
+                    if (!reply)
+                        return;
+                    if (reply->code() == errors::wrongPassword)
+                        ++checked;
+                    else if (reply->code() == errors::passwordThrottled)
+                        ++throttled;
+                    else
+                        ++other;
+                }
+            });
+        }
+    }
+    std::this_thread::sleep_for(1500ms);
+    // While they go on: the operator on his own counter, and a stranger who guessed right.
+    WireClient own(port(), 10s, "127.0.0.1");
+    auto login = own.call(loginPacket("1004", "pass1004"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0) << login->info();
+    WireClient lucky(port(), 10s, "127.0.0.77");
+    auto refused = lucky.call(loginPacket("1004", "pass1004"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::passwordThrottled);
+    EXPECT_EQ(refused->info().rfind("操作员[1004]近期密码错误次数过多", 0), 0u) << refused->info();
+    stop = true;
+    for (std::thread& t : guessers)
+        t.join();
+
+    EXPECT_LE(checked.load(), o.throttle.guessesPerOperator);
+    EXPECT_GT(throttled.load(), 0);
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_LE(backOffice->passwords().peakHashes(), o.maxHashes);
 }
 
 TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
