@@ -227,6 +227,115 @@ TEST_F(HostileClientTest, GuessersAreThrottledAndTheOperatorStillLogsIn) {
     EXPECT_LE(backOffice->passwords().peakHashes(), o.maxHashes);
 }
 
+// Counters logged in as 1001 on connections of their own, whose requests go out at once.
+class RacingCounters {
+public:
+    RacingCounters(std::uint16_t port, int count) {
+        for (int i = 0; i < count; ++i) {
+            clients_.push_back(std::make_unique<WireClient>(port));
+            EXPECT_EQ(clients_.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        }
+    }
+    WireClient& operator[](std::size_t i) { return *clients_[i]; }
+    // Each counter's packet sent at the same moment; their replies in the counters' order.
+    std::vector<Reply> race(const std::vector<std::string>& packets) {
+        std::vector<std::optional<Reply>> replies(packets.size());
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            threads.emplace_back([&, i] {
+                while (!go)
+                    std::this_thread::yield();
+                replies[i] = clients_[i]->call(packets[i]);
+            });
+        }
+        go = true;
+        for (std::thread& t : threads)
+            t.join();
+        std::vector<Reply> out;
+        for (auto& r : replies) {
+            EXPECT_TRUE(r);
+            out.push_back(r ? std::move(*r) : Reply(backoffice::errorReply(0, -1, "no reply")));
+        }
+        return out;
+    }
+
+private:
+    std::vector<std::unique_ptr<WireClient>> clients_;
+};
+
+// Racing opens of one client, and racing resends of two approved closes of one client:
+// exactly one changes anything, the others are told why, never a server fault and never a
+// success for a change not made; an approval whose change was refused stays unused.
+TEST_F(HostileClientTest, RacingChangesSucceedOnlyWhenTheyChangeSomething) {
+    serve({});
+    RacingCounters counters(port(), 4);
+    Fields open = header(730001);
+    open.insert(open.end(), {{"branch_no", std::int64_t{8}},
+                             {"client_id", std::string("100001")},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"discount_rate", std::string("0.80")}});
+    const std::string openPacket = buildPacket(730001, open);
+    for (int round = 0; round < 8; ++round) {
+        const auto replies = counters.race({openPacket, openPacket, openPacket, openPacket});
+        int made = 0;
+        for (const Reply& r : replies) {
+            if (r.code() == 0) {
+                ++made;
+            } else {
+                EXPECT_EQ(r.code(), errors::alreadyVip) << r.info();
+                EXPECT_EQ(r.info(), "该客户已是VIP客户");
+            }
+        }
+        EXPECT_EQ(made, 1) << "round " << round;
+        office->database().exec("DELETE FROM vip_client WHERE fund_account = 80000001");
+    }
+
+    Fields close = header(730002);
+    close.insert(close.end(),
+                 {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    Fields resend = close;
+    resend.push_back({"audit_action", std::string("2")});
+    office->database().exec(
+        "CREATE TABLE saved AS SELECT * FROM vip_client WHERE fund_account = 80000003");
+    for (int round = 0; round < 5; ++round) {
+        std::vector<std::int64_t> processes;
+        for (std::size_t i = 0; i < 2; ++i) {
+            auto demanded = counters[i].call(buildPacket(730002, close));
+            ASSERT_TRUE(demanded);
+            ASSERT_EQ(demanded->code(), errors::reviewRequired) << demanded->info();
+            const std::string info = demanded->info();
+            const std::size_t first = info.find(',');
+            processes.push_back(std::stoll(info.substr(first + 1, info.find(',', first + 1))));
+            Fields approval = header(360042);
+            approval.insert(approval.end(), {{"process_id", processes.back()},
+                                             {"audit_branch_no", std::int64_t{0}},
+                                             {"audit_operator_no", std::string("1002")},
+                                             {"auditop_password", std::string("pass1002")},
+                                             {"audit_level", std::int64_t{1}},
+                                             {"occur_date", std::int64_t{0}},
+                                             {"task_serial_no", std::int64_t{0}},
+                                             {"audit_remark", std::string("-")}});
+            ASSERT_EQ(counters[i].call(buildPacket(360042, approval))->code(), 0);
+        }
+        const std::string packet = buildPacket(730002, resend);
+        const auto replies = counters.race({packet, packet});
+        const int made = (replies[0].code() == 0) + (replies[1].code() == 0);
+        EXPECT_EQ(made, 1) << "round " << round;
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (replies[i].code() != 0) {
+                EXPECT_EQ(replies[i].code(), errors::notVip);
+                EXPECT_EQ(replies[i].info(), "该客户不是VIP客户");
+            }
+        }
+        EXPECT_EQ(
+            count("SELECT count(*) FROM review_process WHERE status = '2' AND process_id IN (" +
+                  std::to_string(processes[0]) + "," + std::to_string(processes[1]) + ")"),
+            made);
+        office->database().exec("INSERT INTO vip_client SELECT * FROM saved");
+    }
+}
+
 TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
     backoffice::TcpServer::Options options;
     options.maxOutput = 128 * 1024;
