@@ -122,6 +122,8 @@ void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::str
         }
         return;
     }
+    // A guess the throttle holds back costs neither a turn at the hash nor a write.
+    throttle_.check(db, op.operatorNo, source, nowMs());
     const Passwords::Turn turn = passwords_.takeTurn();
     if (!turn)
         throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
