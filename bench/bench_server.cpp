@@ -20,8 +20,8 @@
 #include "protocol/Frame.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -263,8 +263,8 @@ void hoarders(std::uint16_t port, std::vector<std::thread>& threads) {
             }
             std::erase(open, -1);
             while (open.size() < 300)
-                open.push_back(rawConnection(
-                    port, "127.0.0." + std::to_string(20 + open.size() % 10)));
+                open.push_back(
+                    rawConnection(port, "127.0.0." + std::to_string(20 + open.size() % 10)));
             std::this_thread::sleep_for(50ms);
         }
         for (int fd : open)
@@ -282,9 +282,9 @@ void giants(std::uint16_t port, std::vector<std::thread>& threads) {
                 const int fd = rawConnection(port, "127.0.0.12");
                 std::size_t sent = 0;
                 while (!stopHostiles && sent < frame.size()) {
-                    const ssize_t n = ::send(fd, frame.data() + sent,
-                                             std::min<std::size_t>(frame.size() - sent, 1 << 20),
-                                             MSG_NOSIGNAL);
+                    const ssize_t n =
+                        ::send(fd, frame.data() + sent,
+                               std::min<std::size_t>(frame.size() - sent, 1 << 20), MSG_NOSIGNAL);
                     if (n <= 0)
                         break;
                     sent += static_cast<std::size_t>(n);
@@ -297,9 +297,11 @@ void giants(std::uint16_t port, std::vector<std::thread>& threads) {
 
 using Mix = void (*)(std::uint16_t, std::vector<std::thread>&);
 const std::vector<std::pair<std::string, Mix>>& mixes() {
-    static const std::vector<std::pair<std::string, Mix>> all{
-        {"guessers", &guessers},        {"non-readers", &nonReaders}, {"slow-senders", &slowSenders},
-        {"idle-hoarders", &hoarders}, {"giant-frames", &giants}};
+    static const std::vector<std::pair<std::string, Mix>> all{{"guessers", &guessers},
+                                                              {"non-readers", &nonReaders},
+                                                              {"slow-senders", &slowSenders},
+                                                              {"idle-hoarders", &hoarders},
+                                                              {"giant-frames", &giants}};
     return all;
 }
 
@@ -425,8 +427,8 @@ int main(int argc, char** argv) {
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
     const auto serve = [&](bool tls) {
-        std::vector<std::string> args{BACKOFFICE_EXE, "serve", "--db", dbPath, "--listen",
-                                      "127.0.0.1:0"};
+        std::vector<std::string> args{BACKOFFICE_EXE, "serve",    "--db",
+                                      dbPath,         "--listen", "127.0.0.1:0"};
         if (tls)
             args.insert(args.end(), {"--cert", cert, "--key", key});
         auto child = std::make_unique<Child>(args);
@@ -470,8 +472,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    for (auto [name, address, port] : {std::tuple{"TCP", plainAddress, plainPort},
-                                       std::tuple{"TLS", tlsAddress, securePort}}) {
+    for (auto [name, address, port] :
+         {std::tuple{"TCP", plainAddress, plainPort}, std::tuple{"TLS", tlsAddress, securePort}}) {
         const Figures calm = measure(address, 4);
         Figures attacked;
         {
