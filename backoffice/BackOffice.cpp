@@ -164,10 +164,13 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
                                       "字节");
         }
     }
+    session.holdBack = std::chrono::milliseconds(0);
     try {
         Lease lease(*this);
         return dispatch(session, lease.db(), packet);
     } catch (const ServiceError& e) {
+        if (e.errorNo() == errors::passwordThrottled)
+            session.holdBack = options_.throttle.firstDelay;
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
     } catch (const std::exception& e) {
@@ -200,7 +203,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     const std::string operatorNo = request.text("operator_no");
     if (login) {
         // Whatever the outcome, the session no longer speaks for anyone it did before.
-        session = Session{{}, 0, session.source};
+        session = Session{{}, 0, session.source, {}};
     } else {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
@@ -220,7 +223,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
         checkPassword(ctx, ctx.op, request.text("op_password"));
     std::string reply = handler->second(ctx);
     if (login)
-        session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source};
+        session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     return reply;
 }
 

@@ -36,6 +36,9 @@ struct Session {
     std::string operatorNo;
     std::int32_t branchNo = 0;
     std::string source = "local";
+    // Set when the last request was a guess the throttle held back: how long the source
+    // should wait before its next request is taken.
+    std::chrono::milliseconds holdBack{0};
     bool open() const { return !operatorNo.empty(); }
 };
 

@@ -19,14 +19,19 @@ public:
     std::string handle(std::string_view request) override {
         std::string reply = office_->handle(session_, request);
         loggedIn_ = session_.open();
+        holdBack_ = session_.holdBack.count();
         return reply;
     }
     bool loggedIn() const override { return loggedIn_; }
+    std::chrono::milliseconds holdBack() const override {
+        return std::chrono::milliseconds(holdBack_.load());
+    }
 
 private:
     std::shared_ptr<backoffice::BackOffice> office_;
     backoffice::Session session_;
     std::atomic<bool> loggedIn_{false};
+    std::atomic<std::int64_t> holdBack_{0};
 };
 
 class BackOfficeService final : public PacketService {

@@ -80,7 +80,7 @@ public:
         : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
                                               : net::Stream(std::move(socket))),
           source_(peerOf(stream_.socket())), session_(server.service.openSession(source_)),
-          reader_(server.options.maxFrame), in_(65536) {
+          reader_(server.options.maxFrame), in_(65536), holdTimer_(server.io) {
         connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
     }
 
@@ -137,6 +137,7 @@ public:
         out_.clear();
         outBytes_ = 0;
         next_.reset();
+        holdTimer_.cancel();
         reader_ = protocol::FrameReader(0);
         account();
         --server_.openCount;
@@ -145,7 +146,7 @@ public:
 
 private:
     void read() {
-        if (reading_ || handshaking_ || closed_ || next_ || outBytes_ >= server_.options.maxOutput)
+        if (reading_ || handshaking_ || closed_ || next_ || outputFull())
             return;
         reading_ = true;
         stream_.asyncReadSome(
@@ -170,12 +171,12 @@ private:
     // Takes the next whole frame to a worker when none is in hand; reads on only when no
     // whole frame is waiting, so a client that pipelines is held to one frame in memory.
     void pump() {
-        if (closed_)
+        if (closed_ || holding_)
             return;
         takeFrame();
         if (reader_.bad())
             return close(true);
-        if (next_ && !busy_ && outBytes_ < server_.options.maxOutput) {
+        if (next_ && !busy_ && !outputFull()) {
             busy_ = true;
             asio::post(
                 server_.workers, [self = shared_from_this(), frame = std::move(*next_)]() mutable {
@@ -192,6 +193,8 @@ private:
         read();
     }
 
+    bool outputFull() const { return outBytes_ >= server_.options.maxOutput; }
+
     void takeFrame() {
         if (next_)
             return;
@@ -204,6 +207,17 @@ private:
         busy_ = false;
         if (closed_)
             return;
+        const auto holdBack = session_->holdBack();
+        if (holdBack.count() > 0) {
+            holding_ = true;
+            holdTimer_.expires_after(holdBack);
+            holdTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+                if (ec)
+                    return;
+                self->holding_ = false;
+                self->pump();
+            });
+        }
         out_.push_back(protocol::encodeFrame(packetId, reply));
         outBytes_ += out_.back().size();
         lastActivity_ = Clock::now();
@@ -253,6 +267,9 @@ private:
     bool writing_ = false;
     bool busy_ = false;
     bool closed_ = false;
+    // A held connection takes no request until holdUntil_.
+    bool holding_ = false;
+    asio::steady_timer holdTimer_;
     Clock::time_point connectedAt_;
     Clock::time_point frameStart_;
     Clock::time_point lastActivity_;

@@ -33,7 +33,7 @@ public:
         // logged-in counters need.
         std::chrono::milliseconds loginTimeout{std::chrono::seconds(15)};
         std::size_t maxStrangers = 64;
-        std::size_t maxStrangersPerSource = 8;
+        std::size_t maxStrangersPerSource = 32;
         // The longest request frame taken; a longer one closes its connection before it is
         // read.
         std::size_t maxFrame = 256 * 1024;

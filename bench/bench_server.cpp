@@ -408,9 +408,21 @@ double microsecondsPerWrite(const std::filesystem::path& dir, bool fullSync) {
 
 } // namespace
 
+int run();
+
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--hostile") == 0)
         return runHostiles(argv[2], static_cast<std::uint16_t>(std::stoi(argv[3])));
+    // On any failure the servers and the hostile process are ended on the way out.
+    try {
+        return run();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_server: %s\n", e.what());
+        return 1;
+    }
+}
+
+int run() {
     counter::registerHostClasses();
     // On the disk of the build folder, not a memory file system: the sync figure needs it.
     const std::filesystem::path dir =
@@ -456,6 +468,9 @@ int main(int argc, char** argv) {
     }
 
     // Each mix alone, nobody else asking: what it costs the server in CPU.
+    std::printf("server resident high-water mark before the hostile mixes: TCP %ld KiB, TLS %ld "
+                "KiB\n",
+                statusKiB(plain->pid(), "VmHWM"), statusKiB(secure->pid(), "VmHWM"));
     std::printf("server CPU while one hostile mix runs alone for %lld s (100%% = one core):\n",
                 static_cast<long long>(runFor.count()));
     for (const auto& [name, mix] : mixes()) {
@@ -468,7 +483,8 @@ int main(int argc, char** argv) {
             const double percent = 100.0 * static_cast<double>(cpuTicks(pid) - before) /
                                    static_cast<double>(::sysconf(_SC_CLK_TCK)) /
                                    std::chrono::duration<double>(runFor).count();
-            std::printf("  %-14s %s %6.1f%%\n", name.c_str(), kind, percent);
+            std::printf("  %-14s %s %6.1f%%  (server resident high-water mark so far %ld KiB)\n",
+                        name.c_str(), kind, percent, statusKiB(pid, "VmHWM"));
         }
     }
 

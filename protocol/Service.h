@@ -2,6 +2,7 @@
 // A back office as the counter's transports see it: a session per counter connection,
 // each taking a request packet in and giving a reply packet out.
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,6 +19,10 @@ public:
     // Whether someone has logged in on the session; a server gives a connection that has
     // not a short deadline. Safe to ask from any thread.
     virtual bool loggedIn() const { return true; }
+    // How long the server should wait before it takes this session's next request (a
+    // source that guesses passwords is slowed down without holding a worker); asked after
+    // each request.
+    virtual std::chrono::milliseconds holdBack() const { return std::chrono::milliseconds(0); }
 };
 
 class PacketService {

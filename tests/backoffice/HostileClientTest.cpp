@@ -122,7 +122,9 @@ protected:
 };
 
 TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNothing) {
-    serve({});
+    backoffice::OfficeOptions o;
+    o.throttle.firstDelay = 1ms; // each refusal holds the connection back that long
+    serve({}, o);
     const std::string before = stateOf(office->database());
     WellBehaved counter(port());
 
@@ -463,6 +465,26 @@ TEST_F(HostileClientTest, OversizedRequestsAreRefusedAndFaultsTellNoDetail) {
     counter.finish();
     EXPECT_EQ(counter.failures(), 0);
     EXPECT_LT(counter.slowest(), answerBound);
+}
+
+// A guesser the throttle holds back gets a refusal now and then, however many guesses it
+// pipelines: the server spends neither a worker nor a check on the rest meanwhile.
+TEST_F(HostileClientTest, PipelinedGuessesAreHeldBack) {
+    backoffice::OfficeOptions o;
+    o.throttle.freeFailures = 1;
+    o.throttle.firstDelay = 500ms;
+    serve({}, o);
+    WireClient guesser(port(), 100ms, "127.0.0.5");
+    std::string guesses;
+    for (int i = 0; i < 50; ++i)
+        guesses += protocol::encodeFrame(i, loginPacket("1004", "guess" + std::to_string(i)));
+    ASSERT_TRUE(guesser.sendAll(guesses));
+    int answered = 0;
+    const auto until = std::chrono::steady_clock::now() + 1200ms;
+    while (std::chrono::steady_clock::now() < until)
+        answered += guesser.receive().has_value();
+    EXPECT_GE(answered, 3);
+    EXPECT_LE(answered, 6);
 }
 
 TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
