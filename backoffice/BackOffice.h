@@ -50,7 +50,7 @@ struct OfficeOptions {
     // Slow password verifications at once, and how long a request waits for a turn
     // before it is told the back office is busy.
     std::size_t maxHashes = 2;
-    std::chrono::milliseconds hashWait{500};
+    std::chrono::milliseconds hashWait{2000};
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;
 };
