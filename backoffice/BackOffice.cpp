@@ -2,6 +2,9 @@
 
 #include "Seed.h"
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <map>
 
@@ -27,8 +30,22 @@ const std::map<std::int32_t, Handler>& handlers() {
     return table;
 }
 
-std::int64_t now() {
-    return static_cast<std::int64_t>(std::time(nullptr));
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// A number to find a fault by in the server's log: the time and a count.
+std::string faultReference() {
+    static std::atomic<unsigned> count{0};
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d-%u", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ++count);
+    return text;
 }
 
 bool branchExists(Database& db, std::int64_t branchNo) {
@@ -54,7 +71,8 @@ private:
 };
 
 BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
-    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync) {
+    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync),
+      passwords_(options.maxHashes, options.hashWait), throttle_(options.throttle) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
 }
@@ -91,52 +109,37 @@ Operator BackOffice::findOperator(Database& db, const std::string& operatorNo) {
             s.integer(4) != 0, s.text(5)};
 }
 
-void BackOffice::checkPassword(Database& db, const Operator& op, std::string_view password,
+void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                                std::int32_t wrongPasswordError) {
-    const auto lockedFor = [&](std::int64_t until) {
-        const std::int64_t minutes = (until - now() + 59) / 60;
-        return ServiceError(errors::operatorLocked,
-                            "操作员[" + op.operatorNo + "]密码错误次数过多，已被锁定，请" +
-                                std::to_string(minutes < 1 ? 1 : minutes) + "分钟后再试");
-    };
-    bool counted = false;
-    {
-        Statement s = db.prepare("SELECT locked_until FROM password_failure WHERE operator_no = ?");
-        s.bind(1, op.operatorNo);
-        counted = s.step();
-        // A locked operator is refused before any hash is computed.
-        if (counted && s.integer(0) > now())
-            throw lockedFor(s.integer(0));
-    }
-    if (passwords_.verify(op.operatorNo, op.passwordHash, password)) {
-        if (counted) // the usual case writes nothing
-            db.prepare("DELETE FROM password_failure WHERE operator_no = ?")
-                .bind(1, op.operatorNo)
-                .run();
+    Database& db = ctx.db;
+    const std::string& source = ctx.session.source;
+    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
+        throttle_.check(db, op.operatorNo, source, nowMs());
+        if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
+            Transaction t(db);
+            throttle_.verified(db, 0, op.operatorNo, source, nowMs());
+            t.commit();
+        }
         return;
     }
+    // A guess the throttle holds back costs neither a turn at the hash nor a write.
+    throttle_.check(db, op.operatorNo, source, nowMs());
+    const Passwords::Turn turn = passwords_.takeTurn();
+    if (!turn)
+        throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
+    std::int64_t guess = 0;
+    {
+        Transaction t(db);
+        guess = throttle_.admit(db, op.operatorNo, source, nowMs());
+        t.commit();
+    }
+    if (!passwords_.verify(op.operatorNo, op.passwordHash, password))
+        throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
+                                                   ? "操作员[" + op.operatorNo + "]密码错误"
+                                                   : "复核柜员密码错误");
     Transaction t(db);
-    db.prepare("INSERT INTO password_failure (operator_no, failures, locked_until) "
-               "VALUES (?, 1, 0) ON CONFLICT (operator_no) DO UPDATE SET "
-               "failures = CASE WHEN locked_until > 0 THEN 1 ELSE failures + 1 END, "
-               "locked_until = 0")
-        .bind(1, op.operatorNo)
-        .run();
-    Statement s = db.prepare("SELECT failures FROM password_failure WHERE operator_no = ?");
-    s.bind(1, op.operatorNo);
-    const bool lock = s.step() && s.integer(0) >= options_.maxPasswordFailures;
-    const std::int64_t until = now() + options_.lockTime.count();
-    if (lock)
-        db.prepare("UPDATE password_failure SET locked_until = ? WHERE operator_no = ?")
-            .bind(1, until)
-            .bind(2, op.operatorNo)
-            .run();
+    throttle_.verified(db, guess, op.operatorNo, source, nowMs());
     t.commit();
-    if (lock)
-        throw lockedFor(until);
-    throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
-                                               ? "操作员[" + op.operatorNo + "]密码错误"
-                                               : "复核柜员密码错误");
 }
 
 std::string BackOffice::handle(Session& session, std::string_view requestPacket) {
@@ -145,15 +148,39 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
     if (status != protocol::DecodeStatus::Ok)
         return errorReply(0, errors::badRequest,
                           std::string("请求包格式错误：") + protocol::describe(status));
+    if (requestPacket.size() > RequestLimits::maxRequestBytes)
+        return errorReply(packet.functionNo(), errors::tooLarge,
+                          "请求过大：最多" + std::to_string(RequestLimits::maxRequestBytes / 1024) +
+                              "KB");
+    for (std::size_t f = 0; f < packet.fieldCount(); ++f) {
+        const protocol::PacketView::Field& field = packet.field(f);
+        if (field.type != protocol::FieldType::Text && field.type != protocol::FieldType::Bytes)
+            continue;
+        for (std::size_t r = 0; r < packet.recordCount(); ++r) {
+            if (packet.text(r, f).size() > RequestLimits::maxFieldBytes)
+                return errorReply(packet.functionNo(), errors::tooLarge,
+                                  "请求字段[" + std::string(field.name.substr(0, 64)) +
+                                      "]过长：最多" + std::to_string(RequestLimits::maxFieldBytes) +
+                                      "字节");
+        }
+    }
+    session.holdBack = std::chrono::milliseconds(0);
     try {
         Lease lease(*this);
         return dispatch(session, lease.db(), packet);
     } catch (const ServiceError& e) {
+        if (e.errorNo() == errors::passwordThrottled)
+            session.holdBack = options_.throttle.firstDelay;
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
     } catch (const std::exception& e) {
+        // The detail is for the server's log only; the counter gets words and a number to
+        // quote.
+        const std::string reference = faultReference();
+        std::fprintf(stderr, "marlo-backoffice: fault %s in function %d: %s\n", reference.c_str(),
+                     packet.functionNo(), e.what());
         return errorReply(packet.functionNo(), errors::serverFault,
-                          std::string("后台处理异常：") + e.what());
+                          "后台内部错误，请联系管理员（参考号：" + reference + "）");
     }
 }
 
@@ -176,7 +203,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     const std::string operatorNo = request.text("operator_no");
     if (login) {
         // Whatever the outcome, the session no longer speaks for anyone it did before.
-        session = Session{};
+        session = Session{{}, 0, session.source, {}};
     } else {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
@@ -191,12 +218,12 @@ std::string BackOffice::dispatch(Session& session, Database& db,
             throw ServiceError(errors::unknownBranch,
                                "营业部[" + std::to_string(branchNo) + "]不存在");
     }
-    HandlerContext ctx{*this, db, request, findOperator(db, operatorNo)};
+    HandlerContext ctx{*this, db, request, session, findOperator(db, operatorNo)};
     if (request.has("op_password"))
-        checkPassword(db, ctx.op, request.text("op_password"));
+        checkPassword(ctx, ctx.op, request.text("op_password"));
     std::string reply = handler->second(ctx);
     if (login)
-        session = Session{ctx.op.operatorNo, ctx.op.branchNo};
+        session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     return reply;
 }
 

@@ -5,6 +5,7 @@
 // the logged-in operator's requests are carried out on it.
 
 #include "Database.h"
+#include "PasswordThrottle.h"
 #include "Passwords.h"
 #include "Request.h"
 
@@ -29,18 +30,27 @@ struct Operator {
 
 // Who is asking on one connection or one embedded counter. Empty until a login succeeds;
 // a failed login empties it again.
+// `source` is where the requests come from (the peer's address; "local" in the counter's
+// own process): password guesses are throttled per source.
 struct Session {
     std::string operatorNo;
     std::int32_t branchNo = 0;
+    std::string source = "local";
+    // Set when the last request was a guess the throttle held back: how long the source
+    // should wait before its next request is taken.
+    std::chrono::milliseconds holdBack{0};
     bool open() const { return !operatorNo.empty(); }
 };
 
 struct OfficeOptions {
     // How long an approved review may wait for its resend.
     std::chrono::seconds reviewMaxAge{300};
-    // Wrong passwords in a row before an operator is locked, and for how long.
-    int maxPasswordFailures = 5;
-    std::chrono::seconds lockTime{600};
+    // How password guesses are throttled.
+    ThrottleOptions throttle;
+    // Slow password verifications at once, and how long a request waits for a turn
+    // before it is told the back office is busy.
+    std::size_t maxHashes = 2;
+    std::chrono::milliseconds hashWait{2000};
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;
 };
@@ -52,6 +62,7 @@ struct HandlerContext {
     BackOffice& office;
     Database& db;
     const Request& request;
+    const Session& session;
     Operator op; // the operator of the request's operator_no
 };
 
@@ -71,9 +82,10 @@ public:
 
     // The operator of that number, or a ServiceError.
     Operator findOperator(Database& db, const std::string& operatorNo);
-    // Raises a ServiceError unless the password is the operator's and he is not locked;
-    // a wrong one counts towards the lock, which the database keeps across restarts.
-    void checkPassword(Database& db, const Operator& op, std::string_view password,
+    // Raises a ServiceError unless the password is the operator's and the throttle lets
+    // the session's source guess at him now; a wrong one is counted per source and per
+    // operator in the database, so a restart keeps the counts.
+    void checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                        std::int32_t wrongPasswordError = errors::wrongPassword);
     std::int32_t mainBranchNo(Database& db);
 
@@ -87,6 +99,7 @@ private:
     OfficeOptions options_;
     Database db_;
     Passwords passwords_;
+    PasswordThrottle throttle_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };

@@ -153,7 +153,7 @@ std::string handleReview(HandlerContext& ctx) {
         throw ServiceError(errors::sameReviewer, "复核柜员不能与经办柜员相同");
     if (!reviewer.canReview)
         throw ServiceError(errors::noReviewRight, "柜员[" + reviewerNo + "]没有复核权限");
-    ctx.office.checkPassword(ctx.db, reviewer, reviewerPassword, errors::reviewerPassword);
+    ctx.office.checkPassword(ctx, reviewer, reviewerPassword, errors::reviewerPassword);
 
     Transaction t(ctx.db);
     checkWaiting(); // another connection may have approved it meanwhile

@@ -3,6 +3,7 @@
 
 #include "protocol/Service.h"
 
+#include <atomic>
 #include <filesystem>
 
 namespace protocol {
@@ -11,23 +12,35 @@ namespace {
 
 class BackOfficeSession final : public PacketSession {
 public:
-    explicit BackOfficeSession(std::shared_ptr<backoffice::BackOffice> office)
-        : office_(std::move(office)) {}
+    BackOfficeSession(std::shared_ptr<backoffice::BackOffice> office, std::string source)
+        : office_(std::move(office)) {
+        session_.source = std::move(source);
+    }
     std::string handle(std::string_view request) override {
-        return office_->handle(session_, request);
+        std::string reply = office_->handle(session_, request);
+        loggedIn_ = session_.open();
+        holdBack_ = session_.holdBack.count();
+        return reply;
+    }
+    bool loggedIn() const override { return loggedIn_; }
+    std::chrono::milliseconds holdBack() const override {
+        return std::chrono::milliseconds(holdBack_.load());
     }
 
 private:
     std::shared_ptr<backoffice::BackOffice> office_;
     backoffice::Session session_;
+    std::atomic<bool> loggedIn_{false};
+    std::atomic<std::int64_t> holdBack_{0};
 };
 
 class BackOfficeService final : public PacketService {
 public:
     explicit BackOfficeService(std::shared_ptr<backoffice::BackOffice> office)
         : office_(std::move(office)) {}
-    std::unique_ptr<PacketSession> openSession() override {
-        return std::make_unique<BackOfficeSession>(office_);
+    std::unique_ptr<PacketSession> openSession() override { return openSession("local"); }
+    std::unique_ptr<PacketSession> openSession(const std::string& peer) override {
+        return std::make_unique<BackOfficeSession>(office_, peer);
     }
 
 private:

@@ -3,9 +3,10 @@
 #include "BackOffice.h"
 #include "Records.h"
 #include "Review.h"
+#include "VipChanges.h"
 
+#include <algorithm>
 #include <charconv>
-#include <ctime>
 #include <vector>
 
 namespace backoffice {
@@ -50,26 +51,51 @@ bool isVip(Database& db, std::int64_t fundAccount) {
     return s.step();
 }
 
-void setEntrustWays(Database& db, std::int64_t fundAccount, const std::string& ways) {
-    db.prepare("UPDATE fund_account SET en_entrust_way = ? WHERE fund_account = ?")
-        .bind(1, ways)
-        .bind(2, fundAccount)
-        .run();
-}
-
-std::int64_t today() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
-}
-
 std::string okReply(std::int32_t functionNo, std::int64_t fundAccount) {
     protocol::PacketWriter w(functionNo, 0);
     w.addField("fund_account", FieldType::Integer);
     w.beginRecord();
     w.integer(fundAccount);
     return finishReply(w);
+}
+
+// The branch numbers of an en_branch_no list, each once. A list can name no more branches
+// than there are, so a longer one is refused before any of it is looked up.
+std::vector<std::int64_t> allowedBranches(Database& db, const std::string& list) {
+    std::int64_t branchCount = 0;
+    {
+        Statement s = db.prepare("SELECT count(*) FROM branch");
+        if (s.step())
+            branchCount = s.integer(0);
+    }
+    std::vector<std::int64_t> numbers;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t comma = list.find(',', start);
+        if (comma == std::string::npos)
+            comma = list.size();
+        std::string item = list.substr(start, comma - start);
+        std::erase_if(item, [](char c) { return c == ' '; });
+        start = comma + 1;
+        if (item.empty())
+            continue;
+        std::int64_t no = 0;
+        const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
+        if (ec != std::errc() || end != item.data() + item.size())
+            throw ServiceError(errors::badRequest, "营业部[" + item.substr(0, 32) + "]无效");
+        if (std::find(numbers.begin(), numbers.end(), no) != numbers.end())
+            continue;
+        if (static_cast<std::int64_t>(numbers.size()) >= branchCount)
+            throw ServiceError(errors::badRequest,
+                               "营业部列表过长：最多" + std::to_string(branchCount) + "个营业部");
+        numbers.push_back(no);
+    }
+    for (std::int64_t no : numbers) {
+        Statement known = db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
+        known.bind(1, no);
+        if (!known.step())
+            throw ServiceError(errors::unknownBranch, "营业部[" + std::to_string(no) + "]不存在");
+    }
+    return numbers;
 }
 
 } // namespace
@@ -100,12 +126,17 @@ std::string handleClientSync(HandlerContext& ctx) {
     return finishReply(w);
 }
 
+// Open, close and modify each check and write in one write transaction: what they checked
+// still holds when they write, a change that would change nothing is refused with why, and
+// a review approval is used up only together with the change it approved.
+
 std::string handleVipOpen(HandlerContext& ctx) {
     const Request& r = ctx.request;
     r.int32("branch_no");
     const std::string clientId = r.text("client_id");
     const std::int64_t fundAccount = r.integer("fund_account");
     const double rate = parseRate(r.text("discount_rate"));
+    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (account.clientId != clientId)
         throw ServiceError(errors::unknownClient, "客户[" + clientId + "]与资金账户不符");
@@ -113,18 +144,8 @@ std::string handleVipOpen(HandlerContext& ctx) {
         throw ServiceError(errors::accountNotNormal, "资金账户状态不正常，不能开通VIP");
     if (isVip(ctx.db, fundAccount))
         throw ServiceError(errors::alreadyVip, "该客户已是VIP客户");
-    Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, rate);
-    ctx.db.prepare("INSERT INTO vip_client VALUES (?, ?, ?, ?, ?, ?)")
-        .bind(1, fundAccount)
-        .bind(2, clientId)
-        .bind(3, std::int64_t{account.branchNo})
-        .bind(4, rate)
-        .bind(5, today())
-        .bind(6, ctx.op.operatorNo)
-        .run();
-    if (account.entrustWays.find('Z') == std::string::npos)
-        setEntrustWays(ctx.db, fundAccount, account.entrustWays + "Z");
+    openVip(ctx.db, account, rate, ctx.op.operatorNo);
     t.commit();
     return okReply(730001, fundAccount);
 }
@@ -132,15 +153,12 @@ std::string handleVipOpen(HandlerContext& ctx) {
 std::string handleVipClose(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
+    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, std::nullopt);
-    ctx.db.prepare("DELETE FROM vip_client WHERE fund_account = ?").bind(1, fundAccount).run();
-    std::string ways = account.entrustWays;
-    std::erase(ways, 'Z');
-    setEntrustWays(ctx.db, fundAccount, ways);
+    closeVip(ctx.db, account);
     t.commit();
     return okReply(730002, fundAccount);
 }
@@ -149,15 +167,12 @@ std::string handleVipModify(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
     const double rate = parseRate(ctx.request.text("discount_rate"));
+    Transaction t(ctx.db);
     requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, rate);
-    ctx.db.prepare("UPDATE vip_client SET discount_rate = ? WHERE fund_account = ?")
-        .bind(1, rate)
-        .bind(2, fundAccount)
-        .run();
+    modifyVip(ctx.db, fundAccount, rate);
     t.commit();
     return okReply(730003, fundAccount);
 }
@@ -181,26 +196,7 @@ std::string handleVipList(HandlerContext& ctx) {
         if (position.empty() || ec != std::errc() || end != position.data() + position.size())
             throw ServiceError(errors::badRequest, "定位串[" + position + "]无效");
     }
-    std::vector<std::int64_t> branchNos;
-    for (std::size_t start = 0; start <= branches.size();) {
-        std::size_t comma = branches.find(',', start);
-        if (comma == std::string::npos)
-            comma = branches.size();
-        std::string item = branches.substr(start, comma - start);
-        std::erase_if(item, [](char c) { return c == ' '; });
-        if (!item.empty()) {
-            std::int64_t no = 0;
-            const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
-            if (ec != std::errc() || end != item.data() + item.size())
-                throw ServiceError(errors::badRequest, "营业部[" + item + "]无效");
-            Statement known = ctx.db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
-            known.bind(1, no);
-            if (!known.step())
-                throw ServiceError(errors::unknownBranch, "营业部[" + item + "]不存在");
-            branchNos.push_back(no);
-        }
-        start = comma + 1;
-    }
+    const std::vector<std::int64_t> branchNos = allowedBranches(ctx.db, branches);
     const std::int64_t limit = requestNum <= 0 ? 30 : std::min<std::int64_t>(requestNum, 1000);
 
     std::string sql = "SELECT branch_no, client_id, fund_account, discount_rate FROM vip_client "

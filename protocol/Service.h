@@ -2,6 +2,7 @@
 // A back office as the counter's transports see it: a session per counter connection,
 // each taking a request packet in and giving a reply packet out.
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +16,13 @@ public:
     virtual ~PacketSession() = default;
     // Any bytes in; always a reply packet out. One call at a time per session.
     virtual std::string handle(std::string_view request) = 0;
+    // Whether someone has logged in on the session; a server gives a connection that has
+    // not a short deadline. Safe to ask from any thread.
+    virtual bool loggedIn() const { return true; }
+    // How long the server should wait before it takes this session's next request (a
+    // source that guesses passwords is slowed down without holding a worker); asked after
+    // each request.
+    virtual std::chrono::milliseconds holdBack() const { return std::chrono::milliseconds(0); }
 };
 
 class PacketService {
@@ -23,6 +31,12 @@ public:
     // A new session, before any login. Safe to call, and to use the sessions, from
     // several threads.
     virtual std::unique_ptr<PacketSession> openSession() = 0;
+    // A new session for a counter at that network address: a service that throttles
+    // password guesses per source tells its sessions apart by it.
+    virtual std::unique_ptr<PacketSession> openSession(const std::string& peer) {
+        (void)peer;
+        return openSession();
+    }
 };
 
 // The back office on the SQLite file `dbPath`, which is created with the training data

@@ -139,10 +139,30 @@ CREATE TABLE IF NOT EXISTS review_process (
 );
 CREATE INDEX IF NOT EXISTS review_process_by_request
     ON review_process(operator_no, function_id, status);
--- Wrong passwords in a row per operator; locked_until (seconds since 1970) is set when
--- they reach the limit.
-CREATE TABLE IF NOT EXISTS password_failure (
-    operator_no  TEXT PRIMARY KEY,
-    failures     INTEGER NOT NULL,
-    locked_until INTEGER NOT NULL DEFAULT 0
+-- Password guesses that failed or are being checked, one row each: the guesses at one
+-- operator within the window are bounded, from all sources together. Times are
+-- milliseconds since 1970.
+CREATE TABLE IF NOT EXISTS password_guess (
+    guess_id    INTEGER PRIMARY KEY AUTOINCREMENT,
+    operator_no TEXT NOT NULL,
+    source      TEXT NOT NULL,
+    at_ms       INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS password_guess_by_operator ON password_guess(operator_no, at_ms);
+-- Failed guesses per source address, whatever the operator: past a few, the source waits
+-- until next_at_ms before it is heard again, longer after each failure.
+CREATE TABLE IF NOT EXISTS guess_source (
+    source     TEXT PRIMARY KEY,
+    failures   INTEGER NOT NULL,
+    last_at_ms INTEGER NOT NULL,
+    next_at_ms INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS guess_source_by_time ON guess_source(last_at_ms);
+-- Where each operator's password verified: such a source is still heard when strangers
+-- have used up the operator's guesses.
+CREATE TABLE IF NOT EXISTS operator_source (
+    operator_no TEXT NOT NULL,
+    source      TEXT NOT NULL,
+    last_at_ms  INTEGER NOT NULL,
+    PRIMARY KEY (operator_no, source)
 );

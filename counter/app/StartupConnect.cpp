@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 
 #include <exception>
 
@@ -10,6 +11,12 @@ namespace counter {
 
 QString cannotConnectText() {
     return QStringLiteral("无法连接后台，请确认后台已启动、网络通畅，然后重试。");
+}
+
+void paintWhileWaiting() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,

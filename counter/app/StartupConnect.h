@@ -22,6 +22,10 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
                                         const std::function<void(QMessageBox&)>& asking = {},
                                         const std::function<void(const QString&)>& failed = {});
 
+// The wait pump of a connection being made on the user-interface thread: windows paint and
+// timers run, operator input waits.
+void paintWhileWaiting();
+
 // The dialog's text for a failure to connect.
 QString cannotConnectText();
 

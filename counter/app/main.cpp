@@ -137,7 +137,8 @@ int main(int argc, char** argv) {
             }
             address.caFile = parser.value(caOption).toStdString();
             const auto connect = [&]() -> std::unique_ptr<counter::Transport> {
-                return std::make_unique<counter::TcpTransport>(address);
+                return std::make_unique<counter::TcpTransport>(address,
+                                                               &counter::paintWhileWaiting);
             };
             // On a display the operator sees why the back office is not there and may retry.
             // The technical reason of each failed attempt goes to the transcript.

@@ -8,8 +8,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/asio/steady_timer.hpp>
 
-#include <future>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -32,9 +32,41 @@ std::int32_t functionOf(const std::string& packet) {
     return view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
 }
 
-bool accepted(const std::string& reply) {
+// The back office's answer to a request on a connection where nobody is logged in.
+constexpr std::int32_t notLoggedIn = 1013;
+
+std::int32_t returnCodeOf(const std::string& reply) {
     protocol::PacketView view;
-    return view.decode(reply) == protocol::DecodeStatus::Ok && view.returnCode() == 0;
+    return view.decode(reply) == protocol::DecodeStatus::Ok ? view.returnCode() : -1;
+}
+
+bool accepted(const std::string& reply) {
+    return returnCodeOf(reply) == 0;
+}
+
+// A request refused for want of a login on a connection whose replayed login was refused
+// is answered with why that login was refused.
+std::string refusedForLogin(const std::string& reply, const std::string& loginRefusal) {
+    protocol::PacketView request;
+    protocol::PacketView refusal;
+    if (request.decode(reply) != protocol::DecodeStatus::Ok ||
+        refusal.decode(loginRefusal) != protocol::DecodeStatus::Ok)
+        return reply;
+    const auto errorNo = refusal.indexOf("error_no");
+    const auto errorInfo = refusal.indexOf("error_info");
+    if (errorNo < 0 || errorInfo < 0 || refusal.recordCount() == 0)
+        return reply;
+    const auto code = refusal.integer(0, static_cast<std::size_t>(errorNo));
+    protocol::PacketWriter w(request.functionNo(), static_cast<std::int32_t>(code));
+    w.addField("error_no", protocol::FieldType::Integer);
+    w.addField("error_svrno", protocol::FieldType::Integer);
+    w.addField("error_info", protocol::FieldType::Text);
+    w.beginRecord();
+    w.integer(code);
+    w.integer(1);
+    w.text("重新登录未成功：" + std::string(refusal.text(0, static_cast<std::size_t>(errorInfo))));
+    std::string out;
+    return w.finish(out) ? out : reply;
 }
 
 } // namespace
@@ -47,9 +79,21 @@ struct TcpTransport::Link {
     std::vector<char> in = std::vector<char>(65536);
 };
 
-TcpTransport::TcpTransport(BackOfficeAddress address)
-    : address_(std::move(address)), link_(std::make_unique<Link>()) {
-    open();
+TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> waitPump)
+    : address_(std::move(address)), waitPump_(std::move(waitPump)),
+      link_(std::make_unique<Link>()) {
+    if (!address_.tls && !net::isLoopback(address_.host))
+        throw std::runtime_error("clear TCP to the back office is for this machine only; use "
+                                 "tls://" +
+                                 address_.host + ":" + std::to_string(address_.port) +
+                                 " with --ca");
+    // The network thread starts later: the loop runs here until the connection is made.
+    std::optional<std::string> result;
+    open([&](std::string error) { result = std::move(error); });
+    waitFor([&] { return result.has_value(); });
+    link_->io.restart();
+    if (!result->empty())
+        throw std::runtime_error(*result);
 }
 
 TcpTransport::~TcpTransport() {
@@ -58,47 +102,117 @@ TcpTransport::~TcpTransport() {
         thread_.join();
 }
 
-void TcpTransport::open() {
-    const std::string where = address_.host + ":" + std::to_string(address_.port);
-    if (!address_.tls && !net::isLoopback(address_.host))
-        throw std::runtime_error("clear TCP to the back office is for this machine only; use "
-                                 "tls://" +
-                                 where + " with --ca");
-    tcp::resolver resolver(link_->io);
-    boost::system::error_code ec;
-    const auto found = resolver.resolve(address_.host, std::to_string(address_.port), ec);
-    if (ec)
-        throw std::runtime_error("unknown host " + address_.host + ": " + ec.message());
-    tcp::socket socket(link_->io);
-    asio::connect(socket, found, ec);
-    if (ec)
-        throw std::runtime_error("cannot reach the back office at " + where + ": " + ec.message());
-    socket.set_option(tcp::no_delay(true), ec);
-    if (!address_.tls) {
-        link_->stream.emplace(std::move(socket));
-        return;
+void TcpTransport::waitFor(const std::function<bool()>& finished) {
+    const bool networkHere = !thread_.joinable();
+    while (!finished()) {
+        if (networkHere)
+            link_->io.run_one_for(std::chrono::milliseconds(15));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (waitPump_ && !finished())
+            waitPump_();
     }
-    auto& tls = link_->tls.emplace(asio::ssl::context::tls_client);
-    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                    asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                    asio::ssl::context::no_tlsv1_1);
-    tls.set_verify_mode(asio::ssl::verify_peer);
-    tls.load_verify_file(address_.caFile, ec);
-    if (ec)
-        throw std::runtime_error("cannot read the certificate " + address_.caFile + ": " +
-                                 ec.message());
-    net::Stream& stream = link_->stream.emplace(std::move(socket), tls);
+}
+
+// What one attempt to connect holds until it is done: the deadline and the steps' state.
+struct TcpTransport::Opening {
+    explicit Opening(asio::io_context& io) : resolver(io), socket(io), deadline(io) {}
+    tcp::resolver resolver;
+    tcp::socket socket;
+    asio::steady_timer deadline;
+    std::function<void(std::string)> done;
+    bool timedOut = false;
+    std::string step = "resolving";
+    void finish(const std::string& error) {
+        if (!done)
+            return;
+        deadline.cancel();
+        auto d = std::move(done);
+        done = nullptr;
+        d(error);
+    }
+};
+
+template <class Failed>
+void TcpTransport::handshake(const std::shared_ptr<Opening>& o, const std::string& where,
+                             Failed failed) {
+    o->step = "TLS handshake";
+    auto& tls = link_->tls;
+    if (!tls) {
+        tls.emplace(asio::ssl::context::tls_client);
+        tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                         asio::ssl::context::no_tlsv1_1);
+        tls->set_verify_mode(asio::ssl::verify_peer);
+        boost::system::error_code ec;
+        tls->load_verify_file(address_.caFile, ec);
+        if (ec) {
+            tls.reset();
+            return o->finish("cannot read the certificate " + address_.caFile + ": " +
+                             ec.message());
+        }
+    }
+    net::Stream& stream = link_->stream.emplace(std::move(o->socket), *tls);
     net::TlsStream& s = *stream.tls();
     s.set_verify_callback(asio::ssl::host_name_verification(address_.host));
     boost::system::error_code notAnAddress;
     asio::ip::make_address(address_.host, notAnAddress);
     if (notAnAddress) // a name: tell the server which one (SNI)
         SSL_set_tlsext_host_name(s.native_handle(), address_.host.c_str());
-    s.handshake(net::TlsStream::client, ec);
-    if (ec)
-        throw std::runtime_error("the back office at " + where +
-                                 " is not the one of the certificate " + address_.caFile + ": " +
-                                 ec.message());
+    s.async_handshake(
+        net::TlsStream::client, [this, o, where, failed](const boost::system::error_code& ec) {
+            if (ec) {
+                link_->stream.reset();
+                return failed("the back office at " + where +
+                                  " is not the one of the certificate " + address_.caFile,
+                              ec);
+            }
+            o->finish({});
+        });
+}
+
+void TcpTransport::open(std::function<void(std::string)> done) {
+    const std::string where = address_.host + ":" + std::to_string(address_.port);
+    auto o = std::make_shared<Opening>(link_->io);
+    o->done = std::move(done);
+    const auto failed = [o, where](const std::string& what, const boost::system::error_code& ec) {
+        o->finish(o->timedOut ? "no answer from the back office at " + where + " within the " +
+                                    "connect time-out (" + o->step + ")"
+                              : what + ": " + ec.message());
+    };
+    o->deadline.expires_after(address_.connectTimeout);
+    o->deadline.async_wait([this, o](const boost::system::error_code& ec) {
+        if (ec || !o->done)
+            return;
+        o->timedOut = true;
+        o->resolver.cancel();
+        boost::system::error_code ignored;
+        o->socket.close(ignored);
+        if (link_->stream)
+            link_->stream->socket().close(ignored);
+    });
+    o->resolver.async_resolve(
+        address_.host, std::to_string(address_.port),
+        [this, o, where, failed](const boost::system::error_code& ec,
+                                 tcp::resolver::results_type found) {
+            if (ec)
+                return failed("unknown host " + address_.host, ec);
+            o->step = "connecting";
+            asio::async_connect(o->socket, found,
+                                [this, o, where, failed](const boost::system::error_code& ec,
+                                                         const tcp::endpoint&) {
+                                    if (ec)
+                                        return failed("cannot reach the back office at " + where,
+                                                      ec);
+                                    boost::system::error_code ignored;
+                                    o->socket.set_option(tcp::no_delay(true), ignored);
+                                    if (!address_.tls) {
+                                        link_->stream.emplace(std::move(o->socket));
+                                        return o->finish({});
+                                    }
+                                    handshake(o, where, failed);
+                                });
+        });
 }
 
 void TcpTransport::connect(Callbacks callbacks) {
@@ -112,16 +226,21 @@ void TcpTransport::connect(Callbacks callbacks) {
 
 HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
     if (broken_) {
-        std::promise<bool> reopened;
-        auto done = reopened.get_future();
-        asio::post(link_->io, [this, &reopened] { reopened.set_value(reopen()); });
-        if (!done.get())
+        // The connection is made again on the network thread; this one waits, pumping.
+        auto reopened = std::make_shared<std::atomic<int>>(-1);
+        asio::post(link_->io,
+                   [this, reopened] { reopen([reopened](bool ok) { *reopened = ok; }); });
+        waitFor([&] { return *reopened >= 0; });
+        if (*reopened == 0)
             return hr::transportBroken;
     }
     asio::post(link_->io, [this, packetId, request = std::move(request)]() mutable {
         if (functionOf(request) == loginFunction) {
             loginPacket_ = packetId;
             pendingLogin_ = request;
+        } else if (!loginRefusal_.empty() && !login_.empty()) {
+            // The replayed login was refused: it is tried again ahead of the request.
+            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
         }
         out_.push_back(protocol::encodeFrame(packetId, request));
         writeNext();
@@ -129,25 +248,25 @@ HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
     return hr::ok;
 }
 
-bool TcpTransport::reopen() {
+void TcpTransport::reopen(std::function<void(bool)> done) {
     if (!broken_)
-        return true;
+        return done(true);
     ++connection_;
     link_->stream.reset();
     link_->reader = protocol::FrameReader();
     out_.clear();
     writing_ = false;
-    try {
-        open();
-    } catch (const std::runtime_error&) {
-        return false;
-    }
-    broken_ = false;
-    if (!login_.empty())
-        out_.push_back(protocol::encodeFrame(replayedLogin, login_));
-    readReplies();
-    writeNext();
-    return true;
+    loginRefusal_.clear();
+    open([this, done = std::move(done)](const std::string& error) {
+        if (!error.empty())
+            return done(false);
+        broken_ = false;
+        if (!login_.empty())
+            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+        readReplies();
+        writeNext();
+        done(true);
+    });
 }
 
 void TcpTransport::readReplies() {
@@ -160,12 +279,18 @@ void TcpTransport::readReplies() {
                 return fail();
             link_->reader.feed(link_->in.data(), n);
             while (auto frame = link_->reader.next()) {
-                if (frame->packetId == replayedLogin)
-                    continue; // a refusal shows in the reply of the request behind it
+                if (frame->packetId == replayedLogin) {
+                    // A refusal shows in the reply of the request behind it.
+                    loginRefusal_ = accepted(frame->packet) ? std::string() : frame->packet;
+                    continue;
+                }
+                if (!loginRefusal_.empty() && returnCodeOf(frame->packet) == notLoggedIn)
+                    frame->packet = refusedForLogin(frame->packet, loginRefusal_);
                 if (frame->packetId == loginPacket_ && !pendingLogin_.empty()) {
                     // A refused login empties the server's session, so it is not replayed.
                     login_ = accepted(frame->packet) ? std::move(pendingLogin_) : std::string();
                     pendingLogin_.clear();
+                    loginRefusal_.clear();
                 }
                 callbacks_.deliver(frame->packetId, std::move(frame->packet));
             }

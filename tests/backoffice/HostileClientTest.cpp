@@ -97,9 +97,11 @@ constexpr auto answerBound = 2s;
 
 class HostileClientTest : public BackOfficeTest {
 protected:
-    void serve(backoffice::TcpServer::Options options) {
+    void serve(backoffice::TcpServer::Options options,
+               backoffice::OfficeOptions officeOptions = {}) {
         office.reset(); // the server's back office has the file to itself
-        service = backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(path));
+        backOffice = std::make_shared<backoffice::BackOffice>(path, officeOptions);
+        service = backoffice::serviceOf(backOffice);
         server = std::make_unique<backoffice::TcpServer>(*service, options);
         thread = std::thread([this] { server->run(); });
         office = std::make_unique<CounterOffice>(path); // to look at the database
@@ -113,13 +115,16 @@ protected:
     }
     std::uint16_t port() const { return server->port(); }
 
+    std::shared_ptr<backoffice::BackOffice> backOffice;
     std::unique_ptr<protocol::PacketService> service;
     std::unique_ptr<backoffice::TcpServer> server;
     std::thread thread;
 };
 
 TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNothing) {
-    serve({});
+    backoffice::OfficeOptions o;
+    o.throttle.firstDelay = 1ms; // each refusal holds the connection back that long
+    serve({}, o);
     const std::string before = stateOf(office->database());
     WellBehaved counter(port());
 
@@ -128,18 +133,18 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     std::string burst;
     for (int i = 0; i < 339; ++i)
         burst += protocol::encodeFrame(i, loginPacket("1004", "guess" + std::to_string(i)));
-    WireClient guesser(port());
+    WireClient guesser(port(), 10s, "127.0.0.2");
     ASSERT_TRUE(guesser.sendAll(burst));
     int refusedLogins = 0;
     for (int i = 0; i < 339; ++i) {
         auto reply = guesser.receive();
         ASSERT_TRUE(reply);
         refusedLogins +=
-            reply->code() == errors::wrongPassword || reply->code() == errors::operatorLocked;
+            reply->code() == errors::wrongPassword || reply->code() == errors::passwordThrottled;
     }
     EXPECT_EQ(refusedLogins, 339);
 
-    WireClient stranger(port());
+    WireClient stranger(port(), 10s, "127.0.0.3");
     Fields open = header(730001);
     open.insert(open.end(), {{"branch_no", std::int64_t{8}},
                              {"client_id", std::string("100001")},
@@ -159,6 +164,327 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     EXPECT_GT(counter.answered(), 0);
     EXPECT_LT(counter.slowest(), answerBound);
     EXPECT_EQ(stateOf(office->database()), before);
+}
+
+// Guessers on many connections from eight addresses, all at once, at an operator who has
+// logged in from his own counter before: however they race, no more guesses are checked
+// than the operator's bound, no more hashes run at once than allowed, a stranger with the
+// right password learns nothing once the bound is spent, and the operator logs in from his
+// own counter meanwhile.
+TEST_F(HostileClientTest, GuessersAreThrottledAndTheOperatorStillLogsIn) {
+    backoffice::OfficeOptions o;
+    o.throttle.freeFailures = 2;
+    o.throttle.firstDelay = 300ms;
+    o.throttle.maxDelay = 2s;
+    o.throttle.guessesPerOperator = 10;
+    o.maxHashes = 2;
+    o.hashWait = 3s; // the operator's own login waits its turn rather than hear "busy"
+    serve({}, o);
+    {
+        WireClient own(port(), 10s, "127.0.0.1");
+        ASSERT_EQ(own.call(loginPacket("1004", "pass1004"))->code(), 0);
+    }
+    std::atomic<int> checked{0};
+    std::atomic<int> throttled{0};
+    std::atomic<int> other{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> guessers;
+    for (int a = 2; a < 10; ++a) {
+        for (int c = 0; c < 2; ++c) {
+            guessers.emplace_back([&, a, c] {
+                const std::string source = "127.0.0." + std::to_string(a);
+                WireClient guesser(port(), 10s, source.c_str());
+                for (int i = 0; !stop; ++i) {
+                    auto reply = guesser.call(
+                        loginPacket("1004", "guess" + std::to_string(a * 1000 + c * 500 + i)));
+                    if (!reply)
+                        return;
+                    if (reply->code() == errors::wrongPassword)
+                        ++checked;
+                    else if (reply->code() == errors::passwordThrottled ||
+                             reply->code() == errors::busy)
+                        ++throttled;
+                    else
+                        ++other;
+                }
+            });
+        }
+    }
+    std::this_thread::sleep_for(1500ms);
+    // While they go on: the operator on his own counter, and a stranger who guessed right.
+    WireClient own(port(), 10s, "127.0.0.1");
+    auto login = own.call(loginPacket("1004", "pass1004"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0) << login->info();
+    WireClient lucky(port(), 10s, "127.0.0.77");
+    auto refused = lucky.call(loginPacket("1004", "pass1004"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::passwordThrottled);
+    EXPECT_EQ(refused->info().rfind("操作员[1004]近期密码错误次数过多", 0), 0u) << refused->info();
+    stop = true;
+    for (std::thread& t : guessers)
+        t.join();
+
+    EXPECT_LE(checked.load(), o.throttle.guessesPerOperator);
+    EXPECT_GT(throttled.load(), 0);
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_LE(backOffice->passwords().peakHashes(), o.maxHashes);
+}
+
+// Counters logged in as 1001 on connections of their own, whose requests go out at once.
+class RacingCounters {
+public:
+    RacingCounters(std::uint16_t port, int count) {
+        for (int i = 0; i < count; ++i) {
+            clients_.push_back(std::make_unique<WireClient>(port));
+            EXPECT_EQ(clients_.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        }
+    }
+    WireClient& operator[](std::size_t i) { return *clients_[i]; }
+    // Each counter's packet sent at the same moment; their replies in the counters' order.
+    std::vector<Reply> race(const std::vector<std::string>& packets) {
+        std::vector<std::optional<Reply>> replies(packets.size());
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            threads.emplace_back([&, i] {
+                while (!go)
+                    std::this_thread::yield();
+                replies[i] = clients_[i]->call(packets[i]);
+            });
+        }
+        go = true;
+        for (std::thread& t : threads)
+            t.join();
+        std::vector<Reply> out;
+        for (auto& r : replies) {
+            EXPECT_TRUE(r);
+            out.push_back(r ? std::move(*r) : Reply(backoffice::errorReply(0, -1, "no reply")));
+        }
+        return out;
+    }
+
+private:
+    std::vector<std::unique_ptr<WireClient>> clients_;
+};
+
+// Racing opens of one client, and racing resends of two approved closes of one client:
+// exactly one changes anything, the others are told why, never a server fault and never a
+// success for a change not made; an approval whose change was refused stays unused.
+TEST_F(HostileClientTest, RacingChangesSucceedOnlyWhenTheyChangeSomething) {
+    serve({});
+    RacingCounters counters(port(), 4);
+    Fields open = header(730001);
+    open.insert(open.end(), {{"branch_no", std::int64_t{8}},
+                             {"client_id", std::string("100001")},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"discount_rate", std::string("0.80")}});
+    const std::string openPacket = buildPacket(730001, open);
+    for (int round = 0; round < 8; ++round) {
+        const auto replies = counters.race({openPacket, openPacket, openPacket, openPacket});
+        int made = 0;
+        for (const Reply& r : replies) {
+            if (r.code() == 0) {
+                ++made;
+            } else {
+                EXPECT_EQ(r.code(), errors::alreadyVip) << r.info();
+                EXPECT_EQ(r.info(), "该客户已是VIP客户");
+            }
+        }
+        EXPECT_EQ(made, 1) << "round " << round;
+        office->database().exec("DELETE FROM vip_client WHERE fund_account = 80000001");
+    }
+
+    Fields close = header(730002);
+    close.insert(close.end(),
+                 {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    Fields resend = close;
+    resend.push_back({"audit_action", std::string("2")});
+    office->database().exec(
+        "CREATE TABLE saved AS SELECT * FROM vip_client WHERE fund_account = 80000003");
+    for (int round = 0; round < 5; ++round) {
+        std::vector<std::int64_t> processes;
+        for (std::size_t i = 0; i < 2; ++i) {
+            auto demanded = counters[i].call(buildPacket(730002, close));
+            ASSERT_TRUE(demanded);
+            ASSERT_EQ(demanded->code(), errors::reviewRequired) << demanded->info();
+            const std::string info = demanded->info();
+            const std::size_t first = info.find(',');
+            processes.push_back(std::stoll(info.substr(first + 1, info.find(',', first + 1))));
+            Fields approval = header(360042);
+            approval.insert(approval.end(), {{"process_id", processes.back()},
+                                             {"audit_branch_no", std::int64_t{0}},
+                                             {"audit_operator_no", std::string("1002")},
+                                             {"auditop_password", std::string("pass1002")},
+                                             {"audit_level", std::int64_t{1}},
+                                             {"occur_date", std::int64_t{0}},
+                                             {"task_serial_no", std::int64_t{0}},
+                                             {"audit_remark", std::string("-")}});
+            ASSERT_EQ(counters[i].call(buildPacket(360042, approval))->code(), 0);
+        }
+        const std::string packet = buildPacket(730002, resend);
+        const auto replies = counters.race({packet, packet});
+        const int made = (replies[0].code() == 0) + (replies[1].code() == 0);
+        EXPECT_EQ(made, 1) << "round " << round;
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (replies[i].code() != 0) {
+                EXPECT_EQ(replies[i].code(), errors::notVip);
+                EXPECT_EQ(replies[i].info(), "该客户不是VIP客户");
+            }
+        }
+        EXPECT_EQ(
+            count("SELECT count(*) FROM review_process WHERE status = '2' AND process_id IN (" +
+                  std::to_string(processes[0]) + "," + std::to_string(processes[1]) + ")"),
+            made);
+        office->database().exec("INSERT INTO vip_client SELECT * FROM saved");
+    }
+}
+
+// Connections that never log in, from several addresses, more than the server has slots:
+// they are closed at the login deadline, they never take the slots of logged-in counters,
+// and a new counter still gets in and logs in.
+TEST_F(HostileClientTest, StrangersNeitherOutstayTheLoginDeadlineNorFillTheSlots) {
+    backoffice::TcpServer::Options options;
+    options.maxConnections = 8;
+    options.maxStrangers = 4;
+    options.maxStrangersPerSource = 3;
+    options.loginTimeout = 600ms;
+    serve(options);
+    std::vector<std::unique_ptr<WireClient>> counters;
+    for (int i = 0; i < 3; ++i) {
+        counters.push_back(std::make_unique<WireClient>(port(), 5s));
+        ASSERT_EQ(counters.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+    }
+    std::vector<std::unique_ptr<WireClient>> hoarders;
+    for (int a = 2; a < 6; ++a) {
+        const std::string source = "127.0.0." + std::to_string(a);
+        for (int i = 0; i < 3; ++i)
+            hoarders.push_back(std::make_unique<WireClient>(port(), 3s, source.c_str()));
+    }
+    // A fourth from one address is refused at once.
+    WireClient greedy(port(), 2s, "127.0.0.2");
+    EXPECT_TRUE(greedy.closedByServer());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(server->connections(), 3u + options.maxStrangers);
+
+    WireClient late(port(), 5s, "127.0.0.9");
+    auto login = late.call(loginPacket("1002", "pass1002"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0);
+    for (auto& c : counters)
+        EXPECT_EQ(c->call(configRequest())->code(), 0);
+    // Every hoarder is closed by the deadline at the latest.
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& h : hoarders)
+        EXPECT_TRUE(h->closedByServer());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(server->connections(), 4u);
+}
+
+// After a large request a connection's buffer returns to a small size: memory held for
+// idle connections does not keep the largest frame each ever sent.
+TEST_F(HostileClientTest, ALargeFrameIsNotKeptOnceConsumed) {
+    serve({});
+    std::vector<std::unique_ptr<WireClient>> clients;
+    Fields big = header(105006);
+    big.push_back({"branch_no", std::int64_t{8}});
+    big.push_back({"config_no", std::int64_t{1129}});
+    for (int i = 0; i < 12; ++i)
+        big.push_back({"pad" + std::to_string(i), std::string(15000, 'x')});
+    const std::string packet = buildPacket(105006, big);
+    ASSERT_GT(packet.size(), 150'000u);
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(std::make_unique<WireClient>(port()));
+        ASSERT_EQ(clients.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        auto reply = clients.back()->call(packet);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->code(), 0);
+    }
+    EXPECT_GE(server->peakHeldBytes(), packet.size());
+    EXPECT_LT(server->heldBytes(), 8 * protocol::FrameReader::keptCapacity);
+}
+
+// Requests that would make the server work or store without bound are refused with why,
+// and an internal fault is answered in words with a number, its detail kept to the log.
+TEST_F(HostileClientTest, OversizedRequestsAreRefusedAndFaultsTellNoDetail) {
+    serve({});
+    WellBehaved counter(port());
+    WireClient client(port());
+    ASSERT_EQ(client.call(loginPacket("1001", "pass1001"))->code(), 0);
+    const std::string before = stateOf(office->database());
+
+    // A branch list: duplicates count once; more branches than there are is refused.
+    const auto list = [&](const std::string& branches) {
+        Fields fields = header(730004);
+        fields.insert(fields.end(), {{"branch_no", std::int64_t{0}},
+                                     {"en_branch_no", branches},
+                                     {"fund_account", std::int64_t{0}},
+                                     {"position_str", std::string("0")},
+                                     {"request_num", std::int64_t{5}}});
+        return client.call(buildPacket(730004, fields));
+    };
+    std::string repeated;
+    for (int i = 0; i < 2000; ++i)
+        repeated += "8,";
+    EXPECT_EQ(list(repeated)->code(), 0);
+    std::string many;
+    for (int i = 1; i <= 2000; ++i)
+        many += std::to_string(i) + ",";
+    auto tooMany = list(many);
+    EXPECT_EQ(tooMany->code(), errors::badRequest);
+    EXPECT_EQ(tooMany->info().rfind("营业部列表过长：最多", 0), 0u) << tooMany->info();
+
+    // A review demand with a field over the bound stores nothing.
+    Fields close = header(730002);
+    close.insert(close.end(), {{"branch_no", std::int64_t{8}},
+                               {"fund_account", std::int64_t{80000003}},
+                               {"remark", std::string(64 * 1024, 'r')}});
+    auto refused = client.call(buildPacket(730002, close));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::tooLarge);
+    EXPECT_EQ(refused->info(), "请求字段[remark]过长：最多16384字节");
+    // A frame over the server's bound closes its connection before it is read.
+    WireClient giant(port(), 5s);
+    ASSERT_EQ(giant.call(loginPacket("1001", "pass1001"))->code(), 0);
+    close.back().second = std::string(4u << 20, 'r');
+    giant.sendPacket(buildPacket(730002, close));
+    EXPECT_TRUE(giant.closedByServer());
+    EXPECT_EQ(stateOf(office->database()), before);
+
+    office->database().exec("DROP TABLE sync_request");
+    Fields sync = header(730000);
+    sync.insert(sync.end(), {{"branch_no", std::int64_t{8}},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"sync_type", std::int64_t{0}}});
+    auto fault = client.call(buildPacket(730000, sync));
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->code(), errors::serverFault);
+    EXPECT_EQ(fault->info().rfind("后台内部错误，请联系管理员（参考号：", 0), 0u) << fault->info();
+    EXPECT_EQ(fault->info().find("sync_request"), std::string::npos);
+
+    counter.finish();
+    EXPECT_EQ(counter.failures(), 0);
+    EXPECT_LT(counter.slowest(), answerBound);
+}
+
+// A guesser the throttle holds back gets a refusal now and then, however many guesses it
+// pipelines: the server spends neither a worker nor a check on the rest meanwhile.
+TEST_F(HostileClientTest, PipelinedGuessesAreHeldBack) {
+    backoffice::OfficeOptions o;
+    o.throttle.freeFailures = 1;
+    o.throttle.firstDelay = 500ms;
+    serve({}, o);
+    WireClient guesser(port(), 100ms, "127.0.0.5");
+    std::string guesses;
+    for (int i = 0; i < 50; ++i)
+        guesses += protocol::encodeFrame(i, loginPacket("1004", "guess" + std::to_string(i)));
+    ASSERT_TRUE(guesser.sendAll(guesses));
+    int answered = 0;
+    const auto until = std::chrono::steady_clock::now() + 1200ms;
+    while (std::chrono::steady_clock::now() < until)
+        answered += guesser.receive().has_value();
+    EXPECT_GE(answered, 3);
+    EXPECT_LE(answered, 6);
 }
 
 TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
@@ -231,9 +557,14 @@ TEST_F(HostileClientTest, ConnectionsOverTheCapAreRefusedAndServiceGoesOn) {
     backoffice::TcpServer::Options options;
     options.maxConnections = 6;
     serve(options);
+    // Six counters logged in fill the server: nobody else gets in.
     std::vector<std::unique_ptr<WireClient>> crowd;
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 10; ++i) {
         crowd.push_back(std::make_unique<WireClient>(port(), 3s));
+        if (i < 6) {
+            ASSERT_EQ(crowd.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        }
+    }
     int refused = 0;
     for (int i = 6; i < 10; ++i)
         refused += crowd[static_cast<std::size_t>(i)]->closedByServer();
@@ -261,7 +592,8 @@ TEST_F(HostileClientTest, RunningOutOfDescriptorsNeitherSpinsNorKills) {
         ::setrlimit(RLIMIT_NOFILE, &few);
         ::dup2(out[1], 1);
         ::execl(BACKOFFICE_EXE, BACKOFFICE_EXE, "serve", "--db", path.c_str(), "--listen",
-                "127.0.0.1:0", "--max-connections", "1000", "--workers", "2", nullptr);
+                "127.0.0.1:0", "--max-connections", "1000", "--max-strangers", "1000",
+                "--max-strangers-per-source", "1000", "--workers", "2", nullptr);
         ::_exit(127);
     }
     ::close(out[1]);
