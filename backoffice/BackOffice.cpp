@@ -91,8 +91,31 @@ Operator BackOffice::findOperator(Database& db, const std::string& operatorNo) {
             s.integer(4) != 0, s.text(5)};
 }
 
-void BackOffice::checkPassword(Database& db, const Operator& op, std::string_view password,
+void BackOffice::journal(Database& db, JournalEntry entry) {
+    if (!options_.journal)
+        return;
+    if (entry.clientId.empty() && entry.fundAccount != 0) {
+        Statement s = db.prepare("SELECT client_id FROM fund_account WHERE fund_account = ?");
+        s.bind(1, entry.fundAccount);
+        if (s.step())
+            entry.clientId = s.text(0);
+    }
+    appendJournal(db, std::move(entry));
+}
+
+JournalEntry requestEntry(const HandlerContext& ctx, std::string event) {
+    JournalEntry e;
+    e.event = std::move(event);
+    e.operatorNo = ctx.op.operatorNo;
+    e.branchNo = ctx.op.branchNo;
+    e.station = ctx.request.optionalText("op_station").value_or("");
+    e.functionId = ctx.request.functionNo();
+    return e;
+}
+
+void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                                std::int32_t wrongPasswordError) {
+    Database& db = ctx.db;
     const auto lockedFor = [&](std::int64_t until) {
         const std::int64_t minutes = (until - now() + 59) / 60;
         return ServiceError(errors::operatorLocked,
@@ -124,13 +147,46 @@ void BackOffice::checkPassword(Database& db, const Operator& op, std::string_vie
         .run();
     Statement s = db.prepare("SELECT failures FROM password_failure WHERE operator_no = ?");
     s.bind(1, op.operatorNo);
-    const bool lock = s.step() && s.integer(0) >= options_.maxPasswordFailures;
+    const std::int64_t failures = s.step() ? s.integer(0) : 1;
+    const bool lock = failures >= options_.maxPasswordFailures;
     const std::int64_t until = now() + options_.lockTime.count();
     if (lock)
         db.prepare("UPDATE password_failure SET locked_until = ? WHERE operator_no = ?")
             .bind(1, until)
             .bind(2, op.operatorNo)
             .run();
+    const bool reviewer = wrongPasswordError == errors::reviewerPassword;
+    JournalEntry wrong =
+        requestEntry(ctx, reviewer ? journal::reviewRefused : journal::passwordWrong);
+    if (reviewer) {
+        // Entered as the review's other entries are: the reviewed request's function and
+        // account.
+        wrong.reviewer = op.operatorNo;
+        wrong.processId = ctx.request.integer("process_id");
+        Statement reviewed =
+            db.prepare("SELECT function_id, fund_account FROM review_process WHERE process_id = ?");
+        reviewed.bind(1, wrong.processId);
+        if (reviewed.step()) {
+            wrong.functionId = reviewed.integer(0);
+            wrong.fundAccount = reviewed.integer(1);
+        }
+        wrong.detail = "复核柜员密码错误";
+    } else {
+        wrong.operatorNo = op.operatorNo;
+        wrong.branchNo = op.branchNo;
+        wrong.detail = ctx.request.has("op_password") ? "操作密码错误" : "登录密码错误";
+    }
+    wrong.detail += "，连续第" + std::to_string(failures) + "次";
+    journal(db, wrong);
+    if (lock) {
+        JournalEntry locked = wrong;
+        locked.event = journal::operatorLocked;
+        locked.operatorNo = op.operatorNo;
+        locked.branchNo = op.branchNo;
+        locked.detail = "连续" + std::to_string(failures) + "次密码错误，锁定" +
+                        std::to_string(options_.lockTime.count() / 60) + "分钟";
+        journal(db, locked);
+    }
     t.commit();
     if (lock)
         throw lockedFor(until);
@@ -193,7 +249,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     }
     HandlerContext ctx{*this, db, request, findOperator(db, operatorNo)};
     if (request.has("op_password"))
-        checkPassword(db, ctx.op, request.text("op_password"));
+        checkPassword(ctx, ctx.op, request.text("op_password"));
     std::string reply = handler->second(ctx);
     if (login)
         session = Session{ctx.op.operatorNo, ctx.op.branchNo};

@@ -5,6 +5,7 @@
 // the logged-in operator's requests are carried out on it.
 
 #include "Database.h"
+#include "Journal.h"
 #include "Passwords.h"
 #include "Request.h"
 
@@ -43,6 +44,8 @@ struct OfficeOptions {
     std::chrono::seconds lockTime{600};
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;
+    // Every change and review event is journaled; off only to measure what that costs.
+    bool journal = true;
 };
 
 class BackOffice;
@@ -72,10 +75,15 @@ public:
     // The operator of that number, or a ServiceError.
     Operator findOperator(Database& db, const std::string& operatorNo);
     // Raises a ServiceError unless the password is the operator's and he is not locked;
-    // a wrong one counts towards the lock, which the database keeps across restarts.
-    void checkPassword(Database& db, const Operator& op, std::string_view password,
+    // a wrong one counts towards the lock, which the database keeps across restarts, and is
+    // journaled with the count: the requester's own, or a reviewer's refused in the
+    // request's review.
+    void checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                        std::int32_t wrongPasswordError = errors::wrongPassword);
     std::int32_t mainBranchNo(Database& db);
+    // Writes the entry in the caller's open write transaction. An entry with a fund
+    // account and no client gets the account's client.
+    void journal(Database& db, JournalEntry entry);
 
 private:
     class Lease;
@@ -90,6 +98,10 @@ private:
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };
+
+// A journal entry of the kind about the request in hand: its time, operator, branch,
+// workstation and function.
+JournalEntry requestEntry(const HandlerContext& ctx, std::string event);
 
 // The handlers, one per function number.
 std::string handleSysConfig(HandlerContext& ctx);      // 105006

@@ -23,6 +23,18 @@ Database::Database(const std::string& path, bool create, bool fullSync) {
          (fullSync ? "FULL;" : "NORMAL;"));
 }
 
+Database::Database(const std::string& path, ReadOnly) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw DatabaseError("cannot open " + path + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    exec("PRAGMA query_only=ON");
+}
+
 Database::~Database() {
     sqlite3_close_v2(db_);
 }

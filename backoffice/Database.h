@@ -24,6 +24,11 @@ public:
     // Opens (creating when asked) the file in WAL mode with foreign keys on; a commit
     // waits for the disk (synchronous FULL) unless fullSync is false.
     explicit Database(const std::string& path, bool create = false, bool fullSync = true);
+    struct ReadOnly {};
+    // Opens an existing file for reading only, changing nothing in it: a database that a
+    // server is serving may be read meanwhile (WAL lets a reader and the writer work side
+    // by side; a checkpoint's lock is waited for).
+    Database(const std::string& path, ReadOnly);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;

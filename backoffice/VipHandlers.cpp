@@ -50,6 +50,13 @@ bool isVip(Database& db, std::int64_t fundAccount) {
     return s.step();
 }
 
+// The VIP client's rate as the journal writes it; empty when he is none.
+std::string vipRate(Database& db, std::int64_t fundAccount) {
+    Statement s = db.prepare("SELECT discount_rate FROM vip_client WHERE fund_account = ?");
+    s.bind(1, fundAccount);
+    return s.step() ? journalRate(s.real(0)) : std::string();
+}
+
 void setEntrustWays(Database& db, std::int64_t fundAccount, const std::string& ways) {
     db.prepare("UPDATE fund_account SET en_entrust_way = ? WHERE fund_account = ?")
         .bind(1, ways)
@@ -92,6 +99,10 @@ std::string handleClientSync(HandlerContext& ctx) {
         .bind(4, ctx.op.operatorNo)
         .run();
     const std::int64_t serialNo = ctx.db.lastInsertId();
+    JournalEntry e = requestEntry(ctx, journal::sync);
+    e.fundAccount = fundAccount;
+    e.detail = "同步类型" + std::to_string(syncType) + "，流水号" + std::to_string(serialNo);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     protocol::PacketWriter w(730000, 0);
     w.addField("serial_no", FieldType::Integer);
@@ -125,6 +136,11 @@ std::string handleVipOpen(HandlerContext& ctx) {
         .run();
     if (account.entrustWays.find('Z') == std::string::npos)
         setEntrustWays(ctx.db, fundAccount, account.entrustWays + "Z");
+    JournalEntry e = requestEntry(ctx, journal::vipOpen);
+    e.clientId = clientId;
+    e.fundAccount = fundAccount;
+    e.rateAfter = journalRate(rate);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730001, fundAccount);
 }
@@ -137,10 +153,15 @@ std::string handleVipClose(HandlerContext& ctx) {
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
     Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, std::nullopt);
+    JournalEntry e = requestEntry(ctx, journal::vipClose);
+    e.clientId = account.clientId;
+    e.fundAccount = fundAccount;
+    e.rateBefore = vipRate(ctx.db, fundAccount);
     ctx.db.prepare("DELETE FROM vip_client WHERE fund_account = ?").bind(1, fundAccount).run();
     std::string ways = account.entrustWays;
     std::erase(ways, 'Z');
     setEntrustWays(ctx.db, fundAccount, ways);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730002, fundAccount);
 }
@@ -149,15 +170,21 @@ std::string handleVipModify(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
     const double rate = parseRate(ctx.request.text("discount_rate"));
-    requireAccount(ctx, fundAccount);
+    const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
     Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, rate);
+    JournalEntry e = requestEntry(ctx, journal::vipModify);
+    e.clientId = account.clientId;
+    e.fundAccount = fundAccount;
+    e.rateBefore = vipRate(ctx.db, fundAccount);
+    e.rateAfter = journalRate(rate);
     ctx.db.prepare("UPDATE vip_client SET discount_rate = ? WHERE fund_account = ?")
         .bind(1, rate)
         .bind(2, fundAccount)
         .run();
+    ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730003, fundAccount);
 }
