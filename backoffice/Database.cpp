@@ -36,7 +36,15 @@ Database::Database(const std::string& path, ReadOnly) {
 }
 
 Database::~Database() {
+    cache_.clear();
     sqlite3_close_v2(db_);
+}
+
+CachedStatement Database::cached(const std::string& sql) {
+    auto found = cache_.find(sql);
+    if (found == cache_.end())
+        found = cache_.emplace(sql, std::make_unique<Statement>(db_, sql)).first;
+    return CachedStatement(*found->second);
 }
 
 void Database::exec(const std::string& sql) {

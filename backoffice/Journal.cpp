@@ -100,8 +100,8 @@ StoredRow readRow(const Statement& s) {
 }
 
 std::int64_t lastIssuedEntryNo(Database& db) {
-    Statement s = db.prepare("SELECT seq FROM sqlite_sequence WHERE name = 'journal'");
-    return s.step() ? s.integer(0) : 0;
+    CachedStatement s = db.cached("SELECT seq FROM sqlite_sequence WHERE name = 'journal'");
+    return s->step() ? s->integer(0) : 0;
 }
 
 } // namespace
@@ -137,16 +137,17 @@ void appendJournal(Database& db, JournalEntry entry) {
     if (entry.occurredAt == 0)
         entry.occurredAt = static_cast<std::int64_t>(std::time(nullptr));
     {
-        Statement last =
-            db.prepare("SELECT entry_hash FROM journal ORDER BY entry_no DESC LIMIT 1");
-        entry.prevHash = last.step() ? last.text(0) : genesisHash;
+        CachedStatement last =
+            db.cached("SELECT entry_hash FROM journal ORDER BY entry_no DESC LIMIT 1");
+        entry.prevHash = last->step() ? last->text(0) : genesisHash;
     }
     // Numbers go on from the last one ever issued, so that entries removed from the end
     // leave a gap the check finds.
     entry.entryNo = lastIssuedEntryNo(db) + 1;
     entry.hash = hashOf(entry.prevHash, contentOf(entry));
-    Statement s = db.prepare(std::string("INSERT INTO journal (") + columns +
-                             ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    CachedStatement insert = db.cached(std::string("INSERT INTO journal (") + columns +
+                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement& s = *insert;
     s.bind(1, entry.entryNo)
         .bind(2, entry.occurredAt)
         .bind(3, entry.event)
