@@ -2,7 +2,7 @@
 
 #include "Seed.h"
 
-#include <ctime>
+#include <chrono>
 #include <map>
 
 namespace backoffice {
@@ -27,8 +27,10 @@ const std::map<std::int32_t, Handler>& handlers() {
     return table;
 }
 
-std::int64_t now() {
-    return static_cast<std::int64_t>(std::time(nullptr));
+std::int64_t nowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
 }
 
 bool branchExists(Database& db, std::int64_t branchNo) {
@@ -54,7 +56,8 @@ private:
 };
 
 BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
-    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync) {
+    : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync),
+      passwords_(options.maxHashes, options.hashWait), throttle_(options.throttle) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
 }
@@ -109,53 +112,56 @@ JournalEntry requestEntry(const HandlerContext& ctx, std::string event) {
     e.operatorNo = ctx.op.operatorNo;
     e.branchNo = ctx.op.branchNo;
     e.station = ctx.request.optionalText("op_station").value_or("");
+    e.source = ctx.session.source;
     e.functionId = ctx.request.functionNo();
     return e;
 }
 
-void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
-                               std::int32_t wrongPasswordError) {
-    Database& db = ctx.db;
-    const auto lockedFor = [&](std::int64_t until) {
-        const std::int64_t minutes = (until - now() + 59) / 60;
-        return ServiceError(errors::operatorLocked,
-                            "操作员[" + op.operatorNo + "]密码错误次数过多，已被锁定，请" +
-                                std::to_string(minutes < 1 ? 1 : minutes) + "分钟后再试");
-    };
-    bool counted = false;
-    {
-        Statement s = db.prepare("SELECT locked_until FROM password_failure WHERE operator_no = ?");
-        s.bind(1, op.operatorNo);
-        counted = s.step();
-        // A locked operator is refused before any hash is computed.
-        if (counted && s.integer(0) > now())
-            throw lockedFor(s.integer(0));
+bool BackOffice::refusalToJournal(const std::string& source, const std::string& operatorNo) {
+    const std::int64_t now = nowMs();
+    const std::int64_t quietMs = std::chrono::milliseconds(refusalQuiet).count();
+    std::lock_guard lock(refusalsMutex_);
+    if (refusalsJournaled_.size() >= maxRefusalsKept)
+        std::erase_if(refusalsJournaled_, [&](const auto& r) { return r.second <= now - quietMs; });
+    auto [at, fresh] = refusalsJournaled_.try_emplace({source, operatorNo}, now);
+    if (!fresh && at->second > now - quietMs)
+        return false;
+    if (fresh && refusalsJournaled_.size() > maxRefusalsKept) {
+        refusalsJournaled_.erase(at);
+        return false;
     }
-    if (passwords_.verify(op.operatorNo, op.passwordHash, password)) {
-        if (counted) // the usual case writes nothing
-            db.prepare("DELETE FROM password_failure WHERE operator_no = ?")
-                .bind(1, op.operatorNo)
-                .run();
+    at->second = now;
+    return true;
+}
+
+void BackOffice::journalRefusal(HandlerContext& ctx, const Operator& op,
+                                const ServiceError& refusal) {
+    if (refusal.errorNo() != errors::passwordThrottled ||
+        !refusalToJournal(ctx.session.source, op.operatorNo))
         return;
+    Transaction t(ctx.db);
+    JournalEntry e = requestEntry(ctx, journal::loginRefused);
+    e.operatorNo = op.operatorNo;
+    e.branchNo = op.branchNo;
+    e.detail = refusal.what();
+    journal(ctx.db, e);
+    t.commit();
+}
+
+void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer) {
+    Database& db = ctx.db;
+    const std::string& source = ctx.session.source;
+    const std::int64_t now = nowMs();
+    std::int64_t sourceFailures = 1;
+    std::int64_t waitMs = 0;
+    {
+        Statement s = db.prepare("SELECT failures, next_at_ms FROM guess_source WHERE source = ?");
+        s.bind(1, source);
+        if (s.step()) {
+            sourceFailures = s.integer(0);
+            waitMs = s.integer(1) - now;
+        }
     }
-    Transaction t(db);
-    db.prepare("INSERT INTO password_failure (operator_no, failures, locked_until) "
-               "VALUES (?, 1, 0) ON CONFLICT (operator_no) DO UPDATE SET "
-               "failures = CASE WHEN locked_until > 0 THEN 1 ELSE failures + 1 END, "
-               "locked_until = 0")
-        .bind(1, op.operatorNo)
-        .run();
-    Statement s = db.prepare("SELECT failures FROM password_failure WHERE operator_no = ?");
-    s.bind(1, op.operatorNo);
-    const std::int64_t failures = s.step() ? s.integer(0) : 1;
-    const bool lock = failures >= options_.maxPasswordFailures;
-    const std::int64_t until = now() + options_.lockTime.count();
-    if (lock)
-        db.prepare("UPDATE password_failure SET locked_until = ? WHERE operator_no = ?")
-            .bind(1, until)
-            .bind(2, op.operatorNo)
-            .run();
-    const bool reviewer = wrongPasswordError == errors::reviewerPassword;
     JournalEntry wrong =
         requestEntry(ctx, reviewer ? journal::reviewRefused : journal::passwordWrong);
     if (reviewer) {
@@ -172,27 +178,75 @@ void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::str
         }
         wrong.detail = "复核柜员密码错误";
     } else {
-        wrong.operatorNo = op.operatorNo;
-        wrong.branchNo = op.branchNo;
         wrong.detail = ctx.request.has("op_password") ? "操作密码错误" : "登录密码错误";
     }
-    wrong.detail += "，连续第" + std::to_string(failures) + "次";
+    wrong.detail += "，该来源第" + std::to_string(sourceFailures) + "次";
     journal(db, wrong);
-    if (lock) {
-        JournalEntry locked = wrong;
-        locked.event = journal::operatorLocked;
-        locked.operatorNo = op.operatorNo;
-        locked.branchNo = op.branchNo;
-        locked.detail = "连续" + std::to_string(failures) + "次密码错误，锁定" +
-                        std::to_string(options_.lockTime.count() / 60) + "分钟";
-        journal(db, locked);
+    // The entries below are about the operator whose password was guessed.
+    JournalEntry about = requestEntry(ctx, journal::sourceSlowed);
+    about.operatorNo = op.operatorNo;
+    about.branchNo = op.branchNo;
+    if (waitMs > 0) {
+        about.detail = "来源[" + source + "]密码错误" + std::to_string(sourceFailures) +
+                       "次，须等待" + std::to_string((waitMs + 999) / 1000) + "秒";
+        journal(db, about);
     }
+    const ThrottleOptions& bounds = throttle_.options();
+    Statement guesses =
+        db.prepare("SELECT count(*) FROM password_guess WHERE operator_no = ? AND at_ms > ?");
+    guesses.bind(1, op.operatorNo).bind(2, now - bounds.window.count());
+    if (guesses.step() && guesses.integer(0) == bounds.guessesPerOperator) {
+        about.event = journal::operatorBounded;
+        about.detail = "操作员[" + op.operatorNo + "]" +
+                       std::to_string(bounds.window.count() / 60000) + "分钟内密码错误" +
+                       std::to_string(bounds.guessesPerOperator) + "次，只受理其本人常用柜台的密码";
+        journal(db, about);
+    }
+}
+
+void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
+                               std::int32_t wrongPasswordError) {
+    Database& db = ctx.db;
+    const std::string& source = ctx.session.source;
+    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
+        try {
+            throttle_.check(db, op.operatorNo, source, nowMs());
+        } catch (const ServiceError& refusal) {
+            journalRefusal(ctx, op, refusal);
+            throw;
+        }
+        if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
+            Transaction t(db);
+            throttle_.verified(db, 0, op.operatorNo, source, nowMs());
+            t.commit();
+        }
+        return;
+    }
+    const Passwords::Turn turn = passwords_.takeTurn();
+    if (!turn)
+        throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
+    std::int64_t guess = 0;
+    try {
+        Transaction t(db);
+        guess = throttle_.admit(db, op.operatorNo, source, nowMs());
+        t.commit();
+    } catch (const ServiceError& refusal) {
+        journalRefusal(ctx, op, refusal);
+        throw;
+    }
+    if (!passwords_.verify(op.operatorNo, op.passwordHash, password)) {
+        // The guess was counted as failed before its check; what the check found is
+        // journaled now, with the throttling it brought.
+        Transaction t(db);
+        journalWrongPassword(ctx, op, wrongPasswordError == errors::reviewerPassword);
+        t.commit();
+        throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
+                                                   ? "操作员[" + op.operatorNo + "]密码错误"
+                                                   : "复核柜员密码错误");
+    }
+    Transaction t(db);
+    throttle_.verified(db, guess, op.operatorNo, source, nowMs());
     t.commit();
-    if (lock)
-        throw lockedFor(until);
-    throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
-                                               ? "操作员[" + op.operatorNo + "]密码错误"
-                                               : "复核柜员密码错误");
 }
 
 std::string BackOffice::handle(Session& session, std::string_view requestPacket) {
@@ -232,7 +286,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     const std::string operatorNo = request.text("operator_no");
     if (login) {
         // Whatever the outcome, the session no longer speaks for anyone it did before.
-        session = Session{};
+        session = Session{{}, 0, session.source};
     } else {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
@@ -247,12 +301,12 @@ std::string BackOffice::dispatch(Session& session, Database& db,
             throw ServiceError(errors::unknownBranch,
                                "营业部[" + std::to_string(branchNo) + "]不存在");
     }
-    HandlerContext ctx{*this, db, request, findOperator(db, operatorNo)};
+    HandlerContext ctx{*this, db, request, session, findOperator(db, operatorNo)};
     if (request.has("op_password"))
         checkPassword(ctx, ctx.op, request.text("op_password"));
     std::string reply = handler->second(ctx);
     if (login)
-        session = Session{ctx.op.operatorNo, ctx.op.branchNo};
+        session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source};
     return reply;
 }
 

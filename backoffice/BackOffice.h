@@ -6,11 +6,13 @@
 
 #include "Database.h"
 #include "Journal.h"
+#include "PasswordThrottle.h"
 #include "Passwords.h"
 #include "Request.h"
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -30,18 +32,24 @@ struct Operator {
 
 // Who is asking on one connection or one embedded counter. Empty until a login succeeds;
 // a failed login empties it again.
+// `source` is where the requests come from (the peer's address; "local" in the counter's
+// own process): password guesses are throttled per source.
 struct Session {
     std::string operatorNo;
     std::int32_t branchNo = 0;
+    std::string source = "local";
     bool open() const { return !operatorNo.empty(); }
 };
 
 struct OfficeOptions {
     // How long an approved review may wait for its resend.
     std::chrono::seconds reviewMaxAge{300};
-    // Wrong passwords in a row before an operator is locked, and for how long.
-    int maxPasswordFailures = 5;
-    std::chrono::seconds lockTime{600};
+    // How password guesses are throttled.
+    ThrottleOptions throttle;
+    // Slow password verifications at once, and how long a request waits for a turn
+    // before it is told the back office is busy.
+    std::size_t maxHashes = 2;
+    std::chrono::milliseconds hashWait{500};
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;
     // Every change and review event is journaled; off only to measure what that costs.
@@ -55,6 +63,7 @@ struct HandlerContext {
     BackOffice& office;
     Database& db;
     const Request& request;
+    const Session& session;
     Operator op; // the operator of the request's operator_no
 };
 
@@ -74,10 +83,10 @@ public:
 
     // The operator of that number, or a ServiceError.
     Operator findOperator(Database& db, const std::string& operatorNo);
-    // Raises a ServiceError unless the password is the operator's and he is not locked;
-    // a wrong one counts towards the lock, which the database keeps across restarts, and is
-    // journaled with the count: the requester's own, or a reviewer's refused in the
-    // request's review.
+    // Raises a ServiceError unless the password is the operator's and the throttle lets
+    // the session's source guess at him now; a wrong one is counted per source and per
+    // operator in the database, so a restart keeps the counts. A wrong password, a source
+    // slowed down, an operator's guesses used up and a refused login are journaled.
     void checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                        std::int32_t wrongPasswordError = errors::wrongPassword);
     std::int32_t mainBranchNo(Database& db);
@@ -87,6 +96,13 @@ public:
 
 private:
     class Lease;
+    // A refused login is journaled once a minute per source and operator, so that a
+    // stranger who keeps trying cannot make every refusal a write.
+    bool refusalToJournal(const std::string& source, const std::string& operatorNo);
+    void journalRefusal(HandlerContext& ctx, const Operator& op, const ServiceError& refusal);
+    // In the caller's transaction: the wrong password, and the source's wait or the
+    // operator's bound it brought.
+    void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer);
     std::unique_ptr<Database> takeConnection();
     void giveBack(std::unique_ptr<Database> db);
     std::string dispatch(Session& session, Database& db, const protocol::PacketView& packet);
@@ -95,6 +111,11 @@ private:
     OfficeOptions options_;
     Database db_;
     Passwords passwords_;
+    PasswordThrottle throttle_;
+    static constexpr std::size_t maxRefusalsKept = 1024;
+    static constexpr std::chrono::minutes refusalQuiet{1};
+    std::mutex refusalsMutex_;
+    std::map<std::pair<std::string, std::string>, std::int64_t> refusalsJournaled_; // ms
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };

@@ -15,9 +15,9 @@ namespace {
 // The "previous hash" of the first entry.
 const std::string genesisHash(crypto_generichash_BYTES * 2, '0');
 
-constexpr int contentColumns = 14;
+constexpr int contentColumns = 15;
 constexpr char columns[] =
-    "entry_no, occurred_at, event, operator_no, op_branch_no, op_station, function_id, "
+    "entry_no, occurred_at, event, operator_no, op_branch_no, op_station, source, function_id, "
     "client_id, fund_account, rate_before, rate_after, process_id, reviewer, detail, prev_hash, "
     "entry_hash";
 
@@ -32,6 +32,7 @@ Content contentOf(const JournalEntry& e) {
             e.operatorNo,
             std::to_string(e.branchNo),
             e.station,
+            e.source,
             std::to_string(e.functionId),
             e.clientId,
             std::to_string(e.fundAccount),
@@ -86,16 +87,17 @@ StoredRow readRow(const Statement& s) {
     e.operatorNo = s.text(3);
     e.branchNo = s.integer(4);
     e.station = s.text(5);
-    e.functionId = s.integer(6);
-    e.clientId = s.text(7);
-    e.fundAccount = s.integer(8);
-    e.rateBefore = s.text(9);
-    e.rateAfter = s.text(10);
-    e.processId = s.integer(11);
-    e.reviewer = s.text(12);
-    e.detail = s.text(13);
-    e.prevHash = s.text(14);
-    e.hash = s.text(15);
+    e.source = s.text(6);
+    e.functionId = s.integer(7);
+    e.clientId = s.text(8);
+    e.fundAccount = s.integer(9);
+    e.rateBefore = s.text(10);
+    e.rateAfter = s.text(11);
+    e.processId = s.integer(12);
+    e.reviewer = s.text(13);
+    e.detail = s.text(14);
+    e.prevHash = s.text(15);
+    e.hash = s.text(16);
     return row;
 }
 
@@ -118,7 +120,9 @@ std::string journalEventText(const std::string& event) {
         {journal::approvalUsed, "复核批准已使用"},
         {journal::approvalExpired, "复核批准过期未用"},
         {journal::passwordWrong, "密码错误"},
-        {journal::operatorLocked, "操作员被锁定"},
+        {journal::sourceSlowed, "来源限速"},
+        {journal::operatorBounded, "操作员猜测达上限"},
+        {journal::loginRefused, "登录被拒"},
     };
     const auto found = texts.find(event);
     return found == texts.end() ? event : found->second;
@@ -145,8 +149,9 @@ void appendJournal(Database& db, JournalEntry entry) {
     // leave a gap the check finds.
     entry.entryNo = lastIssuedEntryNo(db) + 1;
     entry.hash = hashOf(entry.prevHash, contentOf(entry));
-    CachedStatement insert = db.cached(std::string("INSERT INTO journal (") + columns +
-                                       ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    CachedStatement insert =
+        db.cached(std::string("INSERT INTO journal (") + columns +
+                  ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     Statement& s = *insert;
     s.bind(1, entry.entryNo)
         .bind(2, entry.occurredAt)
@@ -154,16 +159,17 @@ void appendJournal(Database& db, JournalEntry entry) {
         .bind(4, entry.operatorNo)
         .bind(5, entry.branchNo)
         .bind(6, entry.station)
-        .bind(7, entry.functionId)
-        .bind(8, entry.clientId)
-        .bind(9, entry.fundAccount)
-        .bind(10, entry.rateBefore)
-        .bind(11, entry.rateAfter)
-        .bind(12, entry.processId)
-        .bind(13, entry.reviewer)
-        .bind(14, entry.detail)
-        .bind(15, entry.prevHash)
-        .bind(16, entry.hash);
+        .bind(7, entry.source)
+        .bind(8, entry.functionId)
+        .bind(9, entry.clientId)
+        .bind(10, entry.fundAccount)
+        .bind(11, entry.rateBefore)
+        .bind(12, entry.rateAfter)
+        .bind(13, entry.processId)
+        .bind(14, entry.reviewer)
+        .bind(15, entry.detail)
+        .bind(16, entry.prevHash)
+        .bind(17, entry.hash);
     s.run();
 }
 

@@ -25,7 +25,9 @@ inline constexpr char reviewRefused[] = "review_refused";     // 360042 refused
 inline constexpr char approvalUsed[] = "approval_used";       // by the resent request
 inline constexpr char approvalExpired[] = "approval_expired"; // never used in time
 inline constexpr char passwordWrong[] = "password_wrong";     // the operator's own password
-inline constexpr char operatorLocked[] = "operator_locked";
+inline constexpr char sourceSlowed[] = "source_slowed";       // a source must wait
+inline constexpr char operatorBounded[] = "operator_bounded"; // his guesses are used up
+inline constexpr char loginRefused[] = "login_refused";       // held back by the throttle
 } // namespace journal
 
 // The operator's words for a kind of entry; the kind itself when it has none.
@@ -37,7 +39,8 @@ struct JournalEntry {
     std::string event;
     std::string operatorNo;
     std::int64_t branchNo = 0;
-    std::string station; // the workstation (op_station)
+    std::string station; // the workstation (op_station), as the counter says
+    std::string source;  // the peer address the server saw; "local" in the counter
     std::int64_t functionId = 0;
     std::string clientId;
     std::int64_t fundAccount = 0;

@@ -74,9 +74,9 @@ std::string numberOrBlank(std::int64_t value) {
     return value == 0 ? std::string() : std::to_string(value);
 }
 
-constexpr std::size_t columnCount = 14;
+constexpr std::size_t columnCount = 15;
 const std::array<const char*, columnCount> headings{
-    "序号",   "时间",     "事件",   "功能号", "操作员",   "营业部",   "站点",
+    "序号",   "时间",     "事件",   "功能号", "操作员",   "营业部",   "站点", "来源",
     "客户号", "资金账户", "原折扣", "新折扣", "复核流程", "复核柜员", "说明"};
 
 std::array<std::string, columnCount> cellsOf(const JournalEntry& e) {
@@ -87,6 +87,7 @@ std::array<std::string, columnCount> cellsOf(const JournalEntry& e) {
             e.operatorNo,
             numberOrBlank(e.branchNo),
             e.station,
+            e.source,
             e.clientId,
             numberOrBlank(e.fundAccount),
             e.rateBefore,
@@ -151,8 +152,9 @@ std::string csvCell(const std::string& value, bool text) {
 
 void writeCsv(std::ostream& out, const std::vector<JournalEntry>& entries) {
     // Which columns hold numbers and rates, written as they are.
-    static const std::array<bool, columnCount> isText{
-        false, false, true, false, true, false, true, true, false, false, false, false, true, true};
+    static const std::array<bool, columnCount> isText{false, false, true,  false, true,
+                                                      false, true,  true,  true,  false,
+                                                      false, false, false, true,  true};
     out << "\xEF\xBB\xBF";
     for (const char* heading : headings)
         out << heading << ',';
@@ -202,7 +204,7 @@ void writeJson(std::ostream& out, const std::vector<JournalEntry>& entries) {
             << ",\"event_text\":" << jsonString(journalEventText(e.event))
             << ",\"function_id\":" << e.functionId
             << ",\"operator_no\":" << jsonString(e.operatorNo) << ",\"branch_no\":" << e.branchNo
-            << ",\"op_station\":" << jsonString(e.station)
+            << ",\"op_station\":" << jsonString(e.station) << ",\"source\":" << jsonString(e.source)
             << ",\"client_id\":" << jsonString(e.clientId) << ",\"fund_account\":" << e.fundAccount
             << ",\"rate_before\":" << rate(e.rateBefore) << ",\"rate_after\":" << rate(e.rateAfter)
             << ",\"process_id\":" << e.processId << ",\"reviewer\":" << jsonString(e.reviewer)

@@ -2,11 +2,13 @@
 
 #include <sodium.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace backoffice {
 
-Passwords::Passwords() {
+Passwords::Passwords(std::size_t maxHashes, std::chrono::milliseconds hashWait)
+    : maxHashes_(std::max<std::size_t>(1, maxHashes)), hashWait_(hashWait) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot start");
     key_.resize(crypto_generichash_KEYBYTES);
@@ -36,18 +38,42 @@ std::string Passwords::digest(std::string_view storedHash, std::string_view pass
     return std::string(reinterpret_cast<const char*>(out), sizeof out);
 }
 
+bool Passwords::remembered(const std::string& operatorNo, const std::string& storedHash,
+                           std::string_view password) {
+    const std::string seen = digest(storedHash, password);
+    std::lock_guard lock(mutex_);
+    const auto it = verified_.find(operatorNo);
+    return it != verified_.end() && sodium_memcmp(it->second.data(), seen.data(), seen.size()) == 0;
+}
+
+Passwords::Turn Passwords::takeTurn() {
+    std::unique_lock lock(mutex_);
+    if (!freed_.wait_for(lock, hashWait_, [&] { return hashing_ < maxHashes_; }))
+        return Turn();
+    peakHashes_ = std::max(peakHashes_, ++hashing_);
+    return Turn(this);
+}
+
+Passwords::Turn::~Turn() {
+    if (!owner_)
+        return;
+    {
+        std::lock_guard lock(owner_->mutex_);
+        --owner_->hashing_;
+    }
+    owner_->freed_.notify_one();
+}
+
+std::size_t Passwords::peakHashes() const {
+    std::lock_guard lock(mutex_);
+    return peakHashes_;
+}
+
 bool Passwords::verify(const std::string& operatorNo, const std::string& storedHash,
                        std::string_view password) {
-    const std::string seen = digest(storedHash, password);
-    {
-        std::lock_guard lock(mutex_);
-        const auto it = verified_.find(operatorNo);
-        if (it != verified_.end() &&
-            sodium_memcmp(it->second.data(), seen.data(), seen.size()) == 0)
-            return true;
-    }
     if (crypto_pwhash_str_verify(storedHash.c_str(), password.data(), password.size()) != 0)
         return false;
+    const std::string seen = digest(storedHash, password);
     std::lock_guard lock(mutex_);
     verified_[operatorNo] = seen;
     return true;

@@ -1,26 +1,62 @@
 #pragma once
 // Operator passwords: stored as libsodium password hashes. A verification is slow on
 // purpose, so a password that verified once is remembered (as a keyed digest, never in
-// clear) for later requests of the same operator.
+// clear) for later requests of the same operator, and only a bounded number of
+// verifications run at once: guessing never takes every worker.
 
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace backoffice {
 
 class Passwords {
 public:
-    Passwords();
+    explicit Passwords(std::size_t maxHashes = 2,
+                       std::chrono::milliseconds hashWait = std::chrono::milliseconds(500));
     static std::string hash(std::string_view password);
+
+    // Whether this password verified before for the operator: no hash needed.
+    bool remembered(const std::string& operatorNo, const std::string& storedHash,
+                    std::string_view password);
+
+    // A turn at the slow verification, held until it goes out of scope; empty when none
+    // came free within the wait.
+    class Turn {
+    public:
+        Turn() = default;
+        explicit Turn(Passwords* owner) : owner_(owner) {}
+        Turn(Turn&& other) noexcept : owner_(std::exchange(other.owner_, nullptr)) {}
+        Turn& operator=(Turn&&) = delete;
+        ~Turn();
+        explicit operator bool() const { return owner_ != nullptr; }
+
+    private:
+        Passwords* owner_ = nullptr;
+    };
+    Turn takeTurn();
+
+    // The slow verification, during a turn; a password that verifies is remembered.
     bool verify(const std::string& operatorNo, const std::string& storedHash,
                 std::string_view password);
+
+    // The most verifications that ran at once.
+    std::size_t peakHashes() const;
 
 private:
     std::string digest(std::string_view storedHash, std::string_view password) const;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::condition_variable freed_;
+    std::size_t maxHashes_;
+    std::chrono::milliseconds hashWait_;
+    std::size_t hashing_ = 0;
+    std::size_t peakHashes_ = 0;
     std::string key_; // random per process
     std::map<std::string, std::string> verified_;
 };

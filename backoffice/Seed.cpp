@@ -62,6 +62,8 @@ void upgradeSchema(Database& db) {
     if (hasColumn("review_process", "process_id") && !hasColumn("review_process", "request_fields"))
         db.exec("ALTER TABLE review_process ADD COLUMN request_fields TEXT NOT NULL DEFAULT '';"
                 "ALTER TABLE review_process ADD COLUMN approved_at INTEGER NOT NULL DEFAULT 0;");
+    // The lock of earlier versions gave way to throttling.
+    db.exec("DROP TABLE IF EXISTS password_failure");
     createSchema(db);
 }
 

@@ -11,8 +11,10 @@ namespace {
 
 class BackOfficeSession final : public PacketSession {
 public:
-    explicit BackOfficeSession(std::shared_ptr<backoffice::BackOffice> office)
-        : office_(std::move(office)) {}
+    BackOfficeSession(std::shared_ptr<backoffice::BackOffice> office, std::string source)
+        : office_(std::move(office)) {
+        session_.source = std::move(source);
+    }
     std::string handle(std::string_view request) override {
         return office_->handle(session_, request);
     }
@@ -26,8 +28,9 @@ class BackOfficeService final : public PacketService {
 public:
     explicit BackOfficeService(std::shared_ptr<backoffice::BackOffice> office)
         : office_(std::move(office)) {}
-    std::unique_ptr<PacketSession> openSession() override {
-        return std::make_unique<BackOfficeSession>(office_);
+    std::unique_ptr<PacketSession> openSession() override { return openSession("local"); }
+    std::unique_ptr<PacketSession> openSession(const std::string& peer) override {
+        return std::make_unique<BackOfficeSession>(office_, peer);
     }
 
 private:

@@ -27,6 +27,12 @@ namespace {
 
 class Connection;
 
+std::string peerOf(tcp::socket& socket) {
+    boost::system::error_code ec;
+    const auto peer = socket.remote_endpoint(ec);
+    return ec ? std::string("unknown") : peer.address().to_string();
+}
+
 // How often the connections' deadlines are looked at.
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
     const auto quarter = std::min(o.frameTimeout, o.idleTimeout) / 4;
@@ -71,7 +77,7 @@ public:
     Connection(TcpServer::Impl& server, tcp::socket socket)
         : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
                                               : net::Stream(std::move(socket))),
-          session_(server.service.openSession()), in_(65536) {
+          session_(server.service.openSession(peerOf(stream_.socket()))), in_(65536) {
         frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
     }
 

@@ -3,9 +3,9 @@
 #include "BackOffice.h"
 #include "Records.h"
 #include "Review.h"
+#include "VipChanges.h"
 
 #include <charconv>
-#include <ctime>
 #include <vector>
 
 namespace backoffice {
@@ -57,20 +57,6 @@ std::string vipRate(Database& db, std::int64_t fundAccount) {
     return s.step() ? journalRate(s.real(0)) : std::string();
 }
 
-void setEntrustWays(Database& db, std::int64_t fundAccount, const std::string& ways) {
-    db.prepare("UPDATE fund_account SET en_entrust_way = ? WHERE fund_account = ?")
-        .bind(1, ways)
-        .bind(2, fundAccount)
-        .run();
-}
-
-std::int64_t today() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return (tm.tm_year + 1900) * 10000 + (tm.tm_mon + 1) * 100 + tm.tm_mday;
-}
-
 std::string okReply(std::int32_t functionNo, std::int64_t fundAccount) {
     protocol::PacketWriter w(functionNo, 0);
     w.addField("fund_account", FieldType::Integer);
@@ -111,12 +97,17 @@ std::string handleClientSync(HandlerContext& ctx) {
     return finishReply(w);
 }
 
+// Open, close and modify each check and write in one write transaction: what they checked
+// still holds when they write, a change that would change nothing is refused with why, and
+// a review approval is used up only together with the change it approved.
+
 std::string handleVipOpen(HandlerContext& ctx) {
     const Request& r = ctx.request;
     r.int32("branch_no");
     const std::string clientId = r.text("client_id");
     const std::int64_t fundAccount = r.integer("fund_account");
     const double rate = parseRate(r.text("discount_rate"));
+    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (account.clientId != clientId)
         throw ServiceError(errors::unknownClient, "客户[" + clientId + "]与资金账户不符");
@@ -124,18 +115,8 @@ std::string handleVipOpen(HandlerContext& ctx) {
         throw ServiceError(errors::accountNotNormal, "资金账户状态不正常，不能开通VIP");
     if (isVip(ctx.db, fundAccount))
         throw ServiceError(errors::alreadyVip, "该客户已是VIP客户");
-    Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, rate);
-    ctx.db.prepare("INSERT INTO vip_client VALUES (?, ?, ?, ?, ?, ?)")
-        .bind(1, fundAccount)
-        .bind(2, clientId)
-        .bind(3, std::int64_t{account.branchNo})
-        .bind(4, rate)
-        .bind(5, today())
-        .bind(6, ctx.op.operatorNo)
-        .run();
-    if (account.entrustWays.find('Z') == std::string::npos)
-        setEntrustWays(ctx.db, fundAccount, account.entrustWays + "Z");
+    openVip(ctx.db, account, rate, ctx.op.operatorNo);
     JournalEntry e = requestEntry(ctx, journal::vipOpen);
     e.clientId = clientId;
     e.fundAccount = fundAccount;
@@ -148,19 +129,16 @@ std::string handleVipOpen(HandlerContext& ctx) {
 std::string handleVipClose(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
+    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, std::nullopt);
     JournalEntry e = requestEntry(ctx, journal::vipClose);
     e.clientId = account.clientId;
     e.fundAccount = fundAccount;
     e.rateBefore = vipRate(ctx.db, fundAccount);
-    ctx.db.prepare("DELETE FROM vip_client WHERE fund_account = ?").bind(1, fundAccount).run();
-    std::string ways = account.entrustWays;
-    std::erase(ways, 'Z');
-    setEntrustWays(ctx.db, fundAccount, ways);
+    closeVip(ctx.db, account);
     ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730002, fundAccount);
@@ -170,20 +148,17 @@ std::string handleVipModify(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
     const double rate = parseRate(ctx.request.text("discount_rate"));
+    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    Transaction t(ctx.db);
     checkReview(ctx, t, fundAccount, rate);
     JournalEntry e = requestEntry(ctx, journal::vipModify);
     e.clientId = account.clientId;
     e.fundAccount = fundAccount;
     e.rateBefore = vipRate(ctx.db, fundAccount);
     e.rateAfter = journalRate(rate);
-    ctx.db.prepare("UPDATE vip_client SET discount_rate = ? WHERE fund_account = ?")
-        .bind(1, rate)
-        .bind(2, fundAccount)
-        .run();
+    modifyVip(ctx.db, fundAccount, rate);
     ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730003, fundAccount);

@@ -23,6 +23,12 @@ public:
     // A new session, before any login. Safe to call, and to use the sessions, from
     // several threads.
     virtual std::unique_ptr<PacketSession> openSession() = 0;
+    // A new session for a counter at that network address: a service that throttles
+    // password guesses per source tells its sessions apart by it.
+    virtual std::unique_ptr<PacketSession> openSession(const std::string& peer) {
+        (void)peer;
+        return openSession();
+    }
 };
 
 // The back office on the SQLite file `dbPath`, which is created with the training data

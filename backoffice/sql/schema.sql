@@ -142,16 +142,37 @@ CREATE INDEX IF NOT EXISTS review_process_by_request
     ON review_process(operator_no, function_id, status);
 -- Approvals that may have expired unused.
 CREATE INDEX IF NOT EXISTS review_process_by_approval ON review_process(status, approved_at);
--- Wrong passwords in a row per operator; locked_until (seconds since 1970) is set when
--- they reach the limit.
-CREATE TABLE IF NOT EXISTS password_failure (
-    operator_no  TEXT PRIMARY KEY,
-    failures     INTEGER NOT NULL,
-    locked_until INTEGER NOT NULL DEFAULT 0
+-- Password guesses that failed or are being checked, one row each: the guesses at one
+-- operator within the window are bounded, from all sources together. Times are
+-- milliseconds since 1970.
+CREATE TABLE IF NOT EXISTS password_guess (
+    guess_id    INTEGER PRIMARY KEY AUTOINCREMENT,
+    operator_no TEXT NOT NULL,
+    source      TEXT NOT NULL,
+    at_ms       INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS password_guess_by_operator ON password_guess(operator_no, at_ms);
+-- Failed guesses per source address, whatever the operator: past a few, the source waits
+-- until next_at_ms before it is heard again, longer after each failure.
+CREATE TABLE IF NOT EXISTS guess_source (
+    source     TEXT PRIMARY KEY,
+    failures   INTEGER NOT NULL,
+    last_at_ms INTEGER NOT NULL,
+    next_at_ms INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS guess_source_by_time ON guess_source(last_at_ms);
+-- Where each operator's password verified: such a source is still heard when strangers
+-- have used up the operator's guesses.
+CREATE TABLE IF NOT EXISTS operator_source (
+    operator_no TEXT NOT NULL,
+    source      TEXT NOT NULL,
+    last_at_ms  INTEGER NOT NULL,
+    PRIMARY KEY (operator_no, source)
 );
 -- Every change and every event of the four-eyes rule and of password checking, written in
 -- the transaction of what it records. occurred_at is in seconds since 1970; rates are texts
--- "0.45" (empty when the entry sets none); process_id is the review process (0: none).
+-- "0.45" (empty when the entry sets none); process_id is the review process (0: none);
+-- op_station is the workstation the counter names, source the address the server saw.
 -- entry_hash covers the entry's content and prev_hash, the hash of the entry before it
 -- (all zeros for the first): an entry edited, removed or inserted breaks the chain there.
 -- Numbers come from AUTOINCREMENT, so entries removed from the end leave a gap too.
@@ -162,6 +183,7 @@ CREATE TABLE IF NOT EXISTS journal (
     operator_no  TEXT NOT NULL,
     op_branch_no INTEGER NOT NULL,
     op_station   TEXT NOT NULL,
+    source       TEXT NOT NULL,
     function_id  INTEGER NOT NULL,
     client_id    TEXT NOT NULL,
     fund_account INTEGER NOT NULL,

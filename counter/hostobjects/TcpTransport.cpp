@@ -32,9 +32,41 @@ std::int32_t functionOf(const std::string& packet) {
     return view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
 }
 
-bool accepted(const std::string& reply) {
+// The back office's answer to a request on a connection where nobody is logged in.
+constexpr std::int32_t notLoggedIn = 1013;
+
+std::int32_t returnCodeOf(const std::string& reply) {
     protocol::PacketView view;
-    return view.decode(reply) == protocol::DecodeStatus::Ok && view.returnCode() == 0;
+    return view.decode(reply) == protocol::DecodeStatus::Ok ? view.returnCode() : -1;
+}
+
+bool accepted(const std::string& reply) {
+    return returnCodeOf(reply) == 0;
+}
+
+// A request refused for want of a login on a connection whose replayed login was refused
+// is answered with why that login was refused.
+std::string refusedForLogin(const std::string& reply, const std::string& loginRefusal) {
+    protocol::PacketView request;
+    protocol::PacketView refusal;
+    if (request.decode(reply) != protocol::DecodeStatus::Ok ||
+        refusal.decode(loginRefusal) != protocol::DecodeStatus::Ok)
+        return reply;
+    const auto errorNo = refusal.indexOf("error_no");
+    const auto errorInfo = refusal.indexOf("error_info");
+    if (errorNo < 0 || errorInfo < 0 || refusal.recordCount() == 0)
+        return reply;
+    const auto code = refusal.integer(0, static_cast<std::size_t>(errorNo));
+    protocol::PacketWriter w(request.functionNo(), static_cast<std::int32_t>(code));
+    w.addField("error_no", protocol::FieldType::Integer);
+    w.addField("error_svrno", protocol::FieldType::Integer);
+    w.addField("error_info", protocol::FieldType::Text);
+    w.beginRecord();
+    w.integer(code);
+    w.integer(1);
+    w.text("重新登录未成功：" + std::string(refusal.text(0, static_cast<std::size_t>(errorInfo))));
+    std::string out;
+    return w.finish(out) ? out : reply;
 }
 
 } // namespace
@@ -122,6 +154,9 @@ HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
         if (functionOf(request) == loginFunction) {
             loginPacket_ = packetId;
             pendingLogin_ = request;
+        } else if (!loginRefusal_.empty() && !login_.empty()) {
+            // The replayed login was refused: it is tried again ahead of the request.
+            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
         }
         out_.push_back(protocol::encodeFrame(packetId, request));
         writeNext();
@@ -137,6 +172,7 @@ bool TcpTransport::reopen() {
     link_->reader = protocol::FrameReader();
     out_.clear();
     writing_ = false;
+    loginRefusal_.clear();
     try {
         open();
     } catch (const std::runtime_error&) {
@@ -160,12 +196,18 @@ void TcpTransport::readReplies() {
                 return fail();
             link_->reader.feed(link_->in.data(), n);
             while (auto frame = link_->reader.next()) {
-                if (frame->packetId == replayedLogin)
-                    continue; // a refusal shows in the reply of the request behind it
+                if (frame->packetId == replayedLogin) {
+                    // A refusal shows in the reply of the request behind it.
+                    loginRefusal_ = accepted(frame->packet) ? std::string() : frame->packet;
+                    continue;
+                }
+                if (!loginRefusal_.empty() && returnCodeOf(frame->packet) == notLoggedIn)
+                    frame->packet = refusedForLogin(frame->packet, loginRefusal_);
                 if (frame->packetId == loginPacket_ && !pendingLogin_.empty()) {
                     // A refused login empties the server's session, so it is not replayed.
                     login_ = accepted(frame->packet) ? std::move(pendingLogin_) : std::string();
                     pendingLogin_.clear();
+                    loginRefusal_.clear();
                 }
                 callbacks_.deliver(frame->packetId, std::move(frame->packet));
             }

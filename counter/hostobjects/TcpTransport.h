@@ -62,6 +62,9 @@ private:
     std::int64_t loginPacket_ = 0;
     std::string pendingLogin_;
     std::string login_;
+    // The reply that refused the replayed login on this connection; empty once one is
+    // accepted.
+    std::string loginRefusal_;
     std::atomic<bool> broken_{false};
     std::thread thread_;
 };

@@ -97,9 +97,11 @@ constexpr auto answerBound = 2s;
 
 class HostileClientTest : public BackOfficeTest {
 protected:
-    void serve(backoffice::TcpServer::Options options) {
+    void serve(backoffice::TcpServer::Options options,
+               backoffice::OfficeOptions officeOptions = {}) {
         office.reset(); // the server's back office has the file to itself
-        service = backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(path));
+        backOffice = std::make_shared<backoffice::BackOffice>(path, officeOptions);
+        service = backoffice::serviceOf(backOffice);
         server = std::make_unique<backoffice::TcpServer>(*service, options);
         thread = std::thread([this] { server->run(); });
         office = std::make_unique<CounterOffice>(path); // to look at the database
@@ -113,6 +115,7 @@ protected:
     }
     std::uint16_t port() const { return server->port(); }
 
+    std::shared_ptr<backoffice::BackOffice> backOffice;
     std::unique_ptr<protocol::PacketService> service;
     std::unique_ptr<backoffice::TcpServer> server;
     std::thread thread;
@@ -128,18 +131,18 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     std::string burst;
     for (int i = 0; i < 339; ++i)
         burst += protocol::encodeFrame(i, loginPacket("1004", "guess" + std::to_string(i)));
-    WireClient guesser(port());
+    WireClient guesser(port(), 10s, "127.0.0.2");
     ASSERT_TRUE(guesser.sendAll(burst));
     int refusedLogins = 0;
     for (int i = 0; i < 339; ++i) {
         auto reply = guesser.receive();
         ASSERT_TRUE(reply);
         refusedLogins +=
-            reply->code() == errors::wrongPassword || reply->code() == errors::operatorLocked;
+            reply->code() == errors::wrongPassword || reply->code() == errors::passwordThrottled;
     }
     EXPECT_EQ(refusedLogins, 339);
 
-    WireClient stranger(port());
+    WireClient stranger(port(), 10s, "127.0.0.3");
     Fields open = header(730001);
     open.insert(open.end(), {{"branch_no", std::int64_t{8}},
                              {"client_id", std::string("100001")},
@@ -159,6 +162,180 @@ TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNoth
     EXPECT_GT(counter.answered(), 0);
     EXPECT_LT(counter.slowest(), answerBound);
     EXPECT_EQ(stateOf(office->database()), before);
+}
+
+// Guessers on many connections from eight addresses, all at once, at an operator who has
+// logged in from his own counter before: however they race, no more guesses are checked
+// than the operator's bound, no more hashes run at once than allowed, a stranger with the
+// right password learns nothing once the bound is spent, and the operator logs in from his
+// own counter meanwhile.
+TEST_F(HostileClientTest, GuessersAreThrottledAndTheOperatorStillLogsIn) {
+    backoffice::OfficeOptions o;
+    o.throttle.freeFailures = 2;
+    o.throttle.firstDelay = 300ms;
+    o.throttle.maxDelay = 2s;
+    o.throttle.guessesPerOperator = 10;
+    o.maxHashes = 2;
+    o.hashWait = 3s; // the operator's own login waits its turn rather than hear "busy"
+    serve({}, o);
+    {
+        WireClient own(port(), 10s, "127.0.0.1");
+        ASSERT_EQ(own.call(loginPacket("1004", "pass1004"))->code(), 0);
+    }
+    std::atomic<int> checked{0};
+    std::atomic<int> throttled{0};
+    std::atomic<int> other{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> guessers;
+    for (int a = 2; a < 10; ++a) {
+        for (int c = 0; c < 2; ++c) {
+            guessers.emplace_back([&, a, c] {
+                const std::string source = "127.0.0." + std::to_string(a);
+                WireClient guesser(port(), 10s, source.c_str());
+                for (int i = 0; !stop; ++i) {
+                    auto reply = guesser.call(
+                        loginPacket("1004", "guess" + std::to_string(a * 1000 + c * 500 + i)));
+                    if (!reply)
+                        return;
+                    if (reply->code() == errors::wrongPassword)
+                        ++checked;
+                    else if (reply->code() == errors::passwordThrottled ||
+                             reply->code() == errors::busy)
+                        ++throttled;
+                    else
+                        ++other;
+                }
+            });
+        }
+    }
+    std::this_thread::sleep_for(1500ms);
+    // While they go on: the operator on his own counter, and a stranger who guessed right.
+    WireClient own(port(), 10s, "127.0.0.1");
+    auto login = own.call(loginPacket("1004", "pass1004"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0) << login->info();
+    WireClient lucky(port(), 10s, "127.0.0.77");
+    auto refused = lucky.call(loginPacket("1004", "pass1004"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::passwordThrottled);
+    EXPECT_EQ(refused->info().rfind("操作员[1004]近期密码错误次数过多", 0), 0u) << refused->info();
+    stop = true;
+    for (std::thread& t : guessers)
+        t.join();
+
+    EXPECT_LE(checked.load(), o.throttle.guessesPerOperator);
+    EXPECT_GT(throttled.load(), 0);
+    EXPECT_EQ(other.load(), 0);
+    EXPECT_LE(backOffice->passwords().peakHashes(), o.maxHashes);
+}
+
+// Counters logged in as 1001 on connections of their own, whose requests go out at once.
+class RacingCounters {
+public:
+    RacingCounters(std::uint16_t port, int count) {
+        for (int i = 0; i < count; ++i) {
+            clients_.push_back(std::make_unique<WireClient>(port));
+            EXPECT_EQ(clients_.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        }
+    }
+    WireClient& operator[](std::size_t i) { return *clients_[i]; }
+    // Each counter's packet sent at the same moment; their replies in the counters' order.
+    std::vector<Reply> race(const std::vector<std::string>& packets) {
+        std::vector<std::optional<Reply>> replies(packets.size());
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (std::size_t i = 0; i < packets.size(); ++i) {
+            threads.emplace_back([&, i] {
+                while (!go)
+                    std::this_thread::yield();
+                replies[i] = clients_[i]->call(packets[i]);
+            });
+        }
+        go = true;
+        for (std::thread& t : threads)
+            t.join();
+        std::vector<Reply> out;
+        for (auto& r : replies) {
+            EXPECT_TRUE(r);
+            out.push_back(r ? std::move(*r) : Reply(backoffice::errorReply(0, -1, "no reply")));
+        }
+        return out;
+    }
+
+private:
+    std::vector<std::unique_ptr<WireClient>> clients_;
+};
+
+// Racing opens of one client, and racing resends of two approved closes of one client:
+// exactly one changes anything, the others are told why, never a server fault and never a
+// success for a change not made; an approval whose change was refused stays unused.
+TEST_F(HostileClientTest, RacingChangesSucceedOnlyWhenTheyChangeSomething) {
+    serve({});
+    RacingCounters counters(port(), 4);
+    Fields open = header(730001);
+    open.insert(open.end(), {{"branch_no", std::int64_t{8}},
+                             {"client_id", std::string("100001")},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"discount_rate", std::string("0.80")}});
+    const std::string openPacket = buildPacket(730001, open);
+    for (int round = 0; round < 8; ++round) {
+        const auto replies = counters.race({openPacket, openPacket, openPacket, openPacket});
+        int made = 0;
+        for (const Reply& r : replies) {
+            if (r.code() == 0) {
+                ++made;
+            } else {
+                EXPECT_EQ(r.code(), errors::alreadyVip) << r.info();
+                EXPECT_EQ(r.info(), "该客户已是VIP客户");
+            }
+        }
+        EXPECT_EQ(made, 1) << "round " << round;
+        office->database().exec("DELETE FROM vip_client WHERE fund_account = 80000001");
+    }
+
+    Fields close = header(730002);
+    close.insert(close.end(),
+                 {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    Fields resend = close;
+    resend.push_back({"audit_action", std::string("2")});
+    office->database().exec(
+        "CREATE TABLE saved AS SELECT * FROM vip_client WHERE fund_account = 80000003");
+    for (int round = 0; round < 5; ++round) {
+        std::vector<std::int64_t> processes;
+        for (std::size_t i = 0; i < 2; ++i) {
+            auto demanded = counters[i].call(buildPacket(730002, close));
+            ASSERT_TRUE(demanded);
+            ASSERT_EQ(demanded->code(), errors::reviewRequired) << demanded->info();
+            const std::string info = demanded->info();
+            const std::size_t first = info.find(',');
+            processes.push_back(std::stoll(info.substr(first + 1, info.find(',', first + 1))));
+            Fields approval = header(360042);
+            approval.insert(approval.end(), {{"process_id", processes.back()},
+                                             {"audit_branch_no", std::int64_t{0}},
+                                             {"audit_operator_no", std::string("1002")},
+                                             {"auditop_password", std::string("pass1002")},
+                                             {"audit_level", std::int64_t{1}},
+                                             {"occur_date", std::int64_t{0}},
+                                             {"task_serial_no", std::int64_t{0}},
+                                             {"audit_remark", std::string("-")}});
+            ASSERT_EQ(counters[i].call(buildPacket(360042, approval))->code(), 0);
+        }
+        const std::string packet = buildPacket(730002, resend);
+        const auto replies = counters.race({packet, packet});
+        const int made = (replies[0].code() == 0) + (replies[1].code() == 0);
+        EXPECT_EQ(made, 1) << "round " << round;
+        for (std::size_t i = 0; i < 2; ++i) {
+            if (replies[i].code() != 0) {
+                EXPECT_EQ(replies[i].code(), errors::notVip);
+                EXPECT_EQ(replies[i].info(), "该客户不是VIP客户");
+            }
+        }
+        EXPECT_EQ(
+            count("SELECT count(*) FROM review_process WHERE status = '2' AND process_id IN (" +
+                  std::to_string(processes[0]) + "," + std::to_string(processes[1]) + ")"),
+            made);
+        office->database().exec("INSERT INTO vip_client SELECT * FROM saved");
+    }
 }
 
 TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {

@@ -215,24 +215,51 @@ TEST_F(JournalTest, TheReviewedOpenAndTheChangesAfterItAreJournaledInOrder) {
     EXPECT_EQ(check.headHash, all.back().hash);
 }
 
-TEST_F(JournalTest, WrongPasswordsAndTheLockAreJournaledAsTheOperatorsOwn) {
-    backoffice::Session stranger;
-    for (int i = 0; i < 5; ++i)
-        office->office.handle(stranger, loginPacket("1004", "guess" + std::to_string(i)));
-    const auto wrong = entries(journal::passwordWrong);
-    ASSERT_EQ(wrong.size(), 5u);
-    EXPECT_EQ(wrong[0].operatorNo, "1004");
-    EXPECT_EQ(wrong[0].functionId, 100001);
-    EXPECT_EQ(wrong[4].detail, "登录密码错误，连续第5次");
-    const auto locked = entries(journal::operatorLocked);
-    ASSERT_EQ(locked.size(), 1u);
-    EXPECT_EQ(locked[0].operatorNo, "1004");
-    EXPECT_EQ(locked[0].entryNo, wrong[4].entryNo + 1);
+TEST_F(JournalTest, WrongPasswordsAndTheThrottlingTheyBringAreJournaled) {
+    office.reset();
+    backoffice::OfficeOptions options;
+    options.throttle.freeFailures = 1;
+    options.throttle.guessesPerOperator = 3;
+    backoffice::BackOffice guarded(path, options);
+    const auto guess = [&](const std::string& source) {
+        backoffice::Session session;
+        session.source = source;
+        return Reply(guarded.handle(session, loginPacket("1004", "guess"))).code();
+    };
+    EXPECT_EQ(guess("10.0.0.1"), errors::wrongPassword);
+    EXPECT_EQ(guess("10.0.0.1"), errors::wrongPassword); // now the source must wait
+    EXPECT_EQ(guess("10.0.0.1"), errors::passwordThrottled);
+    EXPECT_EQ(guess("10.0.0.1"), errors::passwordThrottled); // journaled once a minute
+    EXPECT_EQ(guess("10.0.0.2"), errors::wrongPassword);     // 1004's guesses used up
+    EXPECT_EQ(guess("10.0.0.3"), errors::passwordThrottled);
 
-    // The operator's own password on a business request.
+    const auto all = backoffice::readJournal(guarded.database(), {});
+    std::vector<std::string> kinds;
+    for (const auto& e : all)
+        kinds.push_back(e.event + "@" + e.source);
+    EXPECT_EQ(kinds,
+              (std::vector<std::string>{"password_wrong@10.0.0.1", "password_wrong@10.0.0.1",
+                                        "source_slowed@10.0.0.1", "login_refused@10.0.0.1",
+                                        "password_wrong@10.0.0.2", "operator_bounded@10.0.0.2",
+                                        "login_refused@10.0.0.3"}));
+    for (const auto& e : all) {
+        EXPECT_EQ(e.operatorNo, "1004") << e.event;
+        EXPECT_EQ(e.functionId, 100001) << e.event;
+    }
+    EXPECT_EQ(all[1].detail, "登录密码错误，该来源第2次");
+    EXPECT_EQ(all[2].detail, "来源[10.0.0.1]密码错误2次，须等待1秒");
+    EXPECT_NE(all[3].detail.find("请1秒后再试"), std::string::npos) << all[3].detail;
+    EXPECT_EQ(all[5].detail, "操作员[1004]60分钟内密码错误3次，只受理其本人常用柜台的密码");
+    EXPECT_FALSE(backoffice::verifyJournal(guarded.database()).brokenAt);
+}
+
+TEST_F(JournalTest, AWrongOperatorPasswordOnARequestIsJournaledAndChangesNothing) {
     EXPECT_EQ(call(730000, syncOf(80000001), "1001", "wrong").code(), errors::wrongPassword);
-    EXPECT_EQ(entries(journal::passwordWrong).back().detail, "操作密码错误，连续第1次");
-    EXPECT_EQ(entries(journal::passwordWrong).back().functionId, 730000);
+    const auto wrong = entries(journal::passwordWrong);
+    ASSERT_EQ(wrong.size(), 1u);
+    EXPECT_EQ(wrong[0].detail, "操作密码错误，该来源第1次");
+    EXPECT_EQ(wrong[0].functionId, 730000);
+    EXPECT_EQ(wrong[0].source, "local");
     EXPECT_EQ(count("SELECT count(*) FROM sync_request"), 0);
     EXPECT_EQ(entries(journal::sync).size(), 0u);
 }
@@ -380,10 +407,11 @@ TEST_F(JournalTamperTest, EntriesRemovedFromTheEndAreFound) {
 TEST_F(JournalTamperTest, AnInsertedEntryIsFound) {
     // A copy of an entry, as a forger would add one more approval or change.
     tamper("INSERT INTO journal (occurred_at, event, operator_no, op_branch_no, op_station, "
-           "function_id, client_id, fund_account, rate_before, rate_after, process_id, reviewer, "
-           "detail, prev_hash, entry_hash) SELECT occurred_at, event, operator_no, op_branch_no, "
-           "op_station, function_id, client_id, fund_account, rate_before, '0.01', process_id, "
-           "reviewer, detail, prev_hash, entry_hash FROM journal WHERE entry_no = 5");
+           "source, function_id, client_id, fund_account, rate_before, rate_after, process_id, "
+           "reviewer, detail, prev_hash, entry_hash) SELECT occurred_at, event, operator_no, "
+           "op_branch_no, op_station, source, function_id, client_id, fund_account, "
+           "rate_before, '0.01', process_id, reviewer, detail, prev_hash, entry_hash FROM "
+           "journal WHERE entry_no = 5");
     Outcome r = verifyCommand();
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_NE(r.out.find("第6条记录处断开（inserted）"), std::string::npos) << r.out;
@@ -393,7 +421,7 @@ TEST_F(JournalTamperTest, AnInsertedEntryIsFound) {
            "UPDATE journal SET entry_no = -entry_no WHERE entry_no >= 3; "
            "UPDATE journal SET entry_no = 1 - entry_no WHERE entry_no < 0; "
            "INSERT INTO journal SELECT 3, occurred_at, event, operator_no, op_branch_no, "
-           "op_station, function_id, client_id, fund_account, rate_before, rate_after, "
+           "op_station, source, function_id, client_id, fund_account, rate_before, rate_after, "
            "process_id, reviewer, detail, prev_hash, entry_hash FROM journal WHERE entry_no = 2");
     r = verifyCommand();
     EXPECT_EQ(r.exitCode, 3);
@@ -509,7 +537,7 @@ TEST_F(JournalCommandTest, CsvOpensInASpreadsheetWithItsChineseAndNoFormulas) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(r.out.rfind("\xEF\xBB\xBF序号,时间,事件,", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("哈希\r\n"), std::string::npos);
-    EXPECT_NE(r.out.find(",VIP开户,730001,1001,8,00-1A-2B,100001,80000001,,0.45,"),
+    EXPECT_NE(r.out.find(",VIP开户,730001,1001,8,00-1A-2B,local,100001,80000001,,0.45,"),
               std::string::npos)
         << r.out;
     // The made-up workstation is one quoted cell that a spreadsheet shows as text.

@@ -182,18 +182,23 @@ TEST_F(ReviewTest, NoOneActsForAnotherOperator) {
     EXPECT_EQ(vipRows(), 0);
 }
 
-TEST_F(ReviewTest, AReviewerLockedByWrongPasswordsCannotApprove) {
+TEST_F(ReviewTest, ARequesterGuessingAReviewersPasswordIsSlowedAndLocksNobody) {
     const std::int64_t process = demand();
-    const int tries = office->office.options().maxPasswordFailures;
-    for (int i = 1; i < tries; ++i)
+    const int free = office->office.options().throttle.freeFailures;
+    for (int i = 0; i <= free; ++i)
         EXPECT_EQ(call(360042, review(process, "1002", "wrong")).code(), errors::reviewerPassword);
-    Reply locked = call(360042, review(process, "1002", "wrong"));
-    EXPECT_EQ(locked.code(), errors::operatorLocked);
-    EXPECT_EQ(GetField(locked.info(), ',', 1).rfind("操作员[1002]密码错误次数过多，已被锁定", 0),
-              0u);
-    EXPECT_EQ(call(360042, review(process, "1002", "pass1002")).code(), errors::operatorLocked);
-    // Another reviewer still can.
-    EXPECT_EQ(call(360042, review(process, "1003", "pass1003")).code(), 0);
+    Reply slowed = call(360042, review(process, "1002", "wrong"));
+    EXPECT_EQ(slowed.code(), errors::passwordThrottled);
+    EXPECT_EQ(slowed.info(), "密码错误次数过多，请1秒后再试");
+    EXPECT_EQ(call(360042, review(process, "1002", "pass1002")).code(), errors::passwordThrottled);
+    // The reviewer is not locked: he logs in at his own counter.
+    backoffice::Session reviewerCounter;
+    reviewerCounter.source = "10.0.0.2";
+    EXPECT_EQ(Reply(office->office.handle(reviewerCounter, loginPacket("1002", "pass1002"))).code(),
+              0);
+    // And once the wait is over the requester's counter is heard again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
 }
 
 TEST_F(ReviewTest, TwoCountersResendingOneApprovalAtOnceUseItOnce) {

@@ -1,5 +1,7 @@
 #include "BackOfficeFixture.h"
 
+#include <thread>
+
 namespace errors = backoffice::errors;
 
 namespace {
@@ -45,30 +47,37 @@ TEST_F(BackOfficeTest, ASessionSpeaksForItsOperatorAndBranchOnly) {
     EXPECT_EQ(refused.info(), "营业部[9]不是登录操作员的营业部");
 }
 
-TEST_F(BackOfficeTest, WrongPasswordsLockAnOperatorAcrossRestarts) {
-    backoffice::Session counter;
-    const int tries = office->office.options().maxPasswordFailures;
-    for (int i = 1; i < tries; ++i)
-        EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "wrong"))).code(),
-                  errors::wrongPassword);
-    Reply locked(office->office.handle(counter, loginPacket("1004", "wrong")));
-    EXPECT_EQ(locked.code(), errors::operatorLocked);
-    EXPECT_EQ(locked.info().rfind("操作员[1004]密码错误次数过多，已被锁定，请", 0), 0u)
-        << locked.info();
-    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "pass1004"))).code(),
-              errors::operatorLocked);
+TEST_F(BackOfficeTest, WrongPasswordsSlowTheirSourceNotTheOperator) {
+    backoffice::Session stranger;
+    stranger.source = "10.0.0.66";
+    const auto login = [&](backoffice::Session& s, const char* password) {
+        return Reply(office->office.handle(s, loginPacket("1004", password)));
+    };
+    const int free = office->office.options().throttle.freeFailures;
+    for (int i = 0; i <= free; ++i)
+        EXPECT_EQ(login(stranger, "wrong").code(), errors::wrongPassword);
+    // Past the free ones the source waits, and is told why; even the right password is not
+    // checked from there meanwhile.
+    Reply slowed = login(stranger, "wrong");
+    EXPECT_EQ(slowed.code(), errors::passwordThrottled);
+    EXPECT_EQ(slowed.info(), "密码错误次数过多，请1秒后再试");
+    EXPECT_EQ(login(stranger, "pass1004").code(), errors::passwordThrottled);
 
-    // The lock is in the database: a restarted back office keeps it.
+    // The operator himself, at his own counter, is not held back; nor after a restart,
+    // which keeps the stranger's wait.
+    backoffice::Session own;
+    own.source = "10.0.0.4";
+    EXPECT_EQ(login(own, "pass1004").code(), 0);
     office.reset();
     office = std::make_unique<CounterOffice>(path);
-    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "pass1004"))).code(),
-              errors::operatorLocked);
-    // Other operators are not affected, and once the lock runs out the right password works
-    // and clears the count.
-    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1002", "pass1002"))).code(), 0);
-    office->database().exec("UPDATE password_failure SET locked_until = 1");
-    EXPECT_EQ(Reply(office->office.handle(counter, loginPacket("1004", "pass1004"))).code(), 0);
-    EXPECT_EQ(count("SELECT count(*) FROM password_failure"), 0);
+    EXPECT_EQ(login(stranger, "pass1004").code(), errors::passwordThrottled);
+    backoffice::Session ownAgain;
+    ownAgain.source = "10.0.0.4";
+    EXPECT_EQ(login(ownAgain, "pass1004").code(), 0);
+    // Once the wait is over the source is heard again, and a right password clears its count.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    EXPECT_EQ(login(stranger, "pass1004").code(), 0);
+    EXPECT_EQ(count("SELECT count(*) FROM guess_source WHERE source = '10.0.0.66'"), 0);
 }
 
 TEST_F(BackOfficeTest, AnErrorReplyAlwaysFitsAndIsNeverEmpty) {

@@ -17,9 +17,17 @@
 
 class WireClient {
 public:
+    // From `source`, another loopback address where a test plays several machines.
     explicit WireClient(std::uint16_t port,
-                        std::chrono::milliseconds wait = std::chrono::seconds(10))
+                        std::chrono::milliseconds wait = std::chrono::seconds(10),
+                        const char* source = nullptr)
         : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        if (source) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            ::inet_pton(AF_INET, source, &local.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local);
+        }
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(port);

@@ -6,6 +6,8 @@
 #include "TranscriptTransport.h"
 
 #include "Certificate.h"
+#include "Database.h"
+#include "Passwords.h"
 #include "ServerThread.h"
 #include "protocol/Frame.h"
 #include "protocol/Service.h"
@@ -292,6 +294,32 @@ TEST_F(TransportTest, TcpTransportConnectsAgainOnTheRequestAfterTheServerCameBac
     EXPECT_NE(written[7].find("\"dir\":\"failure\",\"packet\":4"), std::string::npos);
     EXPECT_NE(written[9].find("\"dir\":\"reply\",\"packet\":5"), std::string::npos);
     EXPECT_THROW(counter::TcpTransport("127.0.0.1", 1), std::runtime_error);
+}
+
+// A counter whose login is refused when it connects again (here its password was changed
+// meanwhile) is told so on its request, not that nobody is logged in.
+TEST_F(TransportTest, ARefusedReplayedLoginSaysWhy) {
+    auto server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000));
+    const std::uint16_t port = server->server.port();
+    auto com = HostPtr<IARCom>::adopt(
+        new counter::ARCom(std::make_unique<counter::TcpTransport>("127.0.0.1", port)));
+    login(com);
+    receive(com, send(com));
+    server.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    {
+        backoffice::Database db(dir.filePath("office.db").toStdString());
+        db.prepare("UPDATE operator SET password_hash = ? WHERE operator_no = '1001'")
+            .bind(1, backoffice::Passwords::hash("changed"))
+            .run();
+    }
+    server = std::make_unique<ServerThread>(*service, std::chrono::milliseconds(5000), port);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto reader = receive(com, send(com));
+        EXPECT_EQ(count(&IUnpackerDisp::ReturnCode, reader), 1012);
+        EXPECT_EQ(get(reader, Variant("error_info")).toText(),
+                  "重新登录未成功：操作员[1001]密码错误");
+    }
 }
 
 // A loopback listener that takes one request per connection and then hangs up unanswered.
