@@ -75,6 +75,7 @@ void expire(HandlerContext& ctx, const Approval& a) {
         // Found by another operator's request: the workstation is not the requester's.
         e.branchNo = 0;
         e.station.clear();
+        e.source.clear();
     }
     const auto age = ctx.office.options().reviewMaxAge.count();
     e.detail = "批准后" + std::to_string(age) + "秒内未使用";

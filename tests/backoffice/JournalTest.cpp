@@ -310,6 +310,7 @@ TEST_F(JournalTest, AnApprovalThatExpiresUnusedIsJournaledOnce) {
     EXPECT_EQ(expired[1].processId, again);
     EXPECT_EQ(expired[1].operatorNo, "1001");
     EXPECT_EQ(expired[1].station, "");
+    EXPECT_EQ(expired[1].source, "");
     EXPECT_FALSE(verify().brokenAt);
 }
 
