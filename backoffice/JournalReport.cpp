@@ -185,13 +185,17 @@ std::string jsonString(const std::string& value) {
     return out + '"';
 }
 
-std::string jsonTime(std::int64_t seconds) {
+std::string localTime(std::int64_t seconds, const char* format) {
     const auto t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     localtime_r(&t, &tm);
     char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S%z", &tm);
-    std::string out = text; // +hhmm to +hh:mm
+    std::strftime(text, sizeof text, format, &tm);
+    return text;
+}
+
+std::string jsonTime(std::int64_t seconds) {
+    std::string out = localTime(seconds, "%Y-%m-%dT%H:%M:%S%z"); // +hhmm to +hh:mm
     out.insert(out.size() - 2, ":");
     return out;
 }
@@ -274,12 +278,7 @@ std::optional<std::int64_t> parseJournalTime(const std::string& text, bool endOf
 }
 
 std::string journalTimeText(std::int64_t seconds) {
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-    return text;
+    return localTime(seconds, "%Y-%m-%d %H:%M:%S");
 }
 
 void writeJournal(std::ostream& out, const std::vector<JournalEntry>& entries,
