@@ -2,7 +2,10 @@
 
 #include "Seed.h"
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <map>
 
 namespace backoffice {
@@ -31,6 +34,18 @@ std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// A number to find a fault by in the server's log: the time and a count.
+std::string faultReference() {
+    static std::atomic<unsigned> count{0};
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&now, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d-%u", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ++count);
+    return text;
 }
 
 bool branchExists(Database& db, std::int64_t branchNo) {
@@ -208,13 +223,17 @@ void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::str
                                std::int32_t wrongPasswordError) {
     Database& db = ctx.db;
     const std::string& source = ctx.session.source;
-    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
+    // A refusal of the throttle is journaled (at most once a minute per source and operator).
+    const auto throttled = [&](const auto& step) {
         try {
-            throttle_.check(db, op.operatorNo, source, nowMs());
+            return step();
         } catch (const ServiceError& refusal) {
             journalRefusal(ctx, op, refusal);
             throw;
         }
+    };
+    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
+        throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
         if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
             Transaction t(db);
             throttle_.verified(db, 0, op.operatorNo, source, nowMs());
@@ -222,18 +241,17 @@ void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::str
         }
         return;
     }
+    // A guess the throttle holds back costs neither a turn at the hash nor a write.
+    throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
     const Passwords::Turn turn = passwords_.takeTurn();
     if (!turn)
         throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
-    std::int64_t guess = 0;
-    try {
+    const std::int64_t guess = throttled([&] {
         Transaction t(db);
-        guess = throttle_.admit(db, op.operatorNo, source, nowMs());
+        const std::int64_t id = throttle_.admit(db, op.operatorNo, source, nowMs());
         t.commit();
-    } catch (const ServiceError& refusal) {
-        journalRefusal(ctx, op, refusal);
-        throw;
-    }
+        return id;
+    });
     if (!passwords_.verify(op.operatorNo, op.passwordHash, password)) {
         // The guess was counted as failed before its check; what the check found is
         // journaled now, with the throttling it brought.
@@ -255,6 +273,22 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
     if (status != protocol::DecodeStatus::Ok)
         return errorReply(0, errors::badRequest,
                           std::string("请求包格式错误：") + protocol::describe(status));
+    if (requestPacket.size() > RequestLimits::maxRequestBytes)
+        return errorReply(packet.functionNo(), errors::tooLarge,
+                          "请求过大：最多" + std::to_string(RequestLimits::maxRequestBytes / 1024) +
+                              "KB");
+    for (std::size_t f = 0; f < packet.fieldCount(); ++f) {
+        const protocol::PacketView::Field& field = packet.field(f);
+        if (field.type != protocol::FieldType::Text && field.type != protocol::FieldType::Bytes)
+            continue;
+        for (std::size_t r = 0; r < packet.recordCount(); ++r) {
+            if (packet.text(r, f).size() > RequestLimits::maxFieldBytes)
+                return errorReply(packet.functionNo(), errors::tooLarge,
+                                  "请求字段[" + std::string(field.name.substr(0, 64)) +
+                                      "]过长：最多" + std::to_string(RequestLimits::maxFieldBytes) +
+                                      "字节");
+        }
+    }
     try {
         Lease lease(*this);
         return dispatch(session, lease.db(), packet);
@@ -262,8 +296,13 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
     } catch (const std::exception& e) {
+        // The detail is for the server's log only; the counter gets words and a number to
+        // quote.
+        const std::string reference = faultReference();
+        std::fprintf(stderr, "marlo-backoffice: fault %s in function %d: %s\n", reference.c_str(),
+                     packet.functionNo(), e.what());
         return errorReply(packet.functionNo(), errors::serverFault,
-                          std::string("后台处理异常：") + e.what());
+                          "后台内部错误，请联系管理员（参考号：" + reference + "）");
     }
 }
 

@@ -15,6 +15,12 @@ namespace backoffice {
 // The server number every error reply carries.
 constexpr std::int32_t serverNo = 1;
 
+// What one request may carry; a larger one is refused before anything of it is stored.
+struct RequestLimits {
+    static constexpr std::size_t maxRequestBytes = 256 * 1024;
+    static constexpr std::size_t maxFieldBytes = 16 * 1024;
+};
+
 // Error numbers of the back office's replies.
 namespace errors {
 constexpr std::int32_t badRequest = 1001;
@@ -26,6 +32,7 @@ constexpr std::int32_t notSessionOperator = 1014;
 constexpr std::int32_t passwordThrottled = 1015;
 constexpr std::int32_t unknownBranch = 1016;
 constexpr std::int32_t busy = 1017;
+constexpr std::int32_t tooLarge = 1018;
 constexpr std::int32_t unknownAccount = 2001;
 constexpr std::int32_t unknownClient = 2002;
 constexpr std::int32_t badRate = 3001;

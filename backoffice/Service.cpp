@@ -3,6 +3,7 @@
 
 #include "protocol/Service.h"
 
+#include <atomic>
 #include <filesystem>
 
 namespace protocol {
@@ -16,12 +17,16 @@ public:
         session_.source = std::move(source);
     }
     std::string handle(std::string_view request) override {
-        return office_->handle(session_, request);
+        std::string reply = office_->handle(session_, request);
+        loggedIn_ = session_.open();
+        return reply;
     }
+    bool loggedIn() const override { return loggedIn_; }
 
 private:
     std::shared_ptr<backoffice::BackOffice> office_;
     backoffice::Session session_;
+    std::atomic<bool> loggedIn_{false};
 };
 
 class BackOfficeService final : public PacketService {

@@ -35,7 +35,7 @@ std::string peerOf(tcp::socket& socket) {
 
 // How often the connections' deadlines are looked at.
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
-    const auto quarter = std::min(o.frameTimeout, o.idleTimeout) / 4;
+    const auto quarter = std::min({o.frameTimeout, o.idleTimeout, o.loginTimeout}) / 4;
     return std::clamp(quarter, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
 }
 
@@ -44,6 +44,8 @@ std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
 struct TcpServer::Impl {
     Impl(protocol::PacketService& service, Options options);
     void accept();
+    // A new connection, within the caps.
+    void admit(tcp::socket socket);
     void sweep();
     void hold(std::ptrdiff_t delta) {
         const std::size_t now = held += static_cast<std::size_t>(delta);
@@ -77,9 +79,15 @@ public:
     Connection(TcpServer::Impl& server, tcp::socket socket)
         : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
                                               : net::Stream(std::move(socket))),
-          session_(server.service.openSession(peerOf(stream_.socket()))), in_(65536) {
-        frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
+          source_(peerOf(stream_.socket())), session_(server.service.openSession(source_)),
+          reader_(server.options.maxFrame), in_(65536) {
+        connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
     }
+
+    const std::string& source() const { return source_; }
+    Clock::time_point connectedAt() const { return connectedAt_; }
+    // Nobody has logged in on it, and no request is in hand that might.
+    bool stranger() const { return !busy_ && !session_->loggedIn(); }
 
     void start() {
         boost::system::error_code ignored;
@@ -104,7 +112,9 @@ public:
         const auto& o = server_.options;
         if (closed_)
             return;
-        if (handshaking_ || (reading_ && reader_.midFrame())) {
+        if (stranger() && now - connectedAt_ > o.loginTimeout) {
+            close(true);
+        } else if (handshaking_ || (reading_ && reader_.midFrame())) {
             if (now - frameStart_ > o.frameTimeout)
                 close(true);
         } else if (!out_.empty()) {
@@ -127,7 +137,7 @@ public:
         out_.clear();
         outBytes_ = 0;
         next_.reset();
-        reader_ = protocol::FrameReader();
+        reader_ = protocol::FrameReader(0);
         account();
         --server_.openCount;
         server_.open.erase(shared_from_this());
@@ -230,6 +240,7 @@ private:
 
     TcpServer::Impl& server_;
     net::Stream stream_;
+    std::string source_;
     std::unique_ptr<protocol::PacketSession> session_;
     protocol::FrameReader reader_;
     std::optional<protocol::Frame> next_;
@@ -242,6 +253,7 @@ private:
     bool writing_ = false;
     bool busy_ = false;
     bool closed_ = false;
+    Clock::time_point connectedAt_;
     Clock::time_point frameStart_;
     Clock::time_point lastActivity_;
     Clock::time_point lastWrite_;
@@ -301,18 +313,37 @@ void TcpServer::Impl::accept() {
             });
             return;
         }
-        if (open.size() >= options.maxConnections) {
-            ++refused;
-            boost::system::error_code ignored;
-            socket.close(ignored);
-        } else {
-            auto c = std::make_shared<Connection>(*this, std::move(socket));
-            open.insert(c);
-            ++openCount;
-            c->start();
-        }
+        admit(std::move(socket));
         accept();
     });
+}
+
+void TcpServer::Impl::admit(tcp::socket socket) {
+    const std::string source = peerOf(socket);
+    std::size_t strangers = 0;
+    std::size_t fromSource = 0;
+    std::shared_ptr<Connection> oldest;
+    for (const auto& c : open) {
+        if (!c->stranger())
+            continue;
+        ++strangers;
+        fromSource += c->source() == source;
+        if (!oldest || c->connectedAt() < oldest->connectedAt())
+            oldest = c;
+    }
+    const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
+    if (fromSource >= options.maxStrangersPerSource || (full && !oldest)) {
+        ++refused;
+        boost::system::error_code ignored;
+        socket.close(ignored);
+        return;
+    }
+    if (full)
+        oldest->close(true); // a new counter may be about to log in; the oldest had its time
+    auto c = std::make_shared<Connection>(*this, std::move(socket));
+    open.insert(c);
+    ++openCount;
+    c->start();
 }
 
 void TcpServer::Impl::sweep() {
@@ -370,6 +401,9 @@ std::uint64_t TcpServer::refused() const {
 }
 std::uint64_t TcpServer::acceptFailures() const {
     return impl_->acceptFailures.load();
+}
+std::size_t TcpServer::heldBytes() const {
+    return impl_->held.load();
 }
 std::size_t TcpServer::peakHeldBytes() const {
     return impl_->peakHeld.load();

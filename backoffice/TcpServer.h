@@ -27,6 +27,16 @@ public:
         // A connection with nothing begun and nothing in hand is closed after this.
         std::chrono::milliseconds idleTimeout{std::chrono::minutes(30)};
         std::size_t maxConnections = 256;
+        // A connection on which nobody has logged in is closed after this, and at most
+        // maxStrangers such connections are kept (the oldest goes for a new one), at most
+        // maxStrangersPerSource from one address: strangers never fill the slots that
+        // logged-in counters need.
+        std::chrono::milliseconds loginTimeout{std::chrono::seconds(15)};
+        std::size_t maxStrangers = 64;
+        std::size_t maxStrangersPerSource = 8;
+        // The longest request frame taken; a longer one closes its connection before it is
+        // read.
+        std::size_t maxFrame = 256 * 1024;
         // Reply bytes a connection may have waiting before its reading stops.
         std::size_t maxOutput = 1u << 20;
         std::size_t workers = 4;
@@ -52,11 +62,12 @@ public:
     // Connections closed for a bad frame, a time-out, a client that does not read or a
     // failed handshake.
     std::uint64_t dropped() const;
-    // Connections refused over the cap.
+    // Connections refused over the cap, or from a source with too many strangers.
     std::uint64_t refused() const;
     // Accepts that failed (descriptors run out, for one).
     std::uint64_t acceptFailures() const;
-    // The most bytes the connections held at once, in their input and output buffers.
+    // The bytes the connections hold in their input and output buffers, now and at most.
+    std::size_t heldBytes() const;
     std::size_t peakHeldBytes() const;
 
     struct Impl;

@@ -5,6 +5,7 @@
 #include "Review.h"
 #include "VipChanges.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -63,6 +64,45 @@ std::string okReply(std::int32_t functionNo, std::int64_t fundAccount) {
     w.beginRecord();
     w.integer(fundAccount);
     return finishReply(w);
+}
+
+// The branch numbers of an en_branch_no list, each once. A list can name no more branches
+// than there are, so a longer one is refused before any of it is looked up.
+std::vector<std::int64_t> allowedBranches(Database& db, const std::string& list) {
+    std::int64_t branchCount = 0;
+    {
+        Statement s = db.prepare("SELECT count(*) FROM branch");
+        if (s.step())
+            branchCount = s.integer(0);
+    }
+    std::vector<std::int64_t> numbers;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t comma = list.find(',', start);
+        if (comma == std::string::npos)
+            comma = list.size();
+        std::string item = list.substr(start, comma - start);
+        std::erase_if(item, [](char c) { return c == ' '; });
+        start = comma + 1;
+        if (item.empty())
+            continue;
+        std::int64_t no = 0;
+        const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
+        if (ec != std::errc() || end != item.data() + item.size())
+            throw ServiceError(errors::badRequest, "营业部[" + item.substr(0, 32) + "]无效");
+        if (std::find(numbers.begin(), numbers.end(), no) != numbers.end())
+            continue;
+        if (static_cast<std::int64_t>(numbers.size()) >= branchCount)
+            throw ServiceError(errors::badRequest,
+                               "营业部列表过长：最多" + std::to_string(branchCount) + "个营业部");
+        numbers.push_back(no);
+    }
+    for (std::int64_t no : numbers) {
+        Statement known = db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
+        known.bind(1, no);
+        if (!known.step())
+            throw ServiceError(errors::unknownBranch, "营业部[" + std::to_string(no) + "]不存在");
+    }
+    return numbers;
 }
 
 } // namespace
@@ -183,26 +223,7 @@ std::string handleVipList(HandlerContext& ctx) {
         if (position.empty() || ec != std::errc() || end != position.data() + position.size())
             throw ServiceError(errors::badRequest, "定位串[" + position + "]无效");
     }
-    std::vector<std::int64_t> branchNos;
-    for (std::size_t start = 0; start <= branches.size();) {
-        std::size_t comma = branches.find(',', start);
-        if (comma == std::string::npos)
-            comma = branches.size();
-        std::string item = branches.substr(start, comma - start);
-        std::erase_if(item, [](char c) { return c == ' '; });
-        if (!item.empty()) {
-            std::int64_t no = 0;
-            const auto [end, ec] = std::from_chars(item.data(), item.data() + item.size(), no);
-            if (ec != std::errc() || end != item.data() + item.size())
-                throw ServiceError(errors::badRequest, "营业部[" + item + "]无效");
-            Statement known = ctx.db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
-            known.bind(1, no);
-            if (!known.step())
-                throw ServiceError(errors::unknownBranch, "营业部[" + item + "]不存在");
-            branchNos.push_back(no);
-        }
-        start = comma + 1;
-    }
+    const std::vector<std::int64_t> branchNos = allowedBranches(ctx.db, branches);
     const std::int64_t limit = requestNum <= 0 ? 30 : std::min<std::int64_t>(requestNum, 1000);
 
     std::string sql = "SELECT branch_no, client_id, fund_account, discount_rate FROM vip_client "

@@ -4,7 +4,9 @@
 //   marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]
 //   marlo-backoffice serve --db FILE --listen HOST:PORT [--cert FILE --key FILE]
 //                          [--frame-timeout-ms N] [--idle-timeout-s N] [--max-connections N]
-//                          [--workers N] [--review-age-s N]
+//                          [--workers N] [--review-age-s N] [--login-timeout-ms N]
+//                          [--max-strangers N] [--max-strangers-per-source N]
+//                          [--guesses-per-hour N] [--max-hashes N]
 //   marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] [--days N]
 //   marlo-backoffice journal --db FILE [--since DATE] [--until DATE] [--operator NO]
 //                            [--client ID] [--fund-account NO] [--format table|csv|json]
@@ -37,7 +39,11 @@ int usage() {
                  "[--cert FILE --key FILE]\n"
                  "                              [--frame-timeout-ms N] [--idle-timeout-s N] "
                  "[--max-connections N]\n"
-                 "                              [--workers N] [--review-age-s N]\n"
+                 "                              [--workers N] [--review-age-s N] "
+                 "[--login-timeout-ms N]\n"
+                 "                              [--max-strangers N] "
+                 "[--max-strangers-per-source N]\n"
+                 "                              [--guesses-per-hour N] [--max-hashes N]\n"
                  "       marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] "
                  "[--days N]\n"
                  "       marlo-backoffice journal --db FILE [--since DATE] [--until DATE] "
@@ -100,9 +106,19 @@ int serve(std::map<std::string, std::string>& options) {
         o.maxConnections = std::stoul(options["max-connections"]);
     if (options.contains("workers"))
         o.workers = std::stoul(options["workers"]);
+    if (options.contains("login-timeout-ms"))
+        o.loginTimeout = std::chrono::milliseconds(std::stoi(options["login-timeout-ms"]));
+    if (options.contains("max-strangers"))
+        o.maxStrangers = std::stoul(options["max-strangers"]);
+    if (options.contains("max-strangers-per-source"))
+        o.maxStrangersPerSource = std::stoul(options["max-strangers-per-source"]);
     backoffice::OfficeOptions officeOptions;
     if (options.contains("review-age-s"))
         officeOptions.reviewMaxAge = std::chrono::seconds(std::stoi(options["review-age-s"]));
+    if (options.contains("guesses-per-hour"))
+        officeOptions.throttle.guessesPerOperator = std::stoi(options["guesses-per-hour"]);
+    if (options.contains("max-hashes"))
+        officeOptions.maxHashes = std::stoul(options["max-hashes"]);
     if (!std::filesystem::exists(db)) {
         std::fprintf(stderr, "marlo-backoffice: no database %s (seed it first)\n", db.c_str());
         return 1;

@@ -1,7 +1,11 @@
-// The back-office server on loopback, measured against baselines of the same run:
+// The back-office server (marlo-backoffice serve, a process of its own) on loopback,
+// measured against baselines of the same run:
 //  - requests per second and p99 latency with 1, 4 and 32 counters, TLS against clear TCP;
-//  - the same with 4 counters while 8 hostile clients run, against none;
+//  - the server's CPU while each hostile mix runs alone, with no counter asking;
+//  - 4 counters' p99 and throughput while all the hostile mixes run, against none;
+//  - the server's peak memory (its resident high-water mark);
 //  - the cost of synchronous=FULL per write against NORMAL.
+// The hostile clients run in a process of their own (this program again, with --hostile).
 // Figures only: nothing here passes or fails.
 
 #include "ARCom.h"
@@ -11,15 +15,22 @@
 #include "HostPtr.h"
 #include "OfficeService.h"
 #include "Seed.h"
-#include "TcpServer.h"
 #include "TcpTransport.h"
 
 #include "protocol/Frame.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 #include <algorithm>
 #include <atomic>
@@ -149,8 +160,14 @@ Figures measure(const counter::BackOfficeAddress& address, int counters) {
     return f;
 }
 
-int rawConnection(std::uint16_t port) {
+// A connection from `source` (a loopback address), with short waits so a hostile loop
+// notices when it is told to stop.
+int rawConnection(std::uint16_t port, const std::string& source = "127.0.0.1") {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -162,75 +179,212 @@ int rawConnection(std::uint16_t port) {
     return fd;
 }
 
-// Eight clients that try to stall the server until stopped: two pipeline wrong logins,
-// two send requests and never read, two send a byte at a time, two hold idle connections.
-class Hostiles {
-public:
-    explicit Hostiles(std::uint16_t port) {
-        for (int i = 0; i < 2; ++i) {
-            threads_.emplace_back([this, port] { guess(port); });
-            threads_.emplace_back([this, port] { hog(port); });
-            threads_.emplace_back([this, port] { trickle(port); });
-            threads_.emplace_back([this, port] { crowd(port); });
-        }
-    }
-    ~Hostiles() {
-        stop_ = true;
-        for (std::thread& t : threads_)
-            t.join();
-    }
+std::atomic<bool> stopHostiles{false};
 
-private:
-    void guess(std::uint16_t port) {
-        std::string burst;
-        for (int i = 0; i < 300; ++i)
-            burst += protocol::encodeFrame(i, login("1004", "guess" + std::to_string(i)));
-        char sink[65536];
-        while (!stop_) {
-            const int fd = rawConnection(port);
-            ::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL);
-            for (int i = 0; i < 20 && !stop_; ++i)
-                ::recv(fd, sink, sizeof sink, 0);
-            ::close(fd);
-        }
-    }
-    void hog(std::uint16_t port) {
-        const std::string hello = protocol::encodeFrame(1, login("1001", "pass1001"));
-        const std::string ask = protocol::encodeFrame(2, vipFirstPage());
-        while (!stop_) {
-            const int fd = rawConnection(port);
-            ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL);
-            while (!stop_ && ::send(fd, ask.data(), ask.size(), MSG_NOSIGNAL) > 0) {
+// Wrong logins at 1004 from eight addresses, twenty pipelined per connection.
+void guessers(std::uint16_t port, std::vector<std::thread>& threads) {
+    for (int a = 2; a < 10; ++a) {
+        threads.emplace_back([port, a] {
+            const std::string source = "127.0.0." + std::to_string(a);
+            char sink[65536];
+            for (int round = 0; !stopHostiles; ++round) {
+                std::string burst;
+                for (int i = 0; i < 20; ++i)
+                    burst += protocol::encodeFrame(
+                        i, login("1004", "guess" + std::to_string(round * 20 + i)));
+                const int fd = rawConnection(port, source);
+                ::send(fd, burst.data(), burst.size(), MSG_NOSIGNAL);
+                for (int i = 0; i < 20 && !stopHostiles; ++i)
+                    if (::recv(fd, sink, sizeof sink, 0) == 0)
+                        break;
+                ::close(fd);
             }
-            ::close(fd);
-        }
+        });
     }
-    void trickle(std::uint16_t port) {
-        const std::string frame = protocol::encodeFrame(1, vipFirstPage());
-        while (!stop_) {
-            const int fd = rawConnection(port);
-            for (std::size_t i = 0; i < frame.size() && !stop_; ++i) {
-                if (::send(fd, frame.data() + i, 1, MSG_NOSIGNAL) <= 0)
-                    break;
-                std::this_thread::sleep_for(100ms);
+}
+
+// Logged-in clients that send requests and never read a reply, then leave and come back.
+void nonReaders(std::uint16_t port, std::vector<std::thread>& threads) {
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([port] {
+            const std::string hello = protocol::encodeFrame(1, login("1002", "pass1002"));
+            auto fields = header(730004);
+            fields[1].value = std::string("1002");
+            fields.push_back({"branch_no", std::int64_t{0}});
+            fields.push_back({"en_branch_no", std::string("")});
+            fields.push_back({"fund_account", std::int64_t{0}});
+            fields.push_back({"position_str", std::string("0")});
+            fields.push_back({"request_num", std::int64_t{1000}});
+            const std::string ask = protocol::encodeFrame(2, packet(730004, fields));
+            while (!stopHostiles) {
+                const int fd = rawConnection(port, "127.0.0.10");
+                ::send(fd, hello.data(), hello.size(), MSG_NOSIGNAL);
+                const auto until = Clock::now() + 1s;
+                while (!stopHostiles && Clock::now() < until &&
+                       ::send(fd, ask.data(), ask.size(), MSG_NOSIGNAL) > 0) {
+                }
+                ::close(fd);
             }
-            ::close(fd);
-        }
+        });
     }
-    void crowd(std::uint16_t port) {
+}
+
+// A byte every 100 ms.
+void slowSenders(std::uint16_t port, std::vector<std::thread>& threads) {
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([port] {
+            const std::string frame = protocol::encodeFrame(1, vipFirstPage());
+            while (!stopHostiles) {
+                const int fd = rawConnection(port, "127.0.0.11");
+                for (std::size_t i = 0; i < frame.size() && !stopHostiles; ++i) {
+                    if (::send(fd, frame.data() + i, 1, MSG_NOSIGNAL) <= 0)
+                        break;
+                    std::this_thread::sleep_for(100ms);
+                }
+                ::close(fd);
+            }
+        });
+    }
+}
+
+// Connections that never send a byte, from ten addresses, 30 each, reopened when closed.
+// Against the TLS port they are handshakes that never start.
+void hoarders(std::uint16_t port, std::vector<std::thread>& threads) {
+    threads.emplace_back([port] {
         std::vector<int> open;
-        while (!stop_) {
-            if (open.size() < 40)
-                open.push_back(rawConnection(port));
-            std::this_thread::sleep_for(20ms);
+        while (!stopHostiles) {
+            for (std::size_t i = 0; i < open.size(); ++i) {
+                pollfd p{open[i], POLLIN, 0};
+                char byte;
+                if (::poll(&p, 1, 0) == 1 && ::recv(open[i], &byte, 1, MSG_DONTWAIT) <= 0) {
+                    ::close(open[i]);
+                    open[i] = -1;
+                }
+            }
+            std::erase(open, -1);
+            while (open.size() < 300)
+                open.push_back(
+                    rawConnection(port, "127.0.0." + std::to_string(20 + open.size() % 10)));
+            std::this_thread::sleep_for(50ms);
         }
         for (int fd : open)
             ::close(fd);
+    });
+}
+
+// Frames of the largest length the protocol allows, sent as fast as the server takes them.
+void giants(std::uint16_t port, std::vector<std::thread>& threads) {
+    for (int i = 0; i < 2; ++i) {
+        threads.emplace_back([port] {
+            const std::string frame =
+                protocol::encodeFrame(1, std::string(protocol::Limits::maxPacketSize, 'M'));
+            while (!stopHostiles) {
+                const int fd = rawConnection(port, "127.0.0.12");
+                std::size_t sent = 0;
+                while (!stopHostiles && sent < frame.size()) {
+                    const ssize_t n =
+                        ::send(fd, frame.data() + sent,
+                               std::min<std::size_t>(frame.size() - sent, 1 << 20), MSG_NOSIGNAL);
+                    if (n <= 0)
+                        break;
+                    sent += static_cast<std::size_t>(n);
+                }
+                ::close(fd);
+            }
+        });
+    }
+}
+
+using Mix = void (*)(std::uint16_t, std::vector<std::thread>&);
+const std::vector<std::pair<std::string, Mix>>& mixes() {
+    static const std::vector<std::pair<std::string, Mix>> all{{"guessers", &guessers},
+                                                              {"non-readers", &nonReaders},
+                                                              {"slow-senders", &slowSenders},
+                                                              {"idle-hoarders", &hoarders},
+                                                              {"giant-frames", &giants}};
+    return all;
+}
+
+// The hostile process: the mixes named (or all) against the port until SIGTERM.
+int runHostiles(const std::string& which, std::uint16_t port) {
+    ::signal(SIGTERM, [](int) { stopHostiles = true; });
+    std::vector<std::thread> threads;
+    for (const auto& [name, mix] : mixes())
+        if (which == "all" || which == name)
+            mix(port, threads);
+    for (std::thread& t : threads)
+        t.join();
+    return 0;
+}
+
+// A child process, killed and reaped when this goes.
+class Child {
+public:
+    explicit Child(std::vector<std::string> args) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            std::vector<char*> argv;
+            for (std::string& a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~Child() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        ::close(out_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    pid_t pid() const { return pid_; }
+    // The first line the child wrote.
+    std::string firstLine() {
+        std::string line;
+        char c;
+        pollfd p{out_, POLLIN, 0};
+        while (line.find('\n') == std::string::npos && ::poll(&p, 1, 30000) == 1 &&
+               ::read(out_, &c, 1) == 1)
+            line.push_back(c);
+        return line;
     }
 
-    std::atomic<bool> stop_{false};
-    std::vector<std::thread> threads_;
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
 };
+
+// Clock ticks of CPU a process has used.
+long cpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i)
+        fields >> skip;
+    long user = 0;
+    long system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
+// A line of /proc/PID/status in KiB ("VmHWM", "VmRSS").
+long statusKiB(pid_t pid, const std::string& key) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key + ":", 0) == 0)
+            return std::stol(line.substr(key.size() + 1));
+    return -1;
+}
 
 // Mean microseconds per write of a sync request, with commits that wait for the disk or not.
 double microsecondsPerWrite(const std::filesystem::path& dir, bool fullSync) {
@@ -254,7 +408,9 @@ double microsecondsPerWrite(const std::filesystem::path& dir, bool fullSync) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--hostile") == 0)
+        return runHostiles(argv[2], static_cast<std::uint16_t>(std::stoi(argv[3])));
     counter::registerHostClasses();
     // On the disk of the build folder, not a memory file system: the sync figure needs it.
     const std::filesystem::path dir =
@@ -268,17 +424,25 @@ int main() {
     const std::string cert = (dir / "server.pem").string();
     const std::string key = (dir / "server.key").string();
     backoffice::makeSelfSignedCertificate(cert, key, {});
-    auto service = backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(dbPath));
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
-    backoffice::TcpServer plain(*service, {});
-    backoffice::TcpServer::Options tlsOptions;
-    tlsOptions.certificateFile = cert;
-    tlsOptions.keyFile = key;
-    backoffice::TcpServer secure(*service, tlsOptions);
-    std::thread plainThread([&] { plain.run(); });
-    std::thread secureThread([&] { secure.run(); });
-    const counter::BackOfficeAddress plainAddress{"127.0.0.1", plain.port(), false, {}};
-    const counter::BackOfficeAddress tlsAddress{"127.0.0.1", secure.port(), true, cert};
+    const auto serve = [&](bool tls) {
+        std::vector<std::string> args{BACKOFFICE_EXE, "serve",    "--db",
+                                      dbPath,         "--listen", "127.0.0.1:0"};
+        if (tls)
+            args.insert(args.end(), {"--cert", cert, "--key", key});
+        auto child = std::make_unique<Child>(args);
+        const std::string banner = child->firstLine();
+        const std::size_t colon = banner.rfind(':');
+        if (colon == std::string::npos)
+            throw std::runtime_error("the server did not start: " + banner);
+        return std::pair{std::move(child),
+                         static_cast<std::uint16_t>(std::stoi(banner.substr(colon + 1)))};
+    };
+    auto [plain, plainPort] = serve(false);
+    auto [secure, securePort] = serve(true);
+    const counter::BackOfficeAddress plainAddress{"127.0.0.1", plainPort, false, {}};
+    const counter::BackOfficeAddress tlsAddress{"127.0.0.1", securePort, true, cert};
 
     std::printf("730004 first page, %lld s per run, %u cores\n",
                 static_cast<long long>(runFor.count()), std::thread::hardware_concurrency());
@@ -290,26 +454,42 @@ int main() {
         std::printf("%-10d %14.0f %10.2f %14.0f %10.2f %11.2fx\n", counters, clear.perSecond,
                     clear.p99ms, tls.perSecond, tls.p99ms, tls.perSecond / clear.perSecond);
     }
-    for (auto [name, address, port] : {std::tuple{"TCP", plainAddress, plain.port()},
-                                       std::tuple{"TLS", tlsAddress, secure.port()}}) {
+
+    // Each mix alone, nobody else asking: what it costs the server in CPU.
+    std::printf("server CPU while one hostile mix runs alone for %lld s (100%% = one core):\n",
+                static_cast<long long>(runFor.count()));
+    for (const auto& [name, mix] : mixes()) {
+        for (auto [kind, pid, port] : {std::tuple{"TCP", plain->pid(), plainPort},
+                                       std::tuple{"TLS", secure->pid(), securePort}}) {
+            Child hostile({self, "--hostile", name, std::to_string(port)});
+            std::this_thread::sleep_for(300ms);
+            const long before = cpuTicks(pid);
+            std::this_thread::sleep_for(runFor);
+            const double percent = 100.0 * static_cast<double>(cpuTicks(pid) - before) /
+                                   static_cast<double>(::sysconf(_SC_CLK_TCK)) /
+                                   std::chrono::duration<double>(runFor).count();
+            std::printf("  %-14s %s %6.1f%%\n", name.c_str(), kind, percent);
+        }
+    }
+
+    for (auto [name, address, port] :
+         {std::tuple{"TCP", plainAddress, plainPort}, std::tuple{"TLS", tlsAddress, securePort}}) {
         const Figures calm = measure(address, 4);
         Figures attacked;
         {
-            Hostiles hostiles(port);
-            std::this_thread::sleep_for(300ms);
+            Child hostile({self, "--hostile", "all", std::to_string(port)});
+            std::this_thread::sleep_for(500ms);
             attacked = measure(address, 4);
         }
-        std::printf("%s, 4 counters, 8 hostile clients: %.0f req/s p99 %.2f ms; alone: %.0f "
-                    "req/s p99 %.2f ms (%.2fx the throughput)\n",
+        std::printf("%s, 4 counters under every hostile mix: %.0f req/s p99 %.2f ms; alone: "
+                    "%.0f req/s p99 %.2f ms (p99 %.2fx, throughput %.2fx)\n",
                     name, attacked.perSecond, attacked.p99ms, calm.perSecond, calm.p99ms,
-                    attacked.perSecond / calm.perSecond);
+                    attacked.p99ms / calm.p99ms, attacked.perSecond / calm.perSecond);
     }
-    std::printf("server memory held at most: TCP %zu bytes, TLS %zu bytes in connection buffers\n",
-                plain.peakHeldBytes(), secure.peakHeldBytes());
-    plain.stop();
-    secure.stop();
-    plainThread.join();
-    secureThread.join();
+    std::printf("server peak memory (resident high-water mark): TCP %ld KiB, TLS %ld KiB\n",
+                statusKiB(plain->pid(), "VmHWM"), statusKiB(secure->pid(), "VmHWM"));
+    plain.reset();
+    secure.reset();
 
     const double full = microsecondsPerWrite(dir, true);
     const double normal = microsecondsPerWrite(dir, false);

@@ -18,7 +18,7 @@ std::optional<Frame> FrameReader::next() {
         return std::nullopt;
     std::uint32_t length = 0;
     std::memcpy(&length, buffer_.data(), 4);
-    if (length < FrameLimits::idSize || length > FrameLimits::maxFrameLength) {
+    if (length < FrameLimits::idSize || length > maxLength_) {
         bad_ = true;
         buffer_.clear();
         return std::nullopt;
@@ -30,6 +30,8 @@ std::optional<Frame> FrameReader::next() {
     frame.packet =
         buffer_.substr(FrameLimits::lengthSize + FrameLimits::idSize, length - FrameLimits::idSize);
     buffer_.erase(0, FrameLimits::lengthSize + length);
+    if (buffer_.capacity() > keptCapacity && buffer_.size() <= keptCapacity / 2)
+        std::string(buffer_).swap(buffer_);
     return frame;
 }
 

@@ -5,6 +5,7 @@
 
 #include "protocol/Packet.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +29,9 @@ struct Frame {
 // Collects bytes as they arrive and cuts them into frames.
 class FrameReader {
 public:
+    // Frames longer than `maxLength` (at most the protocol's cap) make the stream bad.
+    explicit FrameReader(std::size_t maxLength = FrameLimits::maxFrameLength)
+        : maxLength_(std::min(maxLength, FrameLimits::maxFrameLength)) {}
     void feed(const char* data, std::size_t size) { buffer_.append(data, size); }
     // The next whole frame, if one is there. A length over the cap or too short for the
     // packet id makes the stream bad: nothing more is read from it.
@@ -35,10 +39,13 @@ public:
     bool bad() const { return bad_; }
     // Bytes of a frame begun but not finished.
     bool midFrame() const { return !buffer_.empty(); }
-    // Bytes held, for the server's accounting of its memory.
+    // Bytes held, for the server's accounting of its memory. Once a large frame is taken,
+    // the buffer returns to a small size.
     std::size_t buffered() const { return buffer_.capacity(); }
+    static constexpr std::size_t keptCapacity = 128 * 1024;
 
 private:
+    std::size_t maxLength_;
     std::string buffer_;
     bool bad_ = false;
 };

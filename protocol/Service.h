@@ -15,6 +15,9 @@ public:
     virtual ~PacketSession() = default;
     // Any bytes in; always a reply packet out. One call at a time per session.
     virtual std::string handle(std::string_view request) = 0;
+    // Whether someone has logged in on the session; a server gives a connection that has
+    // not a short deadline. Safe to ask from any thread.
+    virtual bool loggedIn() const { return true; }
 };
 
 class PacketService {

@@ -3,10 +3,17 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThread>
 
 #include <exception>
 
 namespace counter {
+
+void paintWhileWaiting() {
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
 
 QString cannotConnectText(const QString& reason) {
     return QStringLiteral("无法连接后台，请确认后台已启动、网络通畅，然后重试。\n%1").arg(reason);

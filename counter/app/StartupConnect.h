@@ -19,6 +19,10 @@ namespace counter {
 std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,
                                         const std::function<void(QMessageBox&)>& asking = {});
 
+// The wait pump of a connection being made on the user-interface thread: windows paint and
+// timers run, operator input waits.
+void paintWhileWaiting();
+
 // The dialog's text for a failure to connect.
 QString cannotConnectText(const QString& reason);
 

@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
             }
             address.caFile = parser.value(caOption).toStdString();
             const auto connect = [&]() -> std::unique_ptr<counter::Transport> {
-                return std::make_unique<counter::TcpTransport>(address);
+                return std::make_unique<counter::TcpTransport>(address,
+                                                               &counter::paintWhileWaiting);
             };
             // On a display the operator sees why the back office is not there and may retry.
             transport = touring ? connect() : counter::connectOrAsk(connect);

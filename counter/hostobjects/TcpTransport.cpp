@@ -8,8 +8,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl/host_name_verification.hpp>
+#include <boost/asio/steady_timer.hpp>
 
-#include <future>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -79,9 +79,21 @@ struct TcpTransport::Link {
     std::vector<char> in = std::vector<char>(65536);
 };
 
-TcpTransport::TcpTransport(BackOfficeAddress address)
-    : address_(std::move(address)), link_(std::make_unique<Link>()) {
-    open();
+TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> waitPump)
+    : address_(std::move(address)), waitPump_(std::move(waitPump)),
+      link_(std::make_unique<Link>()) {
+    if (!address_.tls && !net::isLoopback(address_.host))
+        throw std::runtime_error("clear TCP to the back office is for this machine only; use "
+                                 "tls://" +
+                                 address_.host + ":" + std::to_string(address_.port) +
+                                 " with --ca");
+    // The network thread starts later: the loop runs here until the connection is made.
+    std::optional<std::string> result;
+    open([&](std::string error) { result = std::move(error); });
+    waitFor([&] { return result.has_value(); });
+    link_->io.restart();
+    if (!result->empty())
+        throw std::runtime_error(*result);
 }
 
 TcpTransport::~TcpTransport() {
@@ -90,47 +102,117 @@ TcpTransport::~TcpTransport() {
         thread_.join();
 }
 
-void TcpTransport::open() {
-    const std::string where = address_.host + ":" + std::to_string(address_.port);
-    if (!address_.tls && !net::isLoopback(address_.host))
-        throw std::runtime_error("clear TCP to the back office is for this machine only; use "
-                                 "tls://" +
-                                 where + " with --ca");
-    tcp::resolver resolver(link_->io);
-    boost::system::error_code ec;
-    const auto found = resolver.resolve(address_.host, std::to_string(address_.port), ec);
-    if (ec)
-        throw std::runtime_error("unknown host " + address_.host + ": " + ec.message());
-    tcp::socket socket(link_->io);
-    asio::connect(socket, found, ec);
-    if (ec)
-        throw std::runtime_error("cannot reach the back office at " + where + ": " + ec.message());
-    socket.set_option(tcp::no_delay(true), ec);
-    if (!address_.tls) {
-        link_->stream.emplace(std::move(socket));
-        return;
+void TcpTransport::waitFor(const std::function<bool()>& finished) {
+    const bool networkHere = !thread_.joinable();
+    while (!finished()) {
+        if (networkHere)
+            link_->io.run_one_for(std::chrono::milliseconds(15));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (waitPump_ && !finished())
+            waitPump_();
     }
-    auto& tls = link_->tls.emplace(asio::ssl::context::tls_client);
-    tls.set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                    asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                    asio::ssl::context::no_tlsv1_1);
-    tls.set_verify_mode(asio::ssl::verify_peer);
-    tls.load_verify_file(address_.caFile, ec);
-    if (ec)
-        throw std::runtime_error("cannot read the certificate " + address_.caFile + ": " +
-                                 ec.message());
-    net::Stream& stream = link_->stream.emplace(std::move(socket), tls);
+}
+
+// What one attempt to connect holds until it is done: the deadline and the steps' state.
+struct TcpTransport::Opening {
+    explicit Opening(asio::io_context& io) : resolver(io), socket(io), deadline(io) {}
+    tcp::resolver resolver;
+    tcp::socket socket;
+    asio::steady_timer deadline;
+    std::function<void(std::string)> done;
+    bool timedOut = false;
+    std::string step = "resolving";
+    void finish(const std::string& error) {
+        if (!done)
+            return;
+        deadline.cancel();
+        auto d = std::move(done);
+        done = nullptr;
+        d(error);
+    }
+};
+
+template <class Failed>
+void TcpTransport::handshake(const std::shared_ptr<Opening>& o, const std::string& where,
+                             Failed failed) {
+    o->step = "TLS handshake";
+    auto& tls = link_->tls;
+    if (!tls) {
+        tls.emplace(asio::ssl::context::tls_client);
+        tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                         asio::ssl::context::no_tlsv1_1);
+        tls->set_verify_mode(asio::ssl::verify_peer);
+        boost::system::error_code ec;
+        tls->load_verify_file(address_.caFile, ec);
+        if (ec) {
+            tls.reset();
+            return o->finish("cannot read the certificate " + address_.caFile + ": " +
+                             ec.message());
+        }
+    }
+    net::Stream& stream = link_->stream.emplace(std::move(o->socket), *tls);
     net::TlsStream& s = *stream.tls();
     s.set_verify_callback(asio::ssl::host_name_verification(address_.host));
     boost::system::error_code notAnAddress;
     asio::ip::make_address(address_.host, notAnAddress);
     if (notAnAddress) // a name: tell the server which one (SNI)
         SSL_set_tlsext_host_name(s.native_handle(), address_.host.c_str());
-    s.handshake(net::TlsStream::client, ec);
-    if (ec)
-        throw std::runtime_error("the back office at " + where +
-                                 " is not the one of the certificate " + address_.caFile + ": " +
-                                 ec.message());
+    s.async_handshake(
+        net::TlsStream::client, [this, o, where, failed](const boost::system::error_code& ec) {
+            if (ec) {
+                link_->stream.reset();
+                return failed("the back office at " + where +
+                                  " is not the one of the certificate " + address_.caFile,
+                              ec);
+            }
+            o->finish({});
+        });
+}
+
+void TcpTransport::open(std::function<void(std::string)> done) {
+    const std::string where = address_.host + ":" + std::to_string(address_.port);
+    auto o = std::make_shared<Opening>(link_->io);
+    o->done = std::move(done);
+    const auto failed = [o, where](const std::string& what, const boost::system::error_code& ec) {
+        o->finish(o->timedOut ? "no answer from the back office at " + where + " within the " +
+                                    "connect time-out (" + o->step + ")"
+                              : what + ": " + ec.message());
+    };
+    o->deadline.expires_after(address_.connectTimeout);
+    o->deadline.async_wait([this, o](const boost::system::error_code& ec) {
+        if (ec || !o->done)
+            return;
+        o->timedOut = true;
+        o->resolver.cancel();
+        boost::system::error_code ignored;
+        o->socket.close(ignored);
+        if (link_->stream)
+            link_->stream->socket().close(ignored);
+    });
+    o->resolver.async_resolve(
+        address_.host, std::to_string(address_.port),
+        [this, o, where, failed](const boost::system::error_code& ec,
+                                 tcp::resolver::results_type found) {
+            if (ec)
+                return failed("unknown host " + address_.host, ec);
+            o->step = "connecting";
+            asio::async_connect(o->socket, found,
+                                [this, o, where, failed](const boost::system::error_code& ec,
+                                                         const tcp::endpoint&) {
+                                    if (ec)
+                                        return failed("cannot reach the back office at " + where,
+                                                      ec);
+                                    boost::system::error_code ignored;
+                                    o->socket.set_option(tcp::no_delay(true), ignored);
+                                    if (!address_.tls) {
+                                        link_->stream.emplace(std::move(o->socket));
+                                        return o->finish({});
+                                    }
+                                    handshake(o, where, failed);
+                                });
+        });
 }
 
 void TcpTransport::connect(Callbacks callbacks) {
@@ -144,10 +226,12 @@ void TcpTransport::connect(Callbacks callbacks) {
 
 HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
     if (broken_) {
-        std::promise<bool> reopened;
-        auto done = reopened.get_future();
-        asio::post(link_->io, [this, &reopened] { reopened.set_value(reopen()); });
-        if (!done.get())
+        // The connection is made again on the network thread; this one waits, pumping.
+        auto reopened = std::make_shared<std::atomic<int>>(-1);
+        asio::post(link_->io,
+                   [this, reopened] { reopen([reopened](bool ok) { *reopened = ok; }); });
+        waitFor([&] { return *reopened >= 0; });
+        if (*reopened == 0)
             return hr::transportBroken;
     }
     asio::post(link_->io, [this, packetId, request = std::move(request)]() mutable {
@@ -164,26 +248,25 @@ HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
     return hr::ok;
 }
 
-bool TcpTransport::reopen() {
+void TcpTransport::reopen(std::function<void(bool)> done) {
     if (!broken_)
-        return true;
+        return done(true);
     ++connection_;
     link_->stream.reset();
     link_->reader = protocol::FrameReader();
     out_.clear();
     writing_ = false;
     loginRefusal_.clear();
-    try {
-        open();
-    } catch (const std::runtime_error&) {
-        return false;
-    }
-    broken_ = false;
-    if (!login_.empty())
-        out_.push_back(protocol::encodeFrame(replayedLogin, login_));
-    readReplies();
-    writeNext();
-    return true;
+    open([this, done = std::move(done)](const std::string& error) {
+        if (!error.empty())
+            return done(false);
+        broken_ = false;
+        if (!login_.empty())
+            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+        readReplies();
+        writeNext();
+        done(true);
+    });
 }
 
 void TcpTransport::readReplies() {

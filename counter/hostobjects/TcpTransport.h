@@ -10,8 +10,10 @@
 #include "Transport.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -24,14 +26,18 @@ struct BackOfficeAddress {
     bool tls = false;
     // For TLS: the PEM certificate (or its issuer's) the server must present.
     std::string caFile;
+    // Resolving, connecting and the TLS handshake together must be done within this.
+    std::chrono::milliseconds connectTimeout{std::chrono::seconds(5)};
 };
 
 class TcpTransport final : public Transport {
 public:
-    // Connects now; throws std::runtime_error when the server cannot be reached, when clear
-    // TCP is asked for beyond this machine, or when the server is not the one of the
-    // certificate.
-    explicit TcpTransport(BackOfficeAddress address);
+    // Connects now; throws std::runtime_error when the server cannot be reached or does not
+    // answer within the address's connect time-out, when clear TCP is asked for beyond this
+    // machine, or when the server is not the one of the certificate. While a connection is
+    // being made (here, and again on a request after the link broke) `waitPump` runs every
+    // 15 ms, so the waiting counter's windows paint.
+    explicit TcpTransport(BackOfficeAddress address, std::function<void()> waitPump = {});
     TcpTransport(const std::string& host, std::uint16_t port)
         : TcpTransport(BackOfficeAddress{host, port, false, {}}) {}
     ~TcpTransport() override;
@@ -41,16 +47,24 @@ public:
 
 private:
     struct Link;
-    // The one place a connection is made: resolve, connect and, for TLS, verify the server.
-    void open();
+    struct Opening;
+    // The one place a connection is made: resolve, connect and, for TLS, verify the server,
+    // on the link's network loop and within the connect time-out. `done` is given nothing,
+    // or why the connection could not be made.
+    void open(std::function<void(std::string error)> done);
+    // The network loop run on this thread, the wait pump between, until `finished`.
+    void waitFor(const std::function<bool()>& finished);
     // On the network thread, after a broken connection: a new one made, the login replayed
-    // ahead of anything else; false when the server cannot be reached.
-    bool reopen();
+    // ahead of anything else; `done` is told whether the server could be reached.
+    void reopen(std::function<void(bool)> done);
+    template <class Failed>
+    void handshake(const std::shared_ptr<Opening>& o, const std::string& where, Failed failed);
     void readReplies();
     void writeNext();
     void fail();
 
     BackOfficeAddress address_;
+    std::function<void()> waitPump_;
     std::unique_ptr<Link> link_;
     Callbacks callbacks_;
     // Touched on the network thread only.

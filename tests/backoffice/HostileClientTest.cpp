@@ -338,6 +338,133 @@ TEST_F(HostileClientTest, RacingChangesSucceedOnlyWhenTheyChangeSomething) {
     }
 }
 
+// Connections that never log in, from several addresses, more than the server has slots:
+// they are closed at the login deadline, they never take the slots of logged-in counters,
+// and a new counter still gets in and logs in.
+TEST_F(HostileClientTest, StrangersNeitherOutstayTheLoginDeadlineNorFillTheSlots) {
+    backoffice::TcpServer::Options options;
+    options.maxConnections = 8;
+    options.maxStrangers = 4;
+    options.maxStrangersPerSource = 3;
+    options.loginTimeout = 600ms;
+    serve(options);
+    std::vector<std::unique_ptr<WireClient>> counters;
+    for (int i = 0; i < 3; ++i) {
+        counters.push_back(std::make_unique<WireClient>(port(), 5s));
+        ASSERT_EQ(counters.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+    }
+    std::vector<std::unique_ptr<WireClient>> hoarders;
+    for (int a = 2; a < 6; ++a) {
+        const std::string source = "127.0.0." + std::to_string(a);
+        for (int i = 0; i < 3; ++i)
+            hoarders.push_back(std::make_unique<WireClient>(port(), 3s, source.c_str()));
+    }
+    // A fourth from one address is refused at once.
+    WireClient greedy(port(), 2s, "127.0.0.2");
+    EXPECT_TRUE(greedy.closedByServer());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_LE(server->connections(), 3u + options.maxStrangers);
+
+    WireClient late(port(), 5s, "127.0.0.9");
+    auto login = late.call(loginPacket("1002", "pass1002"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0);
+    for (auto& c : counters)
+        EXPECT_EQ(c->call(configRequest())->code(), 0);
+    // Every hoarder is closed by the deadline at the latest.
+    const auto start = std::chrono::steady_clock::now();
+    for (auto& h : hoarders)
+        EXPECT_TRUE(h->closedByServer());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_EQ(server->connections(), 4u);
+}
+
+// After a large request a connection's buffer returns to a small size: memory held for
+// idle connections does not keep the largest frame each ever sent.
+TEST_F(HostileClientTest, ALargeFrameIsNotKeptOnceConsumed) {
+    serve({});
+    std::vector<std::unique_ptr<WireClient>> clients;
+    Fields big = header(105006);
+    big.push_back({"branch_no", std::int64_t{8}});
+    big.push_back({"config_no", std::int64_t{1129}});
+    for (int i = 0; i < 12; ++i)
+        big.push_back({"pad" + std::to_string(i), std::string(15000, 'x')});
+    const std::string packet = buildPacket(105006, big);
+    ASSERT_GT(packet.size(), 150'000u);
+    for (int i = 0; i < 8; ++i) {
+        clients.push_back(std::make_unique<WireClient>(port()));
+        ASSERT_EQ(clients.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        auto reply = clients.back()->call(packet);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->code(), 0);
+    }
+    EXPECT_GE(server->peakHeldBytes(), packet.size());
+    EXPECT_LT(server->heldBytes(), 8 * protocol::FrameReader::keptCapacity);
+}
+
+// Requests that would make the server work or store without bound are refused with why,
+// and an internal fault is answered in words with a number, its detail kept to the log.
+TEST_F(HostileClientTest, OversizedRequestsAreRefusedAndFaultsTellNoDetail) {
+    serve({});
+    WellBehaved counter(port());
+    WireClient client(port());
+    ASSERT_EQ(client.call(loginPacket("1001", "pass1001"))->code(), 0);
+    const std::string before = stateOf(office->database());
+
+    // A branch list: duplicates count once; more branches than there are is refused.
+    const auto list = [&](const std::string& branches) {
+        Fields fields = header(730004);
+        fields.insert(fields.end(), {{"branch_no", std::int64_t{0}},
+                                     {"en_branch_no", branches},
+                                     {"fund_account", std::int64_t{0}},
+                                     {"position_str", std::string("0")},
+                                     {"request_num", std::int64_t{5}}});
+        return client.call(buildPacket(730004, fields));
+    };
+    std::string repeated;
+    for (int i = 0; i < 2000; ++i)
+        repeated += "8,";
+    EXPECT_EQ(list(repeated)->code(), 0);
+    std::string many;
+    for (int i = 1; i <= 2000; ++i)
+        many += std::to_string(i) + ",";
+    auto tooMany = list(many);
+    EXPECT_EQ(tooMany->code(), errors::badRequest);
+    EXPECT_EQ(tooMany->info().rfind("营业部列表过长：最多", 0), 0u) << tooMany->info();
+
+    // A review demand with a field over the bound stores nothing.
+    Fields close = header(730002);
+    close.insert(close.end(), {{"branch_no", std::int64_t{8}},
+                               {"fund_account", std::int64_t{80000003}},
+                               {"remark", std::string(64 * 1024, 'r')}});
+    auto refused = client.call(buildPacket(730002, close));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::tooLarge);
+    EXPECT_EQ(refused->info(), "请求字段[remark]过长：最多16384字节");
+    // A frame over the server's bound closes its connection before it is read.
+    WireClient giant(port(), 5s);
+    ASSERT_EQ(giant.call(loginPacket("1001", "pass1001"))->code(), 0);
+    close.back().second = std::string(4u << 20, 'r');
+    giant.sendPacket(buildPacket(730002, close));
+    EXPECT_TRUE(giant.closedByServer());
+    EXPECT_EQ(stateOf(office->database()), before);
+
+    office->database().exec("DROP TABLE sync_request");
+    Fields sync = header(730000);
+    sync.insert(sync.end(), {{"branch_no", std::int64_t{8}},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"sync_type", std::int64_t{0}}});
+    auto fault = client.call(buildPacket(730000, sync));
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->code(), errors::serverFault);
+    EXPECT_EQ(fault->info().rfind("后台内部错误，请联系管理员（参考号：", 0), 0u) << fault->info();
+    EXPECT_EQ(fault->info().find("sync_request"), std::string::npos);
+
+    counter.finish();
+    EXPECT_EQ(counter.failures(), 0);
+    EXPECT_LT(counter.slowest(), answerBound);
+}
+
 TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
     backoffice::TcpServer::Options options;
     options.maxOutput = 128 * 1024;
@@ -408,9 +535,14 @@ TEST_F(HostileClientTest, ConnectionsOverTheCapAreRefusedAndServiceGoesOn) {
     backoffice::TcpServer::Options options;
     options.maxConnections = 6;
     serve(options);
+    // Six counters logged in fill the server: nobody else gets in.
     std::vector<std::unique_ptr<WireClient>> crowd;
-    for (int i = 0; i < 10; ++i)
+    for (int i = 0; i < 10; ++i) {
         crowd.push_back(std::make_unique<WireClient>(port(), 3s));
+        if (i < 6) {
+            ASSERT_EQ(crowd.back()->call(loginPacket("1001", "pass1001"))->code(), 0);
+        }
+    }
     int refused = 0;
     for (int i = 6; i < 10; ++i)
         refused += crowd[static_cast<std::size_t>(i)]->closedByServer();
@@ -438,7 +570,8 @@ TEST_F(HostileClientTest, RunningOutOfDescriptorsNeitherSpinsNorKills) {
         ::setrlimit(RLIMIT_NOFILE, &few);
         ::dup2(out[1], 1);
         ::execl(BACKOFFICE_EXE, BACKOFFICE_EXE, "serve", "--db", path.c_str(), "--listen",
-                "127.0.0.1:0", "--max-connections", "1000", "--workers", "2", nullptr);
+                "127.0.0.1:0", "--max-connections", "1000", "--max-strangers", "1000",
+                "--max-strangers-per-source", "1000", "--workers", "2", nullptr);
         ::_exit(127);
     }
     ::close(out[1]);

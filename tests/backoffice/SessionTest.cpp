@@ -81,8 +81,8 @@ TEST_F(BackOfficeTest, WrongPasswordsSlowTheirSourceNotTheOperator) {
 }
 
 TEST_F(BackOfficeTest, AnErrorReplyAlwaysFitsAndIsNeverEmpty) {
-    // A client number of nearly the largest value a packet may carry is echoed in the error.
-    const std::string huge(protocol::Limits::maxValueLength - 16, '9');
+    // A client number of nearly the largest value a request may carry is echoed in the error.
+    const std::string huge(backoffice::RequestLimits::maxFieldBytes - 16, '9');
     Reply r = call(730001, {{"branch_no", std::int64_t{8}},
                             {"client_id", huge},
                             {"fund_account", std::int64_t{80000001}},

@@ -407,6 +407,93 @@ TEST_F(TransportTest, ATimeOutIsDescribedAndWritten) {
                           "\"error\":\"no reply in time\"}");
 }
 
+// A loopback port where connections are taken into the backlog and never answered: connect
+// succeeds, a TLS handshake waits for ever.
+class SilentListener {
+public:
+    explicit SilentListener(std::uint16_t port = 0) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        const int yes = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(fd_, 8), 0);
+        socklen_t size = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentListener() { ::close(fd_); }
+    std::uint16_t port() const { return port_; }
+
+private:
+    int fd_;
+    std::uint16_t port_ = 0;
+};
+
+// Against a server that accepts and never answers, connecting ends at its deadline, at
+// start-up and again on a request after the link broke, and the counter's wait pump runs
+// all the while, so its windows paint.
+TEST_F(TransportTest, ConnectingHasADeadlineAndTheWaitPaints) {
+    const std::string cert = dir.filePath("server.pem").toStdString();
+    const std::string key = dir.filePath("server.key").toStdString();
+    backoffice::makeSelfSignedCertificate(cert, key, {});
+    int pumped = 0;
+    const auto pump = [&] { ++pumped; };
+    {
+        SilentListener silent;
+        counter::BackOfficeAddress address{"127.0.0.1", silent.port(), true, cert};
+        address.connectTimeout = std::chrono::milliseconds(600);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            counter::TcpTransport hanging(address, pump);
+            ADD_FAILURE() << "a server that never answered was taken";
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("within the connect time-out (TLS handshake)"),
+                      std::string::npos)
+                << e.what();
+        }
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, std::chrono::milliseconds(550));
+        EXPECT_LT(took, std::chrono::seconds(3));
+        EXPECT_GE(pumped, 10);
+    }
+
+    backoffice::TcpServer::Options options;
+    options.certificateFile = cert;
+    options.keyFile = key;
+    auto server = std::make_unique<backoffice::TcpServer>(*service, options);
+    const std::uint16_t port = server->port();
+    std::thread serving([&] { server->run(); });
+    counter::BackOfficeAddress address{"127.0.0.1", port, true, cert};
+    address.connectTimeout = std::chrono::milliseconds(600);
+    auto com = HostPtr<IARCom>::adopt(
+        new counter::ARCom(std::make_unique<counter::TcpTransport>(address, pump)));
+    login(com);
+    receive(com, send(com));
+    server->stop();
+    serving.join();
+    server.reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the counter sees it hang up
+
+    SilentListener silent(port);
+    pumped = 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto packer = newPacker();
+    check(com->InitRequest(105006, packer.get()), "InitRequest");
+    set(packer, "a", Variant("1"));
+    Variant id;
+    const HRESULT sent = com->Send(packed(packer), 1000, &id);
+    EXPECT_EQ(sent, hr::transportBroken);
+    EXPECT_EQ(raised(sent, "ARCom.Send"),
+              "与后台的连接已断开，请稍后重试。\n(ARCom.Send failed with status 0x80041004)");
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(550));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    EXPECT_GE(pumped, 10);
+}
+
 TEST_F(TransportTest, TlsChecksTheServerAgainstTheGivenCertificate) {
     const std::string cert = dir.filePath("server.pem").toStdString();
     const std::string key = dir.filePath("server.key").toStdString();
