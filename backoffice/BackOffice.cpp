@@ -109,12 +109,131 @@ Operator BackOffice::findOperator(Database& db, const std::string& operatorNo) {
             s.integer(4) != 0, s.text(5)};
 }
 
+void BackOffice::journal(Database& db, JournalEntry entry) {
+    if (!options_.journal)
+        return;
+    if (entry.clientId.empty() && entry.fundAccount != 0) {
+        Statement s = db.prepare("SELECT client_id FROM fund_account WHERE fund_account = ?");
+        s.bind(1, entry.fundAccount);
+        if (s.step())
+            entry.clientId = s.text(0);
+    }
+    appendJournal(db, std::move(entry));
+}
+
+JournalEntry requestEntry(const HandlerContext& ctx, std::string event) {
+    JournalEntry e;
+    e.event = std::move(event);
+    e.operatorNo = ctx.op.operatorNo;
+    e.branchNo = ctx.op.branchNo;
+    e.station = ctx.request.optionalText("op_station").value_or("");
+    e.source = ctx.session.source;
+    e.functionId = ctx.request.functionNo();
+    return e;
+}
+
+bool BackOffice::refusalToJournal(const std::string& source, const std::string& operatorNo) {
+    const std::int64_t now = nowMs();
+    const std::int64_t quietMs = std::chrono::milliseconds(refusalQuiet).count();
+    std::lock_guard lock(refusalsMutex_);
+    if (refusalsJournaled_.size() >= maxRefusalsKept)
+        std::erase_if(refusalsJournaled_, [&](const auto& r) { return r.second <= now - quietMs; });
+    auto [at, fresh] = refusalsJournaled_.try_emplace({source, operatorNo}, now);
+    if (!fresh && at->second > now - quietMs)
+        return false;
+    if (fresh && refusalsJournaled_.size() > maxRefusalsKept) {
+        refusalsJournaled_.erase(at);
+        return false;
+    }
+    at->second = now;
+    return true;
+}
+
+void BackOffice::journalRefusal(HandlerContext& ctx, const Operator& op,
+                                const ServiceError& refusal) {
+    if (refusal.errorNo() != errors::passwordThrottled ||
+        !refusalToJournal(ctx.session.source, op.operatorNo))
+        return;
+    Transaction t(ctx.db);
+    JournalEntry e = requestEntry(ctx, journal::loginRefused);
+    e.operatorNo = op.operatorNo;
+    e.branchNo = op.branchNo;
+    e.detail = refusal.what();
+    journal(ctx.db, e);
+    t.commit();
+}
+
+void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer) {
+    Database& db = ctx.db;
+    const std::string& source = ctx.session.source;
+    const std::int64_t now = nowMs();
+    std::int64_t sourceFailures = 1;
+    std::int64_t waitMs = 0;
+    {
+        Statement s = db.prepare("SELECT failures, next_at_ms FROM guess_source WHERE source = ?");
+        s.bind(1, source);
+        if (s.step()) {
+            sourceFailures = s.integer(0);
+            waitMs = s.integer(1) - now;
+        }
+    }
+    JournalEntry wrong =
+        requestEntry(ctx, reviewer ? journal::reviewRefused : journal::passwordWrong);
+    if (reviewer) {
+        // Entered as the review's other entries are: the reviewed request's function and
+        // account.
+        wrong.reviewer = op.operatorNo;
+        wrong.processId = ctx.request.integer("process_id");
+        Statement reviewed =
+            db.prepare("SELECT function_id, fund_account FROM review_process WHERE process_id = ?");
+        reviewed.bind(1, wrong.processId);
+        if (reviewed.step()) {
+            wrong.functionId = reviewed.integer(0);
+            wrong.fundAccount = reviewed.integer(1);
+        }
+        wrong.detail = "复核柜员密码错误";
+    } else {
+        wrong.detail = ctx.request.has("op_password") ? "操作密码错误" : "登录密码错误";
+    }
+    wrong.detail += "，该来源第" + std::to_string(sourceFailures) + "次";
+    journal(db, wrong);
+    // The entries below are about the operator whose password was guessed.
+    JournalEntry about = requestEntry(ctx, journal::sourceSlowed);
+    about.operatorNo = op.operatorNo;
+    about.branchNo = op.branchNo;
+    if (waitMs > 0) {
+        about.detail = "来源[" + source + "]密码错误" + std::to_string(sourceFailures) +
+                       "次，须等待" + std::to_string((waitMs + 999) / 1000) + "秒";
+        journal(db, about);
+    }
+    const ThrottleOptions& bounds = throttle_.options();
+    Statement guesses =
+        db.prepare("SELECT count(*) FROM password_guess WHERE operator_no = ? AND at_ms > ?");
+    guesses.bind(1, op.operatorNo).bind(2, now - bounds.window.count());
+    if (guesses.step() && guesses.integer(0) == bounds.guessesPerOperator) {
+        about.event = journal::operatorBounded;
+        about.detail = "操作员[" + op.operatorNo + "]" +
+                       std::to_string(bounds.window.count() / 60000) + "分钟内密码错误" +
+                       std::to_string(bounds.guessesPerOperator) + "次，只受理其本人常用柜台的密码";
+        journal(db, about);
+    }
+}
+
 void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                                std::int32_t wrongPasswordError) {
     Database& db = ctx.db;
     const std::string& source = ctx.session.source;
+    // A refusal of the throttle is journaled (at most once a minute per source and operator).
+    const auto throttled = [&](const auto& step) {
+        try {
+            return step();
+        } catch (const ServiceError& refusal) {
+            journalRefusal(ctx, op, refusal);
+            throw;
+        }
+    };
     if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
-        throttle_.check(db, op.operatorNo, source, nowMs());
+        throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
         if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
             Transaction t(db);
             throttle_.verified(db, 0, op.operatorNo, source, nowMs());
@@ -123,20 +242,26 @@ void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::str
         return;
     }
     // A guess the throttle holds back costs neither a turn at the hash nor a write.
-    throttle_.check(db, op.operatorNo, source, nowMs());
+    throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
     const Passwords::Turn turn = passwords_.takeTurn();
     if (!turn)
         throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
-    std::int64_t guess = 0;
-    {
+    const std::int64_t guess = throttled([&] {
         Transaction t(db);
-        guess = throttle_.admit(db, op.operatorNo, source, nowMs());
+        const std::int64_t id = throttle_.admit(db, op.operatorNo, source, nowMs());
         t.commit();
-    }
-    if (!passwords_.verify(op.operatorNo, op.passwordHash, password))
+        return id;
+    });
+    if (!passwords_.verify(op.operatorNo, op.passwordHash, password)) {
+        // The guess was counted as failed before its check; what the check found is
+        // journaled now, with the throttling it brought.
+        Transaction t(db);
+        journalWrongPassword(ctx, op, wrongPasswordError == errors::reviewerPassword);
+        t.commit();
         throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
                                                    ? "操作员[" + op.operatorNo + "]密码错误"
                                                    : "复核柜员密码错误");
+    }
     Transaction t(db);
     throttle_.verified(db, guess, op.operatorNo, source, nowMs());
     t.commit();

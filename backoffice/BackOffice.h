@@ -5,12 +5,14 @@
 // the logged-in operator's requests are carried out on it.
 
 #include "Database.h"
+#include "Journal.h"
 #include "PasswordThrottle.h"
 #include "Passwords.h"
 #include "Request.h"
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -53,6 +55,8 @@ struct OfficeOptions {
     std::chrono::milliseconds hashWait{2000};
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;
+    // Every change and review event is journaled; off only to measure what that costs.
+    bool journal = true;
 };
 
 class BackOffice;
@@ -84,13 +88,24 @@ public:
     Operator findOperator(Database& db, const std::string& operatorNo);
     // Raises a ServiceError unless the password is the operator's and the throttle lets
     // the session's source guess at him now; a wrong one is counted per source and per
-    // operator in the database, so a restart keeps the counts.
+    // operator in the database, so a restart keeps the counts. A wrong password, a source
+    // slowed down, an operator's guesses used up and a refused login are journaled.
     void checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                        std::int32_t wrongPasswordError = errors::wrongPassword);
     std::int32_t mainBranchNo(Database& db);
+    // Writes the entry in the caller's open write transaction. An entry with a fund
+    // account and no client gets the account's client.
+    void journal(Database& db, JournalEntry entry);
 
 private:
     class Lease;
+    // A refused login is journaled once a minute per source and operator, so that a
+    // stranger who keeps trying cannot make every refusal a write.
+    bool refusalToJournal(const std::string& source, const std::string& operatorNo);
+    void journalRefusal(HandlerContext& ctx, const Operator& op, const ServiceError& refusal);
+    // In the caller's transaction: the wrong password, and the source's wait or the
+    // operator's bound it brought.
+    void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer);
     std::unique_ptr<Database> takeConnection();
     void giveBack(std::unique_ptr<Database> db);
     std::string dispatch(Session& session, Database& db, const protocol::PacketView& packet);
@@ -100,9 +115,17 @@ private:
     Database db_;
     Passwords passwords_;
     PasswordThrottle throttle_;
+    static constexpr std::size_t maxRefusalsKept = 1024;
+    static constexpr std::chrono::minutes refusalQuiet{1};
+    std::mutex refusalsMutex_;
+    std::map<std::pair<std::string, std::string>, std::int64_t> refusalsJournaled_; // ms
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };
+
+// A journal entry of the kind about the request in hand: its time, operator, branch,
+// workstation and function.
+JournalEntry requestEntry(const HandlerContext& ctx, std::string event);
 
 // The handlers, one per function number.
 std::string handleSysConfig(HandlerContext& ctx);      // 105006

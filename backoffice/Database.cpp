@@ -23,8 +23,28 @@ Database::Database(const std::string& path, bool create, bool fullSync) {
          (fullSync ? "FULL;" : "NORMAL;"));
 }
 
+Database::Database(const std::string& path, ReadOnly) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        db_ = nullptr;
+        throw DatabaseError("cannot open " + path + ": " + message);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    exec("PRAGMA query_only=ON");
+}
+
 Database::~Database() {
+    cache_.clear();
     sqlite3_close_v2(db_);
+}
+
+CachedStatement Database::cached(const std::string& sql) {
+    auto found = cache_.find(sql);
+    if (found == cache_.end())
+        found = cache_.emplace(sql, std::make_unique<Statement>(db_, sql)).first;
+    return CachedStatement(*found->second);
 }
 
 void Database::exec(const std::string& sql) {

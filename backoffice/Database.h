@@ -5,6 +5,8 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,18 +20,27 @@ public:
 };
 
 class Statement;
+class CachedStatement;
 
 class Database {
 public:
     // Opens (creating when asked) the file in WAL mode with foreign keys on; a commit
     // waits for the disk (synchronous FULL) unless fullSync is false.
     explicit Database(const std::string& path, bool create = false, bool fullSync = true);
+    struct ReadOnly {};
+    // Opens an existing file for reading only, changing nothing in it: a database that a
+    // server is serving may be read meanwhile (WAL lets a reader and the writer work side
+    // by side; a checkpoint's lock is waited for).
+    Database(const std::string& path, ReadOnly);
     ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
     void exec(const std::string& sql);
     Statement prepare(std::string_view sql);
+    // The statement prepared once on this connection and kept, for statements that every
+    // write runs; it is reset when the returned handle goes.
+    CachedStatement cached(const std::string& sql);
     std::int64_t lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
     // Rows changed by the last statement.
     int changes() const { return sqlite3_changes(db_); }
@@ -37,6 +48,7 @@ public:
 
 private:
     sqlite3* db_ = nullptr;
+    std::map<std::string, std::unique_ptr<Statement>, std::less<>> cache_;
 };
 
 class Statement {
@@ -67,6 +79,19 @@ public:
 private:
     sqlite3* db_;
     sqlite3_stmt* stmt_ = nullptr;
+};
+
+class CachedStatement {
+public:
+    explicit CachedStatement(Statement& statement) : statement_(statement) {}
+    ~CachedStatement() { statement_.reset(); }
+    CachedStatement(const CachedStatement&) = delete;
+    CachedStatement& operator=(const CachedStatement&) = delete;
+    Statement& operator*() { return statement_; }
+    Statement* operator->() { return &statement_; }
+
+private:
+    Statement& statement_;
 };
 
 // One write transaction: committed by commit(), rolled back when left without it.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 namespace backoffice {
 
@@ -50,22 +51,75 @@ std::string defaultReviewer(Database& db, const Operator& requester) {
     return s.step() ? s.text(0) : std::string();
 }
 
-void useApproval(HandlerContext& ctx, const std::string& fields) {
+struct Approval {
+    std::int64_t processId = 0;
+    std::int32_t functionId = 0;
+    std::string operatorNo;
+    std::int64_t fundAccount = 0;
+    std::string reviewer;
+    std::int64_t approvedAt = 0;
+};
+
+// Marks the approval expired and journals it, in the caller's transaction.
+void expire(HandlerContext& ctx, const Approval& a) {
+    ctx.db.prepare("UPDATE review_process SET status = '3' WHERE process_id = ? AND status = '1'")
+        .bind(1, a.processId)
+        .run();
+    JournalEntry e = requestEntry(ctx, journal::approvalExpired);
+    e.operatorNo = a.operatorNo;
+    e.functionId = a.functionId;
+    e.fundAccount = a.fundAccount;
+    e.processId = a.processId;
+    e.reviewer = a.reviewer;
+    if (a.operatorNo != ctx.op.operatorNo) {
+        // Found by another operator's request: the workstation is not the requester's.
+        e.branchNo = 0;
+        e.station.clear();
+        e.source.clear();
+    }
+    const auto age = ctx.office.options().reviewMaxAge.count();
+    e.detail = "批准后" + std::to_string(age) + "秒内未使用";
+    ctx.office.journal(ctx.db, e);
+}
+
+// Approvals that ran out unused are marked and journaled by the next write that looks.
+void expireApprovals(HandlerContext& ctx) {
     Statement s = ctx.db.prepare(
-        "SELECT process_id, approved_at FROM review_process WHERE operator_no = ? AND "
-        "function_id = ? AND status = '1' AND request_fields = ? "
+        "SELECT process_id, function_id, operator_no, fund_account, reviewer, approved_at FROM "
+        "review_process WHERE status = '1' AND approved_at < ?");
+    s.bind(1, now() - ctx.office.options().reviewMaxAge.count());
+    std::vector<Approval> expired;
+    while (s.step())
+        expired.push_back({s.integer(0), static_cast<std::int32_t>(s.integer(1)), s.text(2),
+                           s.integer(3), s.text(4), s.integer(5)});
+    for (const Approval& a : expired)
+        expire(ctx, a);
+}
+
+void useApproval(HandlerContext& ctx, Transaction& t, const std::string& fields) {
+    Statement s = ctx.db.prepare(
+        "SELECT process_id, status, fund_account, reviewer FROM review_process WHERE "
+        "operator_no = ? AND function_id = ? AND status IN ('1', '3') AND request_fields = ? "
         "ORDER BY process_id DESC LIMIT 1");
     s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{ctx.request.functionNo()}).bind(3, fields);
     if (!s.step())
         throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
     const std::int64_t processId = s.integer(0);
-    if (s.integer(1) < now() - ctx.office.options().reviewMaxAge.count())
+    if (s.text(1) == "3") {
+        // Expiries found just now are kept with their journal entries.
+        t.commit();
         throw ServiceError(errors::reviewExpired, "复核批准已过期，请重新复核");
+    }
     ctx.db.prepare("UPDATE review_process SET status = '2' WHERE process_id = ? AND status = '1'")
         .bind(1, processId)
         .run();
     if (ctx.db.changes() != 1)
         throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
+    JournalEntry used = requestEntry(ctx, journal::approvalUsed);
+    used.fundAccount = s.integer(2);
+    used.processId = processId;
+    used.reviewer = s.text(3);
+    ctx.office.journal(ctx.db, used);
 }
 
 } // namespace
@@ -101,9 +155,10 @@ std::string reviewedFields(const protocol::PacketView& packet) {
 
 void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
                  std::optional<double> rate) {
+    expireApprovals(ctx);
     const std::string fields = reviewedFields(ctx.request.packet());
     if (ctx.request.optionalText("audit_action").value_or("0") == "2") {
-        useApproval(ctx, fields);
+        useApproval(ctx, t, fields);
         return;
     }
     const std::int32_t functionId = ctx.request.functionNo();
@@ -120,6 +175,15 @@ void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
         .bind(5, fields)
         .run();
     const std::int64_t processId = ctx.db.lastInsertId();
+    JournalEntry demanded = requestEntry(ctx, journal::reviewDemanded);
+    demanded.fundAccount = fundAccount;
+    demanded.clientId = ctx.request.optionalText("client_id").value_or("");
+    if (rate)
+        demanded.rateAfter = journalRate(*rate);
+    demanded.processId = processId;
+    demanded.reviewer = reviewer;
+    demanded.detail = "默认复核柜员" + reviewer;
+    ctx.office.journal(ctx.db, demanded);
     t.commit();
     throw ServiceError(errors::reviewRequired,
                        "该业务需要临柜复核," + std::to_string(processId) + "," + reviewer);
@@ -148,11 +212,39 @@ std::string handleReview(HandlerContext& ctx) {
                                "复核流程[" + std::to_string(processId) + "]已处理");
     };
     checkWaiting();
-    const Operator reviewer = ctx.office.findOperator(ctx.db, reviewerNo);
+    const auto entry = [&](const char* event) {
+        JournalEntry e = requestEntry(ctx, event);
+        Statement s = ctx.db.prepare(
+            "SELECT function_id, fund_account FROM review_process WHERE process_id = ?");
+        s.bind(1, processId);
+        if (s.step()) {
+            e.functionId = s.integer(0);
+            e.fundAccount = s.integer(1);
+        }
+        e.processId = processId;
+        e.reviewer = reviewerNo;
+        return e;
+    };
+    // A refusal that is not a password's is journaled here; a wrong password is journaled
+    // with its count.
+    const auto refuse = [&](const ServiceError& error) {
+        Transaction t(ctx.db);
+        JournalEntry e = entry(journal::reviewRefused);
+        e.detail = error.what();
+        ctx.office.journal(ctx.db, e);
+        t.commit();
+        return error;
+    };
+    Operator reviewer;
+    try {
+        reviewer = ctx.office.findOperator(ctx.db, reviewerNo);
+    } catch (const ServiceError& e) {
+        throw refuse(e);
+    }
     if (reviewer.operatorNo == ctx.op.operatorNo)
-        throw ServiceError(errors::sameReviewer, "复核柜员不能与经办柜员相同");
+        throw refuse(ServiceError(errors::sameReviewer, "复核柜员不能与经办柜员相同"));
     if (!reviewer.canReview)
-        throw ServiceError(errors::noReviewRight, "柜员[" + reviewerNo + "]没有复核权限");
+        throw refuse(ServiceError(errors::noReviewRight, "柜员[" + reviewerNo + "]没有复核权限"));
     ctx.office.checkPassword(ctx, reviewer, reviewerPassword, errors::reviewerPassword);
 
     Transaction t(ctx.db);
@@ -164,6 +256,7 @@ std::string handleReview(HandlerContext& ctx) {
         .bind(2, now())
         .bind(3, processId)
         .run();
+    ctx.office.journal(ctx.db, entry(journal::reviewApproved));
     t.commit();
     protocol::PacketWriter w(360042, 0);
     w.addField("process_id", protocol::FieldType::Integer);

@@ -51,6 +51,13 @@ bool isVip(Database& db, std::int64_t fundAccount) {
     return s.step();
 }
 
+// The VIP client's rate as the journal writes it; empty when he is none.
+std::string vipRate(Database& db, std::int64_t fundAccount) {
+    Statement s = db.prepare("SELECT discount_rate FROM vip_client WHERE fund_account = ?");
+    s.bind(1, fundAccount);
+    return s.step() ? journalRate(s.real(0)) : std::string();
+}
+
 std::string okReply(std::int32_t functionNo, std::int64_t fundAccount) {
     protocol::PacketWriter w(functionNo, 0);
     w.addField("fund_account", FieldType::Integer);
@@ -118,6 +125,10 @@ std::string handleClientSync(HandlerContext& ctx) {
         .bind(4, ctx.op.operatorNo)
         .run();
     const std::int64_t serialNo = ctx.db.lastInsertId();
+    JournalEntry e = requestEntry(ctx, journal::sync);
+    e.fundAccount = fundAccount;
+    e.detail = "同步类型" + std::to_string(syncType) + "，流水号" + std::to_string(serialNo);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     protocol::PacketWriter w(730000, 0);
     w.addField("serial_no", FieldType::Integer);
@@ -146,6 +157,11 @@ std::string handleVipOpen(HandlerContext& ctx) {
         throw ServiceError(errors::alreadyVip, "该客户已是VIP客户");
     checkReview(ctx, t, fundAccount, rate);
     openVip(ctx.db, account, rate, ctx.op.operatorNo);
+    JournalEntry e = requestEntry(ctx, journal::vipOpen);
+    e.clientId = clientId;
+    e.fundAccount = fundAccount;
+    e.rateAfter = journalRate(rate);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730001, fundAccount);
 }
@@ -158,7 +174,12 @@ std::string handleVipClose(HandlerContext& ctx) {
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
     checkReview(ctx, t, fundAccount, std::nullopt);
+    JournalEntry e = requestEntry(ctx, journal::vipClose);
+    e.clientId = account.clientId;
+    e.fundAccount = fundAccount;
+    e.rateBefore = vipRate(ctx.db, fundAccount);
     closeVip(ctx.db, account);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730002, fundAccount);
 }
@@ -168,11 +189,17 @@ std::string handleVipModify(HandlerContext& ctx) {
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
     const double rate = parseRate(ctx.request.text("discount_rate"));
     Transaction t(ctx.db);
-    requireAccount(ctx, fundAccount);
+    const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
     checkReview(ctx, t, fundAccount, rate);
+    JournalEntry e = requestEntry(ctx, journal::vipModify);
+    e.clientId = account.clientId;
+    e.fundAccount = fundAccount;
+    e.rateBefore = vipRate(ctx.db, fundAccount);
+    e.rateAfter = journalRate(rate);
     modifyVip(ctx.db, fundAccount, rate);
+    ctx.office.journal(ctx.db, e);
     t.commit();
     return okReply(730003, fundAccount);
 }

@@ -8,17 +8,25 @@
 //                          [--max-strangers N] [--max-strangers-per-source N]
 //                          [--guesses-per-hour N] [--max-hashes N]
 //   marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] [--days N]
+//   marlo-backoffice journal --db FILE [--since DATE] [--until DATE] [--operator NO]
+//                            [--client ID] [--fund-account NO] [--format table|csv|json]
+//   marlo-backoffice journal verify --db FILE
 
 #include "BackOffice.h"
 #include "Certificate.h"
+#include "JournalReport.h"
 #include "OfficeService.h"
 #include "Seed.h"
 #include "TcpServer.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,7 +46,13 @@ int usage() {
                  "                              [--guesses-per-hour N] [--max-hashes N]\n"
                  "       marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] "
                  "[--days N]\n"
-                 "Clear TCP (no --cert) is served on a loopback address only.\n");
+                 "       marlo-backoffice journal --db FILE [--since DATE] [--until DATE] "
+                 "[--operator NO]\n"
+                 "                                [--client ID] [--fund-account NO] "
+                 "[--format table|csv|json]\n"
+                 "       marlo-backoffice journal verify --db FILE\n"
+                 "Clear TCP (no --cert) is served on a loopback address only. DATE is "
+                 "YYYY-MM-DD [HH:MM[:SS]], local time.\n");
     return 2;
 }
 
@@ -129,14 +143,99 @@ int cert(std::map<std::string, std::string>& options) {
     return 0;
 }
 
+// The journal is read without changing the file, so a database a server is serving can be
+// read meanwhile.
+std::unique_ptr<backoffice::Database> openJournal(const std::string& db) {
+    auto database = std::make_unique<backoffice::Database>(db, backoffice::Database::ReadOnly{});
+    if (!backoffice::hasJournal(*database)) {
+        std::fprintf(stderr,
+                     "marlo-backoffice: %s 没有日志（由早期版本创建，尚未被本版本的后台打开）\n",
+                     db.c_str());
+        return nullptr;
+    }
+    return database;
+}
+
+// Exit status 0: the chain holds; 3: it breaks; 1: it could not be read.
+int verifyJournal(std::map<std::string, std::string>& options) {
+    const auto database = openJournal(options["db"]);
+    if (!database)
+        return 1;
+    const backoffice::JournalCheck check = backoffice::verifyJournal(*database);
+    if (check.brokenAt) {
+        std::printf("日志校验失败：哈希链在第%lld条记录处断开（%s）。%s。此前%lld条完好。\n",
+                    static_cast<long long>(*check.brokenAt), check.how.c_str(),
+                    check.explanation.c_str(), static_cast<long long>(check.checked));
+        return 3;
+    }
+    std::printf("日志完好：已校验%lld条记录，哈希链完整。末条哈希 %s\n",
+                static_cast<long long>(check.checked),
+                check.headHash.empty() ? "（无）" : check.headHash.c_str());
+    return 0;
+}
+
+int showJournal(std::map<std::string, std::string>& options) {
+    for (const auto& [name, value] : options) {
+        static const char* known[] = {"db",     "since",        "until", "operator",
+                                      "client", "fund-account", "format"};
+        if (std::find(std::begin(known), std::end(known), name) == std::end(known))
+            return usage();
+    }
+    backoffice::JournalFilter filter;
+    const auto time = [&](const char* name, bool endOfDay) -> bool {
+        if (!options.contains(name))
+            return true;
+        const auto t = backoffice::parseJournalTime(options[name], endOfDay);
+        if (!t) {
+            std::fprintf(stderr, "marlo-backoffice: --%s %s：日期应为 YYYY-MM-DD [HH:MM[:SS]]\n",
+                         name, options[name].c_str());
+            return false;
+        }
+        (endOfDay ? filter.until : filter.since) = *t;
+        return true;
+    };
+    if (!time("since", false) || !time("until", true))
+        return 2;
+    filter.operatorNo = options["operator"];
+    filter.clientId = options["client"];
+    if (options.contains("fund-account")) {
+        const std::string& text = options["fund-account"];
+        std::int64_t fundAccount = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), fundAccount);
+        if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+            std::fprintf(stderr, "marlo-backoffice: --fund-account %s：应为资金账户号码\n",
+                         text.c_str());
+            return 2;
+        }
+        filter.fundAccount = fundAccount;
+    }
+    const auto format =
+        backoffice::parseJournalFormat(options.contains("format") ? options["format"] : "table");
+    if (!format)
+        return usage();
+    const auto database = openJournal(options["db"]);
+    if (!database)
+        return 1;
+    backoffice::writeJournal(std::cout, backoffice::readJournal(*database, filter), *format);
+    std::cout.flush();
+    return std::cout ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || (argc - 2) % 2 != 0)
+    if (argc < 2)
         return usage();
-    const std::string command = argv[1];
+    std::string command = argv[1];
+    int first = 2;
+    if (command == "journal" && argc > 2 && std::strcmp(argv[2], "verify") == 0) {
+        command = "journal verify";
+        first = 3;
+    }
+    if ((argc - first) % 2 != 0)
+        return usage();
     std::map<std::string, std::string> options;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = first; i + 1 < argc; i += 2) {
         if (std::strncmp(argv[i], "--", 2) != 0)
             return usage();
         options[argv[i] + 2] = argv[i + 1];
@@ -150,6 +249,10 @@ int main(int argc, char** argv) {
             return seed(options);
         if (command == "serve")
             return serve(options);
+        if (command == "journal")
+            return showJournal(options);
+        if (command == "journal verify")
+            return verifyJournal(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "marlo-backoffice: %s\n", e.what());
         return 1;

@@ -2,6 +2,8 @@
 //  - 730004 at the end of 1,000,000 VIP rows against the first page;
 //  - the embedded round trip (Send, the back-office thread, Receive) against calling the
 //    handler directly with the same request;
+//  - a write (730003, the rate of a VIP client) with its journal entry against the same
+//    write without the journal, with commits that wait for the disk as served and without;
 // The network figures (TCP and TLS, hostile clients) are bench_server's.
 // The 1,000,000-client database is made once and kept in the build folder.
 
@@ -25,6 +27,8 @@
 #include <map>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 namespace backoffice {
 extern const char trainingSql[];
@@ -168,10 +172,107 @@ void Handler_EmbeddedRoundTrip(benchmark::State& state) {
     }
 }
 
+// A training database of its own for each configuration, in a folder that goes with it.
+class WriteOffice {
+public:
+    WriteOffice(bool journal, bool fullSync)
+        : path_(std::filesystem::temp_directory_path() /
+                ("bench-journal-" + std::to_string(::getpid()) + (journal ? "-on" : "-off") +
+                 (fullSync ? "-full" : "-normal") + ".db")) {
+        removeFiles();
+        {
+            backoffice::Database db(path_.string(), true);
+            backoffice::seedTraining(db);
+        }
+        backoffice::OfficeOptions options;
+        options.journal = journal;
+        options.fullSync = fullSync;
+        office_ = std::make_unique<backoffice::BackOffice>(path_.string(), options);
+        office_->handle(session_, loginRequest());
+        for (const char* rate : {"0.85", "0.90"})
+            requests_.push_back(modifyRequest(rate));
+    }
+    ~WriteOffice() {
+        office_.reset();
+        removeFiles();
+    }
+    // One write; the rate alternates so that every write changes the row.
+    bool write() {
+        protocol::PacketView reply;
+        const std::string bytes = office_->handle(session_, requests_[next_++ % 2]);
+        return reply.decode(bytes) == protocol::DecodeStatus::Ok && reply.returnCode() == 0;
+    }
+
+private:
+    static std::string modifyRequest(const char* rate) {
+        protocol::PacketWriter w(730003, 0);
+        const struct {
+            const char* name;
+            bool isText;
+        } fields[] = {{"op_branch_no", false}, {"operator_no", true},    {"user_type", true},
+                      {"op_station", true},    {"op_entrust_way", true}, {"menu_id", false},
+                      {"function_id", false},  {"branch_no", false},     {"fund_account", false},
+                      {"discount_rate", true}};
+        for (const auto& f : fields)
+            w.addField(f.name, f.isText ? protocol::FieldType::Text : protocol::FieldType::Integer);
+        w.beginRecord();
+        w.integer(8);
+        w.text("1001");
+        w.text("1");
+        w.text("bench");
+        w.text("4");
+        w.integer(730104);
+        w.integer(730003);
+        w.integer(8);
+        w.integer(80000003);
+        w.text(rate);
+        std::string out;
+        w.finish(out);
+        return out;
+    }
+    void removeFiles() {
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(path_.string() + suffix);
+    }
+
+    std::filesystem::path path_;
+    std::unique_ptr<backoffice::BackOffice> office_;
+    backoffice::Session session_;
+    std::vector<std::string> requests_;
+    std::size_t next_ = 0;
+};
+
+void writeBenchmark(benchmark::State& state, bool journal, bool fullSync) {
+    WriteOffice office(journal, fullSync);
+    for (auto _ : state) {
+        if (!office.write()) {
+            state.SkipWithError("the write was refused");
+            break;
+        }
+    }
+}
+
+void Write_Journal(benchmark::State& state) {
+    writeBenchmark(state, true, true);
+}
+void Write_NoJournal(benchmark::State& state) {
+    writeBenchmark(state, false, true);
+}
+void Write_Journal_NoSync(benchmark::State& state) {
+    writeBenchmark(state, true, false);
+}
+void Write_NoJournal_NoSync(benchmark::State& state) {
+    writeBenchmark(state, false, false);
+}
+
 BENCHMARK(VipList_FirstPage);
 BENCHMARK(VipList_LastPage);
 BENCHMARK(Handler_Direct);
 BENCHMARK(Handler_EmbeddedRoundTrip);
+BENCHMARK(Write_Journal);
+BENCHMARK(Write_NoJournal);
+BENCHMARK(Write_Journal_NoSync);
+BENCHMARK(Write_NoJournal_NoSync);
 
 } // namespace
 
@@ -188,6 +289,16 @@ int main(int argc, char** argv) {
     std::printf("embedded round trip / direct handler call:    %.0f / %.0f ns = %.2fx\n",
                 ns["Handler_EmbeddedRoundTrip"], ns["Handler_Direct"],
                 ns["Handler_EmbeddedRoundTrip"] / ns["Handler_Direct"]);
+    auto& cpu = reporter.cpuNanoseconds;
+    for (const auto& [name, sync] :
+         {std::pair<const char*, const char*>{"", "FULL, as served"}, {"_NoSync", "NORMAL"}}) {
+        const std::string with = std::string("Write_Journal") + name;
+        const std::string without = std::string("Write_NoJournal") + name;
+        std::printf("730003 write with journal / without (synchronous=%s): real %.0f / %.0f ns = "
+                    "%.2fx, CPU %.0f / %.0f ns = %.2fx\n",
+                    sync, ns[with], ns[without], ns[with] / ns[without], cpu[with], cpu[without],
+                    cpu[with] / cpu[without]);
+    }
     benchmark::Shutdown();
     return 0;
 }

@@ -120,7 +120,8 @@ CREATE TABLE IF NOT EXISTS review_rule (
     rate_below  REAL,
     description TEXT NOT NULL
 );
--- status: 0 waiting for a reviewer, 1 approved, 2 used by the resent request.
+-- status: 0 waiting for a reviewer, 1 approved, 2 used by the resent request, 3 expired
+-- unused.
 -- request_fields is what was reviewed: every field of the request but the passwords and
 -- audit_action, as name=value in the request's order; the resend must carry the same.
 -- approved_at is in seconds since 1970; an approval older than the configured age is
@@ -139,6 +140,8 @@ CREATE TABLE IF NOT EXISTS review_process (
 );
 CREATE INDEX IF NOT EXISTS review_process_by_request
     ON review_process(operator_no, function_id, status);
+-- Approvals that may have expired unused.
+CREATE INDEX IF NOT EXISTS review_process_by_approval ON review_process(status, approved_at);
 -- Password guesses that failed or are being checked, one row each: the guesses at one
 -- operator within the window are bounded, from all sources together. Times are
 -- milliseconds since 1970.
@@ -165,4 +168,30 @@ CREATE TABLE IF NOT EXISTS operator_source (
     source      TEXT NOT NULL,
     last_at_ms  INTEGER NOT NULL,
     PRIMARY KEY (operator_no, source)
+);
+-- Every change and every event of the four-eyes rule and of password checking, written in
+-- the transaction of what it records. occurred_at is in seconds since 1970; rates are texts
+-- "0.45" (empty when the entry sets none); process_id is the review process (0: none);
+-- op_station is the workstation the counter names, source the address the server saw.
+-- entry_hash covers the entry's content and prev_hash, the hash of the entry before it
+-- (all zeros for the first): an entry edited, removed or inserted breaks the chain there.
+-- Numbers come from AUTOINCREMENT, so entries removed from the end leave a gap too.
+CREATE TABLE IF NOT EXISTS journal (
+    entry_no     INTEGER PRIMARY KEY AUTOINCREMENT,
+    occurred_at  INTEGER NOT NULL,
+    event        TEXT NOT NULL,
+    operator_no  TEXT NOT NULL,
+    op_branch_no INTEGER NOT NULL,
+    op_station   TEXT NOT NULL,
+    source       TEXT NOT NULL,
+    function_id  INTEGER NOT NULL,
+    client_id    TEXT NOT NULL,
+    fund_account INTEGER NOT NULL,
+    rate_before  TEXT NOT NULL,
+    rate_after   TEXT NOT NULL,
+    process_id   INTEGER NOT NULL,
+    reviewer     TEXT NOT NULL,
+    detail       TEXT NOT NULL,
+    prev_hash    TEXT NOT NULL,
+    entry_hash   TEXT NOT NULL
 );

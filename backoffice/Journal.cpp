@@ -1,0 +1,306 @@
+#include "Journal.h"
+
+#include <sodium.h>
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <stdexcept>
+
+namespace backoffice {
+
+namespace {
+
+// The "previous hash" of the first entry.
+const std::string genesisHash(crypto_generichash_BYTES * 2, '0');
+
+constexpr int contentColumns = 15;
+constexpr char columns[] =
+    "entry_no, occurred_at, event, operator_no, op_branch_no, op_station, source, function_id, "
+    "client_id, fund_account, rate_before, rate_after, process_id, reviewer, detail, prev_hash, "
+    "entry_hash";
+
+using Content = std::array<std::string, contentColumns>;
+
+// The content in column order, each value as SQLite gives it back as text, so that the
+// writer and the checker hash the same bytes.
+Content contentOf(const JournalEntry& e) {
+    return {std::to_string(e.entryNo),
+            std::to_string(e.occurredAt),
+            e.event,
+            e.operatorNo,
+            std::to_string(e.branchNo),
+            e.station,
+            e.source,
+            std::to_string(e.functionId),
+            e.clientId,
+            std::to_string(e.fundAccount),
+            e.rateBefore,
+            e.rateAfter,
+            std::to_string(e.processId),
+            e.reviewer,
+            e.detail};
+}
+
+// Each value goes in with its length first, so that no two contents hash alike by moving
+// bytes from one field to the next.
+std::string hashOf(const std::string& prevHash, const Content& content) {
+    if (sodium_init() < 0)
+        throw std::runtime_error("libsodium cannot start");
+    crypto_generichash_state state;
+    unsigned char out[crypto_generichash_BYTES];
+    crypto_generichash_init(&state, nullptr, 0, sizeof out);
+    const auto add = [&](const std::string& value) {
+        unsigned char length[8];
+        std::uint64_t n = value.size();
+        for (unsigned char& byte : length) {
+            byte = static_cast<unsigned char>(n & 0xff);
+            n >>= 8;
+        }
+        crypto_generichash_update(&state, length, sizeof length);
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(value.data()),
+                                  value.size());
+    };
+    add(prevHash);
+    for (const std::string& value : content)
+        add(value);
+    crypto_generichash_final(&state, out, sizeof out);
+    char hex[sizeof out * 2 + 1];
+    sodium_bin2hex(hex, sizeof hex, out, sizeof out);
+    return hex;
+}
+
+struct StoredRow {
+    JournalEntry entry;
+    Content content; // as stored, for the check
+};
+
+StoredRow readRow(const Statement& s) {
+    StoredRow row;
+    for (int i = 0; i < contentColumns; ++i)
+        row.content[static_cast<std::size_t>(i)] = s.text(i);
+    JournalEntry& e = row.entry;
+    e.entryNo = s.integer(0);
+    e.occurredAt = s.integer(1);
+    e.event = s.text(2);
+    e.operatorNo = s.text(3);
+    e.branchNo = s.integer(4);
+    e.station = s.text(5);
+    e.source = s.text(6);
+    e.functionId = s.integer(7);
+    e.clientId = s.text(8);
+    e.fundAccount = s.integer(9);
+    e.rateBefore = s.text(10);
+    e.rateAfter = s.text(11);
+    e.processId = s.integer(12);
+    e.reviewer = s.text(13);
+    e.detail = s.text(14);
+    e.prevHash = s.text(15);
+    e.hash = s.text(16);
+    return row;
+}
+
+std::int64_t lastIssuedEntryNo(Database& db) {
+    CachedStatement s = db.cached("SELECT seq FROM sqlite_sequence WHERE name = 'journal'");
+    return s->step() ? s->integer(0) : 0;
+}
+
+} // namespace
+
+std::string journalEventText(const std::string& event) {
+    static const std::map<std::string, std::string> texts{
+        {journal::sync, "信息同步请求"},
+        {journal::vipOpen, "VIP开户"},
+        {journal::vipClose, "VIP销户"},
+        {journal::vipModify, "VIP修改"},
+        {journal::reviewDemanded, "要求复核"},
+        {journal::reviewApproved, "复核通过"},
+        {journal::reviewRefused, "复核被拒"},
+        {journal::approvalUsed, "复核批准已使用"},
+        {journal::approvalExpired, "复核批准过期未用"},
+        {journal::passwordWrong, "密码错误"},
+        {journal::sourceSlowed, "来源限速"},
+        {journal::operatorBounded, "操作员猜测达上限"},
+        {journal::loginRefused, "登录被拒"},
+    };
+    const auto found = texts.find(event);
+    return found == texts.end() ? event : found->second;
+}
+
+std::string journalRate(double rate) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", rate);
+    return text;
+}
+
+void appendJournal(Database& db, JournalEntry entry) {
+    // Outside a transaction the entry would be committed apart from its change.
+    if (sqlite3_get_autocommit(db.handle()))
+        throw DatabaseError("a journal entry is written only inside the transaction of its change");
+    if (entry.occurredAt == 0)
+        entry.occurredAt = static_cast<std::int64_t>(std::time(nullptr));
+    {
+        CachedStatement last =
+            db.cached("SELECT entry_hash FROM journal ORDER BY entry_no DESC LIMIT 1");
+        entry.prevHash = last->step() ? last->text(0) : genesisHash;
+    }
+    // Numbers go on from the last one ever issued, so that entries removed from the end
+    // leave a gap the check finds.
+    entry.entryNo = lastIssuedEntryNo(db) + 1;
+    entry.hash = hashOf(entry.prevHash, contentOf(entry));
+    CachedStatement insert =
+        db.cached(std::string("INSERT INTO journal (") + columns +
+                  ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement& s = *insert;
+    s.bind(1, entry.entryNo)
+        .bind(2, entry.occurredAt)
+        .bind(3, entry.event)
+        .bind(4, entry.operatorNo)
+        .bind(5, entry.branchNo)
+        .bind(6, entry.station)
+        .bind(7, entry.source)
+        .bind(8, entry.functionId)
+        .bind(9, entry.clientId)
+        .bind(10, entry.fundAccount)
+        .bind(11, entry.rateBefore)
+        .bind(12, entry.rateAfter)
+        .bind(13, entry.processId)
+        .bind(14, entry.reviewer)
+        .bind(15, entry.detail)
+        .bind(16, entry.prevHash)
+        .bind(17, entry.hash);
+    s.run();
+}
+
+bool hasJournal(Database& db) {
+    Statement s =
+        db.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'journal'");
+    return s.step();
+}
+
+namespace {
+
+// One read transaction: the entries and the last number issued are read from the same
+// state of the file, even while a server writes to it.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(Database& db) : db_(db) { db_.exec("BEGIN"); }
+    ~ReadSnapshot() {
+        try {
+            db_.exec("COMMIT");
+        } catch (const DatabaseError&) {
+        }
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    Database& db_;
+};
+
+} // namespace
+
+JournalCheck verifyJournal(Database& db) {
+    const ReadSnapshot snapshot(db);
+    JournalCheck check;
+    Statement s = db.prepare(std::string("SELECT ") + columns + " FROM journal ORDER BY entry_no");
+    const auto next = [&]() -> std::optional<StoredRow> {
+        if (!s.step())
+            return std::nullopt;
+        return readRow(s);
+    };
+    std::string prevHash = genesisHash;
+    std::int64_t prevNo = 0;
+    const auto broken = [&](std::int64_t at, const char* how, std::string explanation) {
+        check.brokenAt = at;
+        check.how = how;
+        check.explanation = std::move(explanation);
+        return check;
+    };
+    for (std::optional<StoredRow> row = next(); row; row = next()) {
+        const JournalEntry& e = row->entry;
+        const bool sealed = hashOf(e.prevHash, row->content) == e.hash;
+        const bool linked = e.prevHash == prevHash;
+        const bool inOrder = e.entryNo == prevNo + 1;
+        if (sealed && linked && inOrder) {
+            ++check.checked;
+            prevHash = e.hash;
+            prevNo = e.entryNo;
+            check.headHash = e.hash;
+            continue;
+        }
+        const std::string no = std::to_string(e.entryNo);
+        // A whole entry whose successor still follows the one before it: the successor
+        // was written after a removal.
+        if (sealed && !inOrder)
+            return broken(prevNo + 1, "removed",
+                          "第" + std::to_string(prevNo + 1) +
+                              (e.entryNo - 1 > prevNo + 1 ? "至" + std::to_string(e.entryNo - 1)
+                                                          : std::string()) +
+                              "条记录被删除");
+        const std::optional<StoredRow> after = next();
+        const bool skipped = after && after->entry.prevHash == prevHash;
+        const std::string inserted = "第" + no + "条记录是插入的：不在哈希链上";
+        // The chain goes on around this entry, which does not follow the one before it:
+        // it was never part of the chain.
+        if (!linked && skipped)
+            return broken(e.entryNo, "inserted", inserted);
+        // The chain goes on from this entry's hash, but its content no longer gives it.
+        if (!sealed && after && after->entry.prevHash == e.hash)
+            return broken(e.entryNo, "edited", "第" + no + "条记录被修改：内容与其哈希不符");
+        if (skipped)
+            return broken(e.entryNo, "inserted", inserted);
+        if (!sealed && !after)
+            return linked
+                       ? broken(e.entryNo, "edited", "第" + no + "条记录被修改：内容与其哈希不符")
+                       : broken(e.entryNo, "inserted", inserted);
+        if (sealed && !linked && prevNo > 0)
+            return broken(prevNo, "edited",
+                          "第" + std::to_string(prevNo) + "条记录被修改：其哈希被改写，与第" + no +
+                              "条不再相连");
+        return broken(e.entryNo, "edited", "第" + no + "条记录被修改：与前一条不再相连");
+    }
+    const std::int64_t issued = lastIssuedEntryNo(db);
+    if (issued > prevNo)
+        return broken(prevNo + 1, "removed",
+                      "第" + std::to_string(prevNo + 1) +
+                          (issued > prevNo + 1 ? "至" + std::to_string(issued) : std::string()) +
+                          "条记录被删除（日志末尾）");
+    return check;
+}
+
+std::vector<JournalEntry> readJournal(Database& db, const JournalFilter& filter) {
+    std::string sql = std::string("SELECT ") + columns + " FROM journal WHERE 1";
+    if (filter.since)
+        sql += " AND occurred_at >= ?";
+    if (filter.until)
+        sql += " AND occurred_at <= ?";
+    if (!filter.operatorNo.empty())
+        sql += " AND (operator_no = ? OR reviewer = ?)";
+    if (!filter.clientId.empty())
+        sql += " AND client_id = ?";
+    if (filter.fundAccount)
+        sql += " AND fund_account = ?";
+    sql += " ORDER BY entry_no";
+    Statement s = db.prepare(sql);
+    int index = 1;
+    if (filter.since)
+        s.bind(index++, *filter.since);
+    if (filter.until)
+        s.bind(index++, *filter.until);
+    if (!filter.operatorNo.empty()) {
+        s.bind(index++, filter.operatorNo);
+        s.bind(index++, filter.operatorNo);
+    }
+    if (!filter.clientId.empty())
+        s.bind(index++, filter.clientId);
+    if (filter.fundAccount)
+        s.bind(index++, *filter.fundAccount);
+    std::vector<JournalEntry> entries;
+    while (s.step())
+        entries.push_back(readRow(s).entry);
+    return entries;
+}
+
+} // namespace backoffice

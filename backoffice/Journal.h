@@ -1,0 +1,89 @@
+#pragma once
+// The journal: every change the back office makes and every event of the four-eyes rule
+// and of password checking, one entry each, written in the transaction of what it records.
+// Entries form a hash chain: each entry's hash covers its own content and the previous
+// entry's hash, so an entry edited, removed or inserted afterwards breaks the chain there.
+
+#include "Database.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace backoffice {
+
+// The kinds of entry.
+namespace journal {
+inline constexpr char sync[] = "sync";                        // 730000
+inline constexpr char vipOpen[] = "vip_open";                 // 730001
+inline constexpr char vipClose[] = "vip_close";               // 730002
+inline constexpr char vipModify[] = "vip_modify";             // 730003
+inline constexpr char reviewDemanded[] = "review_demanded";   // a request needs a reviewer
+inline constexpr char reviewApproved[] = "review_approved";   // 360042 granted
+inline constexpr char reviewRefused[] = "review_refused";     // 360042 refused
+inline constexpr char approvalUsed[] = "approval_used";       // by the resent request
+inline constexpr char approvalExpired[] = "approval_expired"; // never used in time
+inline constexpr char passwordWrong[] = "password_wrong";     // the operator's own password
+inline constexpr char sourceSlowed[] = "source_slowed";       // a source must wait
+inline constexpr char operatorBounded[] = "operator_bounded"; // his guesses are used up
+inline constexpr char loginRefused[] = "login_refused";       // held back by the throttle
+} // namespace journal
+
+// The operator's words for a kind of entry; the kind itself when it has none.
+std::string journalEventText(const std::string& event);
+
+struct JournalEntry {
+    std::int64_t entryNo = 0;    // given by the journal
+    std::int64_t occurredAt = 0; // seconds since 1970; now when 0
+    std::string event;
+    std::string operatorNo;
+    std::int64_t branchNo = 0;
+    std::string station; // the workstation (op_station), as the counter says
+    std::string source;  // the peer address the server saw; "local" in the counter
+    std::int64_t functionId = 0;
+    std::string clientId;
+    std::int64_t fundAccount = 0;
+    std::string rateBefore; // "0.50", or empty
+    std::string rateAfter;
+    std::int64_t processId = 0; // the review process, or 0
+    std::string reviewer;       // default reviewer, approver or refused reviewer
+    std::string detail;
+    std::string prevHash; // hex, given by the journal
+    std::string hash;
+};
+
+// Appends the entry inside the caller's open write transaction (a DatabaseError when there
+// is none): it commits or rolls back with the change it records.
+void appendJournal(Database& db, JournalEntry entry);
+
+// A discount rate as the journal writes it: "0.45".
+std::string journalRate(double rate);
+
+struct JournalCheck {
+    std::int64_t checked = 0; // entries that held, in order, before any break
+    std::string headHash;     // the last good entry's hash
+    // The first break, when there is one.
+    std::optional<std::int64_t> brokenAt; // the entry number where the chain breaks
+    std::string how;                      // "edited", "removed" or "inserted"
+    std::string explanation;              // in the operator's words
+};
+
+// Walks the whole chain.
+JournalCheck verifyJournal(Database& db);
+
+struct JournalFilter {
+    std::optional<std::int64_t> since; // seconds since 1970, inclusive
+    std::optional<std::int64_t> until; // inclusive
+    std::string operatorNo;            // the operator or the reviewer of an entry
+    std::string clientId;
+    std::optional<std::int64_t> fundAccount;
+};
+
+std::vector<JournalEntry> readJournal(Database& db, const JournalFilter& filter);
+
+// Whether the database has a journal at all (an earlier version's file may not, until a
+// back office of this version opens it).
+bool hasJournal(Database& db);
+
+} // namespace backoffice
