@@ -44,6 +44,7 @@ public:
     // Whether leaving the field validates its entry (on by default); off, only Enter and
     // an explicit validateEntry do.
     void setValidateOnLeave(bool on) { validateOnLeave_ = on; }
+    bool validatesOnLeave() const { return validateOnLeave_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,6 +4,7 @@
 #include "EventBarrier.h"
 #include "KeyPreview.h"
 #include "MessageDialogs.h"
+#include "TCustomQzEdit.h"
 #include "TQzBitBtn.h"
 
 #include <QAbstractItemView>
@@ -230,6 +231,13 @@ void TBizFormBase::MoveFocus(bool forward, bool fromTabOrEnter) {
         return;
     if (!fromTabOrEnter && usesArrows(active))
         return;
+    // The entry is checked before the focus moves on: a refusal keeps the operator in the
+    // edit. Checked only while the focus leaves, the toolkit would finish the move to the
+    // next control after the refusal had put the focus back.
+    if (auto* edit = qobject_cast<TCustomQzEdit*>(active);
+        edit && fromTabOrEnter && edit->validatesOnLeave() &&
+        (!edit->validateEntry() || QApplication::focusWidget() != active))
+        return;
     QWidget* found = nullptr;
     QWidget* parent = active->parentWidget();
     if (parent != this && isContainer(parent))
@@ -253,6 +261,14 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
         !isAncestorOf(static_cast<QWidget*>(watched)))
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
+    // One press acts once. The X platform has been seen to hand a press that no widget
+    // accepted (Enter in an edit) to the focus widget a second time, with the same key and
+    // time stamp: acted on again, it moved the operator on past a refusal.
+    if (event->spontaneous() && key->timestamp() != 0 && !key->isAutoRepeat() &&
+        key->timestamp() == previewedKeyTime_ && key->key() == previewedKey_)
+        return true;
+    previewedKey_ = key->key();
+    previewedKeyTime_ = key->timestamp();
     const KeyPreview::Scope previewing(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     bool consumed = false;
