@@ -20,6 +20,12 @@ std::string readLine() {
 
 } // namespace
 
+MessageDialogs::Answer ConsoleDialogs::showDetailed(Kind kind, const QString& text,
+                                                    const QString& detail, Buttons buttons) {
+    return show(kind, detail.isEmpty() ? text : text + QStringLiteral("\n（") + detail + "）",
+                buttons);
+}
+
 MessageDialogs::Answer ConsoleDialogs::show(Kind, const QString& text, Buttons buttons) {
     std::cerr << text.toStdString() << '\n';
     lastWords_ = text;

@@ -13,6 +13,9 @@ public:
     explicit ConsoleDialogs(std::optional<QString> fileName) : fileName_(std::move(fileName)) {}
 
     Answer show(Kind kind, const QString& text, Buttons buttons) override;
+    // On a terminal the details are printed under the words.
+    Answer showDetailed(Kind kind, const QString& text, const QString& detail,
+                        Buttons buttons) override;
     bool inputQuery(const QString& caption, const QString& prompt, QString& value) override;
     bool saveFile(const QString& caption, const QString& filter, QString& fileName) override;
 

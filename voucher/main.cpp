@@ -11,6 +11,7 @@
 #include "QZForm.h"
 #include "QtChinese.h"
 #include "SettingsCheck.h"
+#include "Tools.h"
 #include "YPrinter.h"
 #include "ui_Mshow.h"
 
@@ -187,6 +188,9 @@ int main(int argc, char** argv) {
         QApplication::setApplicationDisplayName(QStringLiteral("marlo-voucher"));
         LoadQtChinese(app);
         return options->command == "preview" ? preview(*options) : print(*options);
+    } catch (const EDetailedError& e) {
+        std::cerr << "marlo-voucher: " << e.what() << " (" << e.detail() << ")\n";
+        return 1;
     } catch (const std::exception& e) {
         std::cerr << "marlo-voucher: " << e.what() << '\n';
         return 1;

@@ -7,8 +7,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+
+// An error in the operator's words that carries a technical line (a service's own words,
+// a system error) for the dialog's details.
+class EDetailedError : public std::runtime_error {
+public:
+    explicit EDetailedError(const std::string& text, std::string detail = {})
+        : std::runtime_error(text), detail_(std::move(detail)) {}
+    const std::string& detail() const noexcept { return detail_; }
+
+private:
+    std::string detail_;
+};
 
 // The part before the first separator; empty when there is none.
 std::string TextBefore(std::string_view text, char separator);

@@ -1,6 +1,7 @@
 #include "EventBarrier.h"
 
 #include "HostPtr.h"
+#include "Tools.h"
 
 #include <QtGlobal>
 
@@ -36,6 +37,8 @@ ErrorReport reportOf(const std::exception_ptr& error) {
         std::rethrow_exception(error);
     } catch (const EHostError& e) {
         return {e.operatorText(), e.technicalText()};
+    } catch (const EDetailedError& e) {
+        return {e.what(), e.detail()};
     } catch (const std::exception& e) {
         // A message in Chinese is already the operator's (the printer's "没有可用的打印机");
         // one in plain ASCII is technical (a conversion, an index): words for the operator,

@@ -3,6 +3,7 @@
 #include "ui_Mshow.h"
 
 #include "ClsPrint.h"
+#include "EventBarrier.h"
 #include "IniFile.h"
 #include "MessageDialogs.h"
 #include "PageArgS.h"
@@ -175,8 +176,10 @@ void TfrmShow::Run(void (TfrmShow::*handler)(), int result) {
         (this->*handler)();
     } catch (const EAbort&) {
         return;
-    } catch (const std::exception& e) {
-        ShowError(QString::fromStdString(e.what()));
+    } catch (const std::exception&) {
+        // The words for the operator; a service's or the system's own words to the details.
+        const EventBarrier::ErrorReport report = EventBarrier::reportOf(std::current_exception());
+        ShowError(QString::fromStdString(report.text), QString::fromStdString(report.detail));
         return;
     }
     done(result);
@@ -221,6 +224,8 @@ void TfrmShow::btnPrintClick() {
             return;
         // A printer question cancelled while the init code went out: the print failed.
         throw EInOutError(e.what());
+    } catch (const EInOutError&) {
+        throw;
     } catch (const std::exception& e) {
         throw EInOutError(e.what());
     }

@@ -1,6 +1,8 @@
 #pragma once
 // The errors of voucher printing.
 
+#include "Tools.h"
+
 #include <stdexcept>
 
 // A silent abort: the operator stopped the work or has been told already, so no further
@@ -16,8 +18,9 @@ public:
     using EAbort::EAbort;
 };
 
-// An output that cannot be opened or written.
-class EInOutError : public std::runtime_error {
+// An output that cannot be opened or written; the print service's or the system's own
+// words go to the details.
+class EInOutError : public EDetailedError {
 public:
-    using std::runtime_error::runtime_error;
+    using EDetailedError::EDetailedError;
 };

@@ -203,7 +203,7 @@ QString TSystemPrinter::Close() {
                                    title.constData(), optionCount, options);
     cupsFreeOptions(optionCount, options);
     if (job == 0)
-        throw EInOutError("打印机 " + queue.toStdString() + " 没有接受打印作业：" +
+        throw EInOutError("打印机 " + queue.toStdString() + " 没有接受打印作业，凭证没有打出。",
                           serviceError().toStdString());
     if (jobFailed(queue, job))
         throw EInOutError("打印机 " + queue.toStdString() + " 的打印作业 " + std::to_string(job) +
