@@ -165,6 +165,7 @@ private:
         if (!reader_.midFrame())
             frameStart_ = now; // a slow sender's every byte does not move this
         reader_.feed(in_.data(), n);
+        account(); // a whole large frame is held here, before a worker takes it
         pump();
     }
 
