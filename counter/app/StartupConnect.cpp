@@ -1,5 +1,7 @@
 #include "StartupConnect.h"
 
+#include "OperatorWait.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -15,8 +17,14 @@ QString cannotConnectText() {
 
 void paintWhileWaiting() {
     const QCoreApplication* app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread())
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (!app || QThread::currentThread() != app->thread())
+        return;
+    // The operator's input is thrown away, as in a request's wait: held back, it would act
+    // on whatever the connection's outcome shows (an Enter closing its error unread).
+    OperatorWait wait;
+    wait.begins();
+    wait.pump();
+    wait.ends();
 }
 
 std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,

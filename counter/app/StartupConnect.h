@@ -23,7 +23,7 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
                                         const std::function<void(const QString&)>& failed = {});
 
 // The wait pump of a connection being made on the user-interface thread: windows paint and
-// timers run, operator input waits.
+// timers run under the hourglass, and the operator's input is thrown away.
 void paintWhileWaiting();
 
 // The dialog's text for a failure to connect.
