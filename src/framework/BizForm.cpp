@@ -255,20 +255,29 @@ int TBizFormBase::WheelScroll(int position, int range, int increment, int delta)
 }
 
 bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
+    // A key is down from its press to its release, wherever the release goes.
+    if (event->type() == QEvent::KeyRelease) {
+        const auto* released = static_cast<QKeyEvent*>(event);
+        if (!released->isAutoRepeat() && released->key() == previewedKey_)
+            previewedKeyDown_ = false;
+        return QWidget::eventFilter(watched, event);
+    }
     // A key goes to the focus widget first, then up its parents while unhandled: it is
     // previewed once, at the focus widget.
     if (event->type() != QEvent::KeyPress || watched != QApplication::focusWidget() ||
         !isAncestorOf(static_cast<QWidget*>(watched)))
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
-    // One press acts once. The X platform has been seen to hand a press that no widget
-    // accepted (Enter in an edit) to the focus widget a second time, with the same key and
-    // time stamp: acted on again, it moved the operator on past a refusal.
-    if (event->spontaneous() && key->timestamp() != 0 && !key->isAutoRepeat() &&
-        key->timestamp() == previewedKeyTime_ && key->key() == previewedKey_)
+    // One press acts once. A press that no widget accepted (Enter in an edit) has been seen
+    // to reach the focus widget a second time before its release, with the same key and
+    // time stamp: acted on again, it moved the operator on past a refusal, or showed the
+    // refusal twice.
+    if (!key->isAutoRepeat() && previewedKeyDown_ && key->key() == previewedKey_ &&
+        key->timestamp() == previewedKeyTime_)
         return true;
     previewedKey_ = key->key();
     previewedKeyTime_ = key->timestamp();
+    previewedKeyDown_ = !key->isAutoRepeat();
     const KeyPreview::Scope previewing(event);
     const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     bool consumed = false;

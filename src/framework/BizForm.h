@@ -110,9 +110,11 @@ private:
 
     WindowHandle closeNotifyWindow_ = 0;
     std::int32_t menuCode_ = 0;
-    // The key press the form previewed last, by its key and time stamp.
+    // The key press the form previewed last, by its key and time stamp, and whether that
+    // key is still down.
     int previewedKey_ = 0;
     std::uint64_t previewedKeyTime_ = 0;
+    bool previewedKeyDown_ = false;
     HostPtr<IAppFrame> appFrame_;
     HostPtr<IARCom> arcom_;
     HostPtr<IPackerDisp> packer_;
