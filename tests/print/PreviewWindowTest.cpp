@@ -7,7 +7,7 @@
 #include "PrintFixture.h"
 #include "QtChinese.h"
 #include "WhenShown.h"
-#include "XDisplay.h"
+#include "XSession.h"
 #include "YPrinter.h"
 #include "ui_Mshow.h"
 #include "ui_OutputFile.h"
@@ -109,12 +109,12 @@ TEST_F(PreviewWindow, FilePromptHasRoomAndABrowseButton) {
         // A click on the browse button, through the X server.
         QPushButton* browse = prompt.ui().btnBrowse;
         const QPoint centre = browse->mapToGlobal(browse->rect().center());
-        XDoTool({"mousemove", "--sync", QString::number(centre.x()), QString::number(centre.y()),
-                 "click", "1"});
+        xwindow::xdotool({"mousemove", "--sync", QString::number(centre.x()),
+                          QString::number(centre.y()), "click", "1"});
         QTimer::singleShot(300, &prompt, [&] {
             EXPECT_EQ(prompt.FileName(), chosen);
             checked = true;
-            XDoTool({"key", "Return"});
+            xwindow::xdotool({"key", "Return"});
         });
     });
     frmShow()->ui().rtfShow->setPlainText(QStringLiteral("证券交割单\n"));
@@ -125,19 +125,3 @@ TEST_F(PreviewWindow, FilePromptHasRoomAndABrowseButton) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    const XDisplay display;
-    if (!display.running()) {
-        std::fprintf(stderr, "no X display: %s\n", qPrintable(display.error()));
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    int code = 0;
-    {
-        QApplication app(argc, argv);
-        code = RUN_ALL_TESTS();
-    }
-    return code;
-}
