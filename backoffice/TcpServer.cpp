@@ -13,6 +13,7 @@
 #include <deque>
 #include <optional>
 #include <stdexcept>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -81,7 +82,8 @@ public:
                                               : net::Stream(std::move(socket))),
           source_(peerOf(stream_.socket())), session_(server.service.openSession(source_)),
           reader_(server.options.maxFrame), in_(65536), holdTimer_(server.io) {
-        connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = Clock::now();
+        connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = refilled_ = Clock::now();
+        allowance_ = server.options.pipelinedBurst;
     }
 
     const std::string& source() const { return source_; }
@@ -92,13 +94,17 @@ public:
     void start() {
         boost::system::error_code ignored;
         stream_.socket().set_option(tcp::no_delay(true), ignored);
+        const auto& o = server_.options;
+        stream_.socket().set_option(asio::socket_base::send_buffer_size(o.sendBuffer), ignored);
+        stream_.socket().set_option(asio::socket_base::receive_buffer_size(o.receiveBuffer),
+                                    ignored);
         if (net::TlsStream* tls = stream_.tls()) {
             handshaking_ = true;
             tls->async_handshake(net::TlsStream::server,
                                  [self = shared_from_this()](const boost::system::error_code& ec) {
                                      self->handshaking_ = false;
                                      if (ec)
-                                         return self->close(true);
+                                         return self->reject();
                                      self->lastActivity_ = Clock::now();
                                      self->pump();
                                  });
@@ -110,7 +116,7 @@ public:
     // Closes the connection when one of its deadlines has passed.
     void sweep(Clock::time_point now) {
         const auto& o = server_.options;
-        if (closed_)
+        if (closed_ || rejected_)
             return;
         if (stranger() && now - connectedAt_ > o.loginTimeout) {
             close(true);
@@ -144,9 +150,27 @@ public:
         server_.open.erase(shared_from_this());
     }
 
+    // A client that sent what no counter sends (a bad or oversized frame, no TLS
+    // handshake) is read no more and closed after a pause: closed at once, a client that
+    // comes straight back would cost the server a connection per turn at full speed.
+    void reject() {
+        if (closed_ || rejected_)
+            return;
+        rejected_ = true;
+        ++server_.dropped;
+        reader_ = protocol::FrameReader(0);
+        next_.reset();
+        account();
+        holdTimer_.expires_after(server_.options.rejectPause);
+        holdTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+            if (!ec)
+                self->close(false);
+        });
+    }
+
 private:
     void read() {
-        if (reading_ || handshaking_ || closed_ || next_ || outputFull())
+        if (reading_ || handshaking_ || closed_ || rejected_ || next_ || outputFull())
             return;
         reading_ = true;
         stream_.asyncReadSome(
@@ -172,12 +196,15 @@ private:
     // Takes the next whole frame to a worker when none is in hand; reads on only when no
     // whole frame is waiting, so a client that pipelines is held to one frame in memory.
     void pump() {
-        if (closed_ || holding_)
+        if (closed_ || rejected_ || holding_)
             return;
+        const bool waited = next_.has_value(); // taken while the one before was in hand
         takeFrame();
         if (reader_.bad())
-            return close(true);
+            return reject();
         if (next_ && !busy_ && !outputFull()) {
+            if (waited && !pipelineAllowance())
+                return;
             busy_ = true;
             asio::post(
                 server_.workers, [self = shared_from_this(), frame = std::move(*next_)]() mutable {
@@ -204,21 +231,42 @@ private:
             frameStart_ = Clock::now();
     }
 
+    // Whether a pipelined request may go now; if not, the connection is held until it may.
+    bool pipelineAllowance() {
+        const auto& o = server_.options;
+        const auto now = Clock::now();
+        const double seconds = std::chrono::duration<double>(now - refilled_).count();
+        refilled_ = now;
+        allowance_ = std::min(o.pipelinedBurst, allowance_ + seconds * o.pipelinedPerSecond);
+        if (allowance_ >= 1) {
+            allowance_ -= 1;
+            return true;
+        }
+        hold(std::chrono::duration_cast<std::chrono::milliseconds>(
+                 std::chrono::duration<double>((1 - allowance_) / o.pipelinedPerSecond)) +
+             std::chrono::milliseconds(1));
+        return false;
+    }
+
+    // Takes no request for a while, on a timer: no worker waits for it.
+    void hold(std::chrono::milliseconds pause) {
+        holding_ = true;
+        holdTimer_.expires_after(pause);
+        holdTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
+            if (ec)
+                return;
+            self->holding_ = false;
+            self->pump();
+        });
+    }
+
     void replied(std::int64_t packetId, const std::string& reply) {
         busy_ = false;
-        if (closed_)
+        if (closed_ || rejected_)
             return;
         const auto holdBack = session_->holdBack();
-        if (holdBack.count() > 0) {
-            holding_ = true;
-            holdTimer_.expires_after(holdBack);
-            holdTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& ec) {
-                if (ec)
-                    return;
-                self->holding_ = false;
-                self->pump();
-            });
-        }
+        if (holdBack.count() > 0)
+            hold(holdBack);
         out_.push_back(protocol::encodeFrame(packetId, reply));
         outBytes_ += out_.back().size();
         lastActivity_ = Clock::now();
@@ -268,8 +316,12 @@ private:
     bool writing_ = false;
     bool busy_ = false;
     bool closed_ = false;
-    // A held connection takes no request until holdUntil_.
+    bool rejected_ = false;
+    // A held connection takes no request until its hold timer goes off.
     bool holding_ = false;
+    // Pipelined requests it may still send at once; refilled over time.
+    double allowance_ = 0;
+    Clock::time_point refilled_;
     asio::steady_timer holdTimer_;
     Clock::time_point connectedAt_;
     Clock::time_point frameStart_;
@@ -338,26 +390,41 @@ void TcpServer::Impl::accept() {
 
 void TcpServer::Impl::admit(tcp::socket socket) {
     const std::string source = peerOf(socket);
+    // Strangers per address, and the oldest of each.
+    std::unordered_map<std::string, std::pair<std::size_t, std::shared_ptr<Connection>>> bySource;
     std::size_t strangers = 0;
-    std::size_t fromSource = 0;
-    std::shared_ptr<Connection> oldest;
     for (const auto& c : open) {
         if (!c->stranger())
             continue;
         ++strangers;
-        fromSource += c->source() == source;
+        auto& [count, oldest] = bySource[c->source()];
+        ++count;
         if (!oldest || c->connectedAt() < oldest->connectedAt())
             oldest = c;
     }
     const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
-    if (fromSource >= options.maxStrangersPerSource || (full && !oldest)) {
+    // When full, the oldest stranger of the address that has the most goes: a new counter
+    // may be about to log in, and a counter connecting from its own address is not pushed
+    // out by an address that keeps opening connections.
+    std::shared_ptr<Connection> evicted;
+    std::size_t most = 0;
+    for (const auto& [from, strangersThere] : bySource) {
+        const auto& [count, oldest] = strangersThere;
+        if (count > most || (count == most && oldest->connectedAt() < evicted->connectedAt())) {
+            most = count;
+            evicted = oldest;
+        }
+    }
+    const auto mine = bySource.find(source);
+    const std::size_t fromSource = mine == bySource.end() ? 0 : mine->second.first;
+    if (fromSource >= options.maxStrangersPerSource || (full && !evicted)) {
         ++refused;
         boost::system::error_code ignored;
         socket.close(ignored);
         return;
     }
     if (full)
-        oldest->close(true); // a new counter may be about to log in; the oldest had its time
+        evicted->close(true);
     auto c = std::make_shared<Connection>(*this, std::move(socket));
     open.insert(c);
     ++openCount;

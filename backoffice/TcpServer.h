@@ -37,8 +37,24 @@ public:
         // The longest request frame taken; a longer one closes its connection before it is
         // read.
         std::size_t maxFrame = 256 * 1024;
-        // Reply bytes a connection may have waiting before its reading stops.
-        std::size_t maxOutput = 1u << 20;
+        // A connection with a bad frame or a failed TLS handshake is read no more and
+        // closed after this pause, so a client that loops back at once is slowed down.
+        std::chrono::milliseconds rejectPause{1000};
+        // Reply bytes a connection may have waiting before its reading stops. A counter
+        // waits for each reply before it asks again, so only a client that does not read
+        // ever comes near this.
+        std::size_t maxOutput = 64 * 1024;
+        // The socket's own buffers, fixed: left to grow, the kernel keeps megabytes per
+        // connection, of replies nobody reads (before the output above fills) and of
+        // requests sent ahead.
+        int sendBuffer = 64 * 1024;
+        int receiveBuffer = 64 * 1024;
+        // A counter asks again only once it has its reply. A request that was already
+        // waiting when the one before it was answered comes from a client that sends
+        // without reading; such requests are paced to this many a second after a burst,
+        // so a flood keeps neither the server nor a worker busy for nobody.
+        double pipelinedPerSecond = 50;
+        double pipelinedBurst = 20;
         std::size_t workers = 4;
         // Both set: TLS with this certificate chain and private key (PEM files). Neither:
         // clear TCP, which is allowed on a loopback address only.

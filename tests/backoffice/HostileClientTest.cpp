@@ -381,6 +381,29 @@ TEST_F(HostileClientTest, StrangersNeitherOutstayTheLoginDeadlineNorFillTheSlots
     EXPECT_EQ(server->connections(), 4u);
 }
 
+// When the strangers' slots are full, an address that keeps opening connections pushes
+// out its own, not the one connection of a counter that has not logged in yet.
+TEST_F(HostileClientTest, AnAddressThatOpensConnectionsPushesOutItsOwnFirst) {
+    backoffice::TcpServer::Options options;
+    options.maxStrangers = 4;
+    options.maxStrangersPerSource = 4;
+    serve(options);
+    WireClient counter(port(), 5s, "127.0.0.9");
+    std::vector<std::unique_ptr<WireClient>> hoarders;
+    for (int i = 0; i < 12; ++i)
+        hoarders.push_back(std::make_unique<WireClient>(port(), 100ms, "127.0.0.2"));
+    for (int i = 0; i < 4; ++i)
+        hoarders.push_back(std::make_unique<WireClient>(port(), 100ms, "127.0.0.3"));
+    std::this_thread::sleep_for(100ms);
+    int closed = 0;
+    for (auto& h : hoarders)
+        closed += h->closedByServer();
+    EXPECT_EQ(closed, 13); // 16 came, 3 stay beside the counter
+    auto login = counter.call(loginPacket("1002", "pass1002"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0);
+}
+
 // After a large request a connection's buffer returns to a small size: memory held for
 // idle connections does not keep the largest frame each ever sent.
 TEST_F(HostileClientTest, ALargeFrameIsNotKeptOnceConsumed) {
@@ -517,6 +540,55 @@ TEST_F(HostileClientTest, AClientThatNeverReadsIsHeldToItsOutputCap) {
     EXPECT_EQ(server->dropped(), 1u);
     hog.setWait(5s);
     EXPECT_TRUE(hog.closedByServer());
+}
+
+// A client that sends request after request without waiting for its replies (a counter
+// never does) is paced: the server does not spend itself answering a flood nobody reads,
+// and a counter that waits for its replies is never paced, however fast it asks.
+TEST_F(HostileClientTest, AClientThatSendsWithoutReadingIsPaced) {
+    backoffice::TcpServer::Options options;
+    options.pipelinedPerSecond = 20;
+    options.pipelinedBurst = 10;
+    serve(options);
+    WellBehaved counter(port());
+
+    WireClient flood(port(), 200ms);
+    ASSERT_EQ(flood.call(loginPacket("1001", "pass1001"))->code(), 0);
+    Fields sync = header(730000);
+    sync.insert(sync.end(), {{"branch_no", std::int64_t{8}},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"sync_type", std::int64_t{0}}});
+    const std::string frame = protocol::encodeFrame(1, buildPacket(730000, sync));
+    const auto count = [&] {
+        backoffice::Statement s = office->database().prepare("SELECT count(*) FROM sync_request");
+        s.step();
+        return s.integer(0);
+    };
+    const auto before = count();
+    const auto start = std::chrono::steady_clock::now();
+    std::size_t sent = 0;
+    while (std::chrono::steady_clock::now() - start < 2s && flood.sendAll(frame))
+        ++sent;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto handled = count() - before;
+    counter.finish();
+
+    // Unpaced, a flood of two seconds is thousands of writes.
+    EXPECT_LE(handled, static_cast<std::int64_t>(options.pipelinedBurst +
+                                                 options.pipelinedPerSecond * (seconds + 0.5)))
+        << "sent " << sent;
+    EXPECT_GT(sent, static_cast<std::size_t>(handled));
+    EXPECT_EQ(counter.failures(), 0);
+    EXPECT_LT(counter.slowest(), answerBound);
+    EXPECT_GT(counter.answered(), options.pipelinedBurst + options.pipelinedPerSecond * seconds);
+    // Nothing sent is lost: the flood's replies come, at the pace.
+    flood.setWait(5s);
+    for (int i = 0; i < 5; ++i) {
+        auto reply = flood.receive();
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->code(), 0);
+    }
 }
 
 TEST_F(HostileClientTest, SlowSendersAndIdleConnectionsAreClosed) {
