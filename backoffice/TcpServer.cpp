@@ -69,8 +69,11 @@ struct TcpServer::Impl {
     std::atomic<std::uint64_t> acceptFailures{0};
     std::atomic<std::size_t> held{0};
     std::atomic<std::size_t> peakHeld{0};
-    // Last: its workers are joined before anything they post to goes.
+    // Last: their workers are joined before anything they post to goes. Requests of
+    // connections nobody has logged in on (logins, with their slow password hash) have
+    // workers of their own, so logins waiting for a hash never hold up logged-in counters.
     asio::thread_pool workers;
+    asio::thread_pool strangerWorkers;
 };
 
 namespace {
@@ -206,14 +209,14 @@ private:
             if (waited && !pipelineAllowance())
                 return;
             busy_ = true;
-            asio::post(
-                server_.workers, [self = shared_from_this(), frame = std::move(*next_)]() mutable {
-                    std::string reply = self->session_->handle(frame.packet);
-                    asio::post(self->server_.io,
-                               [self, id = frame.packetId, reply = std::move(reply)]() mutable {
-                                   self->replied(id, reply);
-                               });
-                });
+            asio::post(session_->loggedIn() ? server_.workers : server_.strangerWorkers,
+                       [self = shared_from_this(), frame = std::move(*next_)]() mutable {
+                           std::string reply = self->session_->handle(frame.packet);
+                           asio::post(self->server_.io, [self, id = frame.packetId,
+                                                         reply = std::move(reply)]() mutable {
+                               self->replied(id, reply);
+                           });
+                       });
             next_.reset();
             takeFrame();
         }
@@ -333,7 +336,8 @@ private:
 
 TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
     : service(service_), options(std::move(options_)),
-      workers(std::max<std::size_t>(1, options.workers)) {
+      workers(std::max<std::size_t>(1, options.workers)),
+      strangerWorkers(std::max<std::size_t>(1, options.strangerWorkers)) {
     const bool secure = !options.certificateFile.empty() || !options.keyFile.empty();
     if (!secure && !net::isLoopback(options.host))
         throw std::runtime_error("clear TCP only on a loopback address; give a certificate "
@@ -451,6 +455,7 @@ TcpServer::TcpServer(protocol::PacketService& service, Options options)
 TcpServer::~TcpServer() {
     impl_->io.stop();
     impl_->workers.join();
+    impl_->strangerWorkers.join();
     for (const auto& c :
          std::vector<std::shared_ptr<Connection>>(impl_->open.begin(), impl_->open.end()))
         c->close(false);

@@ -1,11 +1,12 @@
 #pragma once
 // The back office as a TCP server many counters share, on Boost.Asio. One thread does all
-// the network work; the requests are handled by a small pool of workers, so a slow
-// password hash or a long query never stalls the other counters. Each connection is a
-// session of its own and has one request in hand at a time. Per connection: a bounded
-// output (reading stops until the client reads), a deadline for a whole frame (and for the
-// TLS handshake), an idle time-out and a cap on the number of connections. Running out of
-// descriptors pauses accepting for a moment; it neither spins nor stops the server.
+// the network work; the requests are handled by a small pool of workers (those of
+// connections nobody has logged in on by a pool of their own), so a slow password hash or a
+// long query never stalls the other counters. Each connection is a session of its own and
+// has one request in hand at a time. Per connection: a bounded output (reading stops until
+// the client reads), a deadline for a whole frame (and for the TLS handshake), an idle
+// time-out and a cap on the number of connections. Running out of descriptors pauses
+// accepting for a moment; it neither spins nor stops the server.
 
 #include "protocol/Service.h"
 
@@ -56,6 +57,8 @@ public:
         double pipelinedPerSecond = 50;
         double pipelinedBurst = 20;
         std::size_t workers = 4;
+        // Workers for the requests of connections nobody has logged in on.
+        std::size_t strangerWorkers = 2;
         // Both set: TLS with this certificate chain and private key (PEM files). Neither:
         // clear TCP, which is allowed on a loopback address only.
         std::string certificateFile;

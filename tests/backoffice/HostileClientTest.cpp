@@ -404,6 +404,66 @@ TEST_F(HostileClientTest, AnAddressThatOpensConnectionsPushesOutItsOwnFirst) {
     EXPECT_EQ(login->code(), 0);
 }
 
+// Logins from connections nobody has logged in on wait for the slow password hash on
+// workers of their own: a counter that is logged in is answered while they wait.
+TEST_F(HostileClientTest, LoginsWaitingForTheHashDoNotHoldUpLoggedInCounters) {
+    backoffice::TcpServer::Options options;
+    options.workers = 2;
+    backoffice::OfficeOptions officeOptions;
+    officeOptions.maxHashes = 1;
+    serve(options, officeOptions);
+    WireClient counter(port(), 10s);
+    ASSERT_EQ(counter.call(loginPacket("1001", "pass1001"))->code(), 0);
+
+    // Each from an address of its own, so no throttle holds them before the hash.
+    std::vector<std::unique_ptr<WireClient>> guessers;
+    for (int a = 2; a < 8; ++a) {
+        const std::string source = "127.0.0." + std::to_string(a);
+        guessers.push_back(std::make_unique<WireClient>(port(), 10s, source.c_str()));
+        ASSERT_TRUE(guessers.back()->sendPacket(loginPacket("1004", "guess")));
+    }
+    std::this_thread::sleep_for(20ms); // they reach the workers first
+    auto reply = counter.call(configRequest());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->code(), 0);
+    // No guess is answered yet: each waits for a hash, and the counter waited for none.
+    int answered = 0;
+    for (auto& g : guessers) {
+        pollfd p{g->fd(), POLLIN, 0};
+        answered += ::poll(&p, 1, 0) == 1;
+    }
+    EXPECT_EQ(answered, 0);
+    for (auto& g : guessers) {
+        auto guess = g->receive();
+        ASSERT_TRUE(guess);
+        EXPECT_EQ(guess->code(), errors::wrongPassword);
+    }
+}
+
+// A client that sends what no counter sends and comes straight back each time it is
+// closed gets one connection per pause, not one per turn of its loop.
+TEST_F(HostileClientTest, AClientClosedForABadFrameIsClosedAfterAPause) {
+    backoffice::TcpServer::Options options;
+    options.rejectPause = 300ms;
+    serve(options);
+    WellBehaved counter(port());
+    // A header that announces more than the largest frame.
+    const std::string oversized =
+        protocol::encodeFrame(1, std::string(options.maxFrame + 1, 'M')).substr(0, 64);
+    const auto start = std::chrono::steady_clock::now();
+    int turns = 0;
+    while (std::chrono::steady_clock::now() - start < 1500ms) {
+        WireClient hostile(port(), 2s);
+        ASSERT_TRUE(hostile.sendAll(oversized));
+        EXPECT_TRUE(hostile.closedByServer());
+        ++turns;
+    }
+    counter.finish();
+    EXPECT_LE(turns, 6);
+    EXPECT_GE(server->dropped(), static_cast<std::uint64_t>(turns - 1));
+    EXPECT_EQ(counter.failures(), 0);
+}
+
 // After a large request a connection's buffer returns to a small size: memory held for
 // idle connections does not keep the largest frame each ever sent.
 TEST_F(HostileClientTest, ALargeFrameIsNotKeptOnceConsumed) {
