@@ -409,7 +409,9 @@ void TcpServer::Impl::admit(tcp::socket socket) {
     const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
     // When full, the oldest stranger of the address that has the most goes: a new counter
     // may be about to log in, and a counter connecting from its own address is not pushed
-    // out by an address that keeps opening connections.
+    // out by an address that keeps opening connections. A newcomer from that address
+    // itself is refused instead: closing it at once costs less than a connection set up
+    // and another closed for it, turn after turn.
     std::shared_ptr<Connection> evicted;
     std::size_t most = 0;
     for (const auto& [from, strangersThere] : bySource) {
@@ -421,7 +423,7 @@ void TcpServer::Impl::admit(tcp::socket socket) {
     }
     const auto mine = bySource.find(source);
     const std::size_t fromSource = mine == bySource.end() ? 0 : mine->second.first;
-    if (fromSource >= options.maxStrangersPerSource || (full && !evicted)) {
+    if (fromSource >= options.maxStrangersPerSource || (full && (!evicted || fromSource >= most))) {
         ++refused;
         boost::system::error_code ignored;
         socket.close(ignored);

@@ -381,9 +381,10 @@ TEST_F(HostileClientTest, StrangersNeitherOutstayTheLoginDeadlineNorFillTheSlots
     EXPECT_EQ(server->connections(), 4u);
 }
 
-// When the strangers' slots are full, an address that keeps opening connections pushes
-// out its own, not the one connection of a counter that has not logged in yet.
-TEST_F(HostileClientTest, AnAddressThatOpensConnectionsPushesOutItsOwnFirst) {
+// When the strangers' slots are full, an address that keeps opening connections is
+// refused, or pushes out its own, never the one connection of a counter that has not
+// logged in yet.
+TEST_F(HostileClientTest, AnAddressThatOpensConnectionsNeverPushesOutAnother) {
     backoffice::TcpServer::Options options;
     options.maxStrangers = 4;
     options.maxStrangersPerSource = 4;
