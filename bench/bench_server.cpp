@@ -1,11 +1,13 @@
 // The back-office server (marlo-backoffice serve, a process of its own) on loopback,
 // measured against baselines of the same run:
 //  - requests per second and p99 latency with 1, 4 and 32 counters, TLS against clear TCP;
-//  - the server's CPU while each hostile mix runs alone, with no counter asking;
+//  - the server's CPU while each hostile mix runs alone, with no counter asking, then
+//    4 counters' p99 while it goes on;
 //  - 4 counters' p99 and throughput while all the hostile mixes run, against none;
 //  - the server's peak memory (its resident high-water mark);
 //  - the cost of synchronous=FULL per write against NORMAL.
-// The hostile clients run in a process of their own (this program again, with --hostile).
+// The hostile clients run in a process of their own (this program again, with --hostile),
+// at the lowest priority.
 // Figures only: nothing here passes or fails.
 
 #include "ARCom.h"
