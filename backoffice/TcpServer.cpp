@@ -140,17 +140,20 @@ public:
         closed_ = true;
         if (drop)
             ++server_.dropped;
-        boost::system::error_code ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream_.socket().close(ignored);
+        const auto self = shared_from_this(); // the set held the last reference
         out_.clear();
         outBytes_ = 0;
         next_.reset();
         holdTimer_.cancel();
         reader_ = protocol::FrameReader(0);
         account();
+        // Uncounted before the peer can see the close, so whoever saw it also sees the
+        // connection gone from the count.
         --server_.openCount;
-        server_.open.erase(shared_from_this());
+        server_.open.erase(self);
+        boost::system::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.socket().close(ignored);
     }
 
     // A client that sent what no counter sends (a bad or oversized frame, no TLS
