@@ -151,8 +151,12 @@ bool Session::start(QString* error) {
         *error = QStringLiteral("pipe failed");
         return false;
     }
+    // The server repeats a key held down, xdotool's keys included: on a busy machine
+    // xdotool can be held between a key's press and its release for longer than the
+    // repeat delay, and one Enter would arrive as several. A minute's delay keeps a tap a
+    // tap.
     server_ = Child({"Xvfb", "-displayfd", QString::number(pipeFds[1]), "-screen", "0",
-                     "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                     "1024x768x24", "-nolisten", "tcp", "-noreset", "-ardelay", "60000"},
                     pipeFds[1]);
     close(pipeFds[1]);
     // Xvfb writes the display number it took once it accepts connections.
