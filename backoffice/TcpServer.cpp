@@ -11,8 +11,10 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -80,11 +82,12 @@ namespace {
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(TcpServer::Impl& server, tcp::socket socket)
+    Connection(TcpServer::Impl& server, tcp::socket socket, std::string source)
         : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
                                               : net::Stream(std::move(socket))),
-          source_(peerOf(stream_.socket())), session_(server.service.openSession(source_)),
-          reader_(server.options.maxFrame), in_(65536), holdTimer_(server.io) {
+          source_(std::move(source)), session_(server.service.openSession(source_)),
+          reader_(server.options.maxFrame), in_(std::make_unique_for_overwrite<char[]>(inSize)),
+          holdTimer_(server.io) {
         connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = refilled_ = Clock::now();
         allowance_ = server.options.pipelinedBurst;
     }
@@ -180,7 +183,7 @@ private:
             return;
         reading_ = true;
         stream_.asyncReadSome(
-            asio::buffer(in_),
+            asio::buffer(in_.get(), inSize),
             [self = shared_from_this()](const boost::system::error_code& ec, std::size_t n) {
                 self->reading_ = false;
                 if (ec)
@@ -194,7 +197,7 @@ private:
         lastActivity_ = now;
         if (!reader_.midFrame())
             frameStart_ = now; // a slow sender's every byte does not move this
-        reader_.feed(in_.data(), n);
+        reader_.feed(in_.get(), n);
         account(); // a whole large frame is held here, before a worker takes it
         pump();
     }
@@ -313,7 +316,10 @@ private:
     std::unique_ptr<protocol::PacketSession> session_;
     protocol::FrameReader reader_;
     std::optional<protocol::Frame> next_;
-    std::vector<char> in_;
+    // Not zeroed: a connection that is opened and closed at once pays for no more than
+    // the allocation.
+    static constexpr std::size_t inSize = 65536;
+    std::unique_ptr<char[]> in_;
     std::deque<std::string> out_;
     std::size_t outBytes_ = 0;
     std::size_t held_ = 0;
@@ -396,9 +402,10 @@ void TcpServer::Impl::accept() {
 }
 
 void TcpServer::Impl::admit(tcp::socket socket) {
-    const std::string source = peerOf(socket);
-    // Strangers per address, and the oldest of each.
-    std::unordered_map<std::string, std::pair<std::size_t, std::shared_ptr<Connection>>> bySource;
+    std::string source = peerOf(socket);
+    // Strangers per address, and the oldest of each; the keys are the connections' own.
+    std::unordered_map<std::string_view, std::pair<std::size_t, Connection*>> bySource;
+    bySource.reserve(options.maxStrangers);
     std::size_t strangers = 0;
     for (const auto& c : open) {
         if (!c->stranger())
@@ -407,7 +414,7 @@ void TcpServer::Impl::admit(tcp::socket socket) {
         auto& [count, oldest] = bySource[c->source()];
         ++count;
         if (!oldest || c->connectedAt() < oldest->connectedAt())
-            oldest = c;
+            oldest = c.get();
     }
     const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
     // When full, the oldest stranger of the address that has the most goes: a new counter
@@ -415,7 +422,7 @@ void TcpServer::Impl::admit(tcp::socket socket) {
     // out by an address that keeps opening connections. A newcomer from that address
     // itself is refused instead: closing it at once costs less than a connection set up
     // and another closed for it, turn after turn.
-    std::shared_ptr<Connection> evicted;
+    Connection* evicted = nullptr;
     std::size_t most = 0;
     for (const auto& [from, strangersThere] : bySource) {
         const auto& [count, oldest] = strangersThere;
@@ -434,7 +441,7 @@ void TcpServer::Impl::admit(tcp::socket socket) {
     }
     if (full)
         evicted->close(true);
-    auto c = std::make_shared<Connection>(*this, std::move(socket));
+    auto c = std::make_shared<Connection>(*this, std::move(socket), std::move(source));
     open.insert(c);
     ++openCount;
     c->start();
