@@ -3,6 +3,8 @@
 //  - requests per second and p99 latency with 1, 4 and 32 counters, TLS against clear TCP;
 //  - the server's CPU while each hostile mix runs alone, with no counter asking, then
 //    4 counters' p99 while it goes on;
+//  - 4 counters' p99 while the idle hoarders churn connections at the server, against
+//    none and against the same churn at a listener that only closes;
 //  - 4 counters' p99 and throughput while all the hostile mixes run, against none;
 //  - the server's peak memory (its resident high-water mark);
 //  - the cost of synchronous=FULL per write against NORMAL.
@@ -324,6 +326,28 @@ int runHostiles(const std::string& which, std::uint16_t port) {
     return 0;
 }
 
+// A listener on loopback that closes every connection as soon as it takes it, doing no
+// more: the baseline for what connections opened and closed cost the machine whoever
+// listens. Writes its port, then runs until killed.
+int runSink() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, SOMAXCONN) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 1;
+    std::printf("sink on 127.0.0.1:%u\n", ntohs(address.sin_port));
+    std::fflush(stdout);
+    for (;;) {
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
 // A child process, killed and reaped when this goes.
 class Child {
 public:
@@ -420,6 +444,8 @@ int run();
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--hostile") == 0)
         return runHostiles(argv[2], static_cast<std::uint16_t>(std::stoi(argv[3])));
+    if (argc == 2 && std::strcmp(argv[1], "--sink") == 0)
+        return runSink();
     // On any failure the servers and the hostile process are ended on the way out.
     try {
         return run();
@@ -497,6 +523,29 @@ int run() {
                         "high-water mark so far %ld KiB)\n",
                         name.c_str(), kind, percent, attacked.p99ms, statusKiB(pid, "VmHWM"));
         }
+    }
+
+    // The idle hoarders' churn, at the server and at a listener that only closes: what is
+    // left between the two is what the server's own handling of the connections costs.
+    {
+        Child sink({self, "--sink"});
+        const std::string banner = sink.firstLine();
+        const std::size_t colon = banner.rfind(':');
+        if (colon == std::string::npos)
+            throw std::runtime_error("the sink did not start: " + banner);
+        const std::string sinkPort = banner.substr(colon + 1, banner.find('\n') - colon - 1);
+        const auto hoarded = [&](const std::string& port) {
+            Child hostile({self, "--hostile", "idle-hoarders", port});
+            std::this_thread::sleep_for(500ms);
+            return measure(plainAddress, 4);
+        };
+        const Figures calm = measure(plainAddress, 4);
+        const Figures atServer = hoarded(std::to_string(plainPort));
+        const Figures atSink = hoarded(sinkPort);
+        std::printf("TCP, 4 counters' p99: alone %.2f ms; idle hoarders at the server %.2f ms "
+                    "(%.2fx); idle hoarders at a listener that only closes %.2f ms (%.2fx)\n",
+                    calm.p99ms, atServer.p99ms, atServer.p99ms / calm.p99ms, atSink.p99ms,
+                    atSink.p99ms / calm.p99ms);
     }
 
     for (auto [name, address, port] :
