@@ -204,13 +204,18 @@ void TfrmShow::btnPrintClick() {
     if (printer.Mode() == "0")
         applyPrintSetFont(printer);
     printer.device = configuredDevice();
-    // The direct port needs a printer device this system can open; without one the
-    // operator learns which device failed and why, and may go on with the system printer.
-    std::string portError;
+    // The direct port needs a printer device this system can open. Without one the
+    // question says which device failed and why, with the system's words behind its
+    // details; one dialog, so that the operator's answer is the question's.
+    TPortError portError;
     if (printer.Mode() == "1" && !OpenPrinterPort(printer.device, portError)) {
-        ShowWarning(QStringLiteral("无法打开打印机端口 ") + QString::fromStdString(portError));
-        if (!Confirm(QStringLiteral("WindowsNT系列（包括Widnows2000及后续版本）不能使用Dos中断打印"
-                                    "方式,\r您要使用Windows驱动模式打印吗？")))
+        const auto answer = MessageDialogs::current().showDetailed(
+            MessageDialogs::Kind::Confirmation,
+            QString::fromStdString(portError.OperatorText()) +
+                QStringLiteral("\r\nWindowsNT系列（包括Widnows2000及后续版本）不能使用Dos中断"
+                               "打印方式,\r您要使用Windows驱动模式打印吗？"),
+            QString::fromStdString(portError.SystemText()), MessageDialogs::Buttons::YesNo);
+        if (answer != MessageDialogs::Answer::Yes)
             return;
         printer.SetMode("0");
     }

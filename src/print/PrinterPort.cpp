@@ -133,7 +133,7 @@ private:
     std::uint8_t pending_ = 0;
 };
 
-std::unique_ptr<TPrinterPort> openDevice(const std::string& device, std::string& error) {
+std::unique_ptr<TPrinterPort> openDevice(const std::string& device, TPortError& error) {
     const bool parallel = device.rfind("/dev/parport", 0) == 0;
     // Outside /dev a name is a capture file, made when it is not there yet.
     const bool captureFile = device.rfind("/dev/", 0) != 0;
@@ -141,7 +141,7 @@ std::unique_ptr<TPrinterPort> openDevice(const std::string& device, std::string&
                        ? open(device.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644)
                        : open(device.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error = device + "：" + std::strerror(errno);
+        error = {device, "open", errno};
         return nullptr;
     }
     struct stat info {};
@@ -152,7 +152,7 @@ std::unique_ptr<TPrinterPort> openDevice(const std::string& device, std::string&
     if (parallel) {
         int mode = IEEE1284_MODE_COMPAT;
         if (ioctl(fd, PPCLAIM) != 0 || ioctl(fd, PPSETMODE, &mode) != 0) {
-            error = device + "：" + std::strerror(errno);
+            error = {device, "claim", errno};
             close(fd);
             return nullptr;
         }
@@ -203,7 +203,36 @@ void askRetry(const std::string& message) {
 
 } // namespace
 
-std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::string& error) {
+std::string TPortError::OperatorText() const {
+    std::string reason;
+    switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+        reason = "没有这个设备";
+        break;
+    case EACCES:
+    case EPERM:
+        reason = "没有使用这个设备的权限";
+        break;
+    case EBUSY:
+        reason = "设备正被其他程序占用";
+        break;
+    case ENODEV:
+    case ENXIO:
+        reason = "设备没有连接";
+        break;
+    default:
+        reason = "系统不能打开这个设备";
+        break;
+    }
+    return "无法打开打印机端口 " + device + "：" + reason + "。";
+}
+
+std::string TPortError::SystemText() const {
+    return operation + " " + device + ": " + std::strerror(code);
+}
+
+std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, TPortError& error) {
     return opener() ? opener()(device, error) : openDevice(device, error);
 }
 

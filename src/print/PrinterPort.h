@@ -21,13 +21,25 @@ public:
 // The device of voucher printers on a USB cable.
 inline constexpr char defaultPrinterDevice[] = "/dev/usb/lp0";
 
+// Why a printer device did not open: the device, the system's call and its error number.
+struct TPortError {
+    std::string device;
+    std::string operation;
+    int code = 0;
+
+    // The operator's words: which device, and why in words ("没有这个设备").
+    std::string OperatorText() const;
+    // The system's own words, for the details.
+    std::string SystemText() const;
+};
+
 // Opens a printer device: a parallel port through ppdev (/dev/parport*) or a printer class
 // device (/dev/usb/lp*, /dev/lp*). A plain file (made when missing, outside /dev) or a
 // device without a printer's status (/dev/null) stands for the port: always ready, the
-// bytes appended. Null, with `error` set (device and reason), when it cannot be opened.
+// bytes appended. Null, with `error` set, when it cannot be opened.
 using TPortOpener =
-    std::function<std::unique_ptr<TPrinterPort>(const std::string& device, std::string& error)>;
-std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, std::string& error);
+    std::function<std::unique_ptr<TPrinterPort>(const std::string& device, TPortError& error)>;
+std::unique_ptr<TPrinterPort> OpenPrinterPort(const std::string& device, TPortError& error);
 // Replaces the way devices are opened (tests); null puts the real devices back.
 void SetPortOpener(TPortOpener opener);
 

@@ -153,10 +153,10 @@ void TYPrinter::OpenSystemPrinter() {
 }
 
 void TYPrinter::OpenPort() {
-    std::string error;
+    TPortError error;
     port_ = OpenPrinterPort(device, error);
     if (!port_)
-        throw EInOutError("无法打开打印机端口 " + error);
+        throw EInOutError(error.OperatorText(), error.SystemText());
     SetActivePort(port_.get());
 }
 

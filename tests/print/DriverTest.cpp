@@ -212,9 +212,11 @@ TEST(PortStatus, DevicesGiveTheStatusByte) {
 }
 
 TEST(PortStatus, RealDevicesOpenOrSayWhyNot) {
-    std::string error;
+    TPortError error;
     EXPECT_EQ(OpenPrinterPort("/nonexistent/lp0", error), nullptr);
-    EXPECT_NE(error.find("/nonexistent/lp0"), std::string::npos);
+    // The operator reads the device and the reason in words; the system's own are details.
+    EXPECT_EQ(error.OperatorText(), "无法打开打印机端口 /nonexistent/lp0：没有这个设备。");
+    EXPECT_EQ(error.SystemText(), "open /nonexistent/lp0: No such file or directory");
     // A device that is no printer stands for one that is ready and takes every byte.
     auto port = OpenPrinterPort("/dev/null", error);
     ASSERT_NE(port, nullptr);
@@ -227,7 +229,7 @@ TEST(PortStatus, RealDevicesOpenOrSayWhyNot) {
     std::ofstream(capture, std::ios::binary) << "old";
     for (int run = 0; run < 2; ++run) {
         auto file = OpenPrinterPort(capture, error);
-        ASSERT_NE(file, nullptr) << error;
+        ASSERT_NE(file, nullptr) << error.SystemText();
         EXPECT_EQ(PortStatusMessage(file->Status()), "");
         EXPECT_TRUE(file->Print('\x1b'));
     }
@@ -333,7 +335,14 @@ TEST_F(Driver, FullDiskIsAnErrorOfThePrint) {
 TEST_F(Driver, DeviceThatCannotOpenFailsTheDocument) {
     device.script->openable = false;
     printer->SetMode("1");
-    EXPECT_THROW(printer->BeginDoc(), EInOutError);
+    printer->device = "/dev/usb/lp3";
+    try {
+        printer->BeginDoc();
+        ADD_FAILURE() << "a device that cannot open began a document";
+    } catch (const EInOutError& e) {
+        EXPECT_STREQ(e.what(), "无法打开打印机端口 /dev/usb/lp3：没有这个设备。");
+        EXPECT_EQ(e.detail(), "open /dev/usb/lp3: No such file or directory");
+    }
     EXPECT_EQ(printer->State(), TYPrinter::Closed);
 }
 

@@ -97,22 +97,26 @@ TEST_F(Preview, FileModeWritesTheVoucherAndRereadsTheSettings) {
                                           "\xBD\xF0\xB6\xEE 100.00\r\n\r");
 }
 
-TEST_F(Preview, PortThatCannotOpenAsksAndNoPrintsNothing) {
+TEST_F(Preview, PortThatCannotOpenIsNamedInTheQuestionAndNoPrintsNothing) {
     writeIni("[PrintSet]\nPrintMethod=1\n[PRINTER]\nDEVICE=/dev/usb/lp7\n");
     device.script->openable = false;
-    dialogs->answers = {MessageDialogs::Answer::Ok, MessageDialogs::Answer::No};
+    int begun = 0;
+    GetYPrinter().OnBeginDoc = [&](TYPrinter&) { ++begun; };
+    // The operator's one answer, No, is the question's: no warning comes first to take it.
+    dialogs->answers = {MessageDialogs::Answer::No};
     show(QStringLiteral("line"));
-    form->btnPrintClick();
-    // First which device failed and why, then the question.
-    ASSERT_EQ(dialogs->shown.size(), 2u);
-    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Warning);
+    form->ui().btnPrint->click();
+    ASSERT_EQ(dialogs->shown.size(), 1u);
+    EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Confirmation);
+    EXPECT_EQ(dialogs->shown[0].buttons, MessageDialogs::Buttons::YesNo);
+    // The device and the reason in words, then the question; the system's words behind it.
     EXPECT_EQ(dialogs->shown[0].text,
-              QStringLiteral("无法打开打印机端口 /dev/usb/lp7：没有这个设备"));
-    EXPECT_EQ(dialogs->shown[1].text, portQuestion);
-    EXPECT_EQ(dialogs->shown[1].buttons, MessageDialogs::Buttons::YesNo);
+              QStringLiteral("无法打开打印机端口 /dev/usb/lp7：没有这个设备。\r\n") + portQuestion);
+    EXPECT_EQ(dialogs->details[0], QStringLiteral("open /dev/usb/lp7: No such file or directory"));
     EXPECT_EQ(GetYPrinter().device, "/dev/usb/lp7");
     EXPECT_EQ(GetYPrinter().Mode(), "1");
     EXPECT_EQ(GetYPrinter().State(), TYPrinter::Closed);
+    EXPECT_EQ(begun, 0);
     EXPECT_EQ(device.script->written, "");
 }
 

@@ -3,6 +3,7 @@
 
 #include "PrinterPort.h"
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -48,9 +49,9 @@ class ScriptedDevice {
 public:
     ScriptedDevice() {
         SetPortOpener([s = script](const std::string& device,
-                                   std::string& error) -> std::unique_ptr<TPrinterPort> {
+                                   TPortError& error) -> std::unique_ptr<TPrinterPort> {
             if (!s->openable) {
-                error = device + "：没有这个设备";
+                error = {device, "open", ENOENT};
                 return nullptr;
             }
             ++s->opened;
