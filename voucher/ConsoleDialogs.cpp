@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -20,20 +19,18 @@ std::string readLine() {
 
 } // namespace
 
-MessageDialogs::Answer ConsoleDialogs::showDetailed(Kind kind, const QString& text,
+MessageDialogs::Answer ConsoleDialogs::showDetailed(Kind, const QString& text,
                                                     const QString& detail, Buttons buttons) {
-    return show(kind, detail.isEmpty() ? text : text + QStringLiteral("\n（") + detail + "）",
-                buttons);
-}
-
-MessageDialogs::Answer ConsoleDialogs::show(Kind, const QString& text, Buttons buttons) {
     std::cerr << text.toStdString() << '\n';
-    lastWords_ = text;
+    if (!detail.isEmpty())
+        std::cerr << "details: " << detail.toStdString() << '\n';
+    stopReason_ = "see the message above";
     if (buttons == Buttons::Ok)
         return Answer::Ok;
     const bool yesNo = buttons == Buttons::YesNo;
+    const std::string no = yesNo ? "No" : "Cancel";
     if (!interactive()) {
-        lastWords_ += QStringLiteral(" [answered %1: no terminal]").arg(yesNo ? "No" : "Cancel");
+        stopReason_ = "the question above was answered " + no + " (no terminal)";
         return yesNo ? Answer::No : Answer::Cancel;
     }
     std::cerr << (yesNo ? "[y/n] " : "[ok/cancel] ") << std::flush;
@@ -41,11 +38,14 @@ MessageDialogs::Answer ConsoleDialogs::show(Kind, const QString& text, Buttons b
     const bool agreed = !reply.empty() &&
                         (reply[0] == 'y' || reply[0] == 'Y' || reply[0] == 'o' || reply[0] == 'O');
     if (!agreed)
-        lastWords_ +=
-            yesNo ? QStringLiteral(" [answered No]") : QStringLiteral(" [answered Cancel]");
+        stopReason_ = "the question above was answered " + no;
     if (yesNo)
         return agreed ? Answer::Yes : Answer::No;
     return agreed ? Answer::Ok : Answer::Cancel;
+}
+
+MessageDialogs::Answer ConsoleDialogs::show(Kind kind, const QString& text, Buttons buttons) {
+    return showDetailed(kind, text, {}, buttons);
 }
 
 bool ConsoleDialogs::inputQuery(const QString&, const QString& prompt, QString& value) {
@@ -54,13 +54,13 @@ bool ConsoleDialogs::inputQuery(const QString&, const QString& prompt, QString& 
         return true;
     }
     if (!interactive()) {
-        lastWords_ = prompt + QStringLiteral(" no answer: no --out and no terminal");
+        stopReason_ = "no file name was given (no --out and no terminal)";
         return false;
     }
     std::cerr << prompt.toStdString() << " [" << value.toStdString() << "] " << std::flush;
     const std::string reply = readLine();
     if (!std::cin) {
-        lastWords_ = prompt + QStringLiteral(" no answer");
+        stopReason_ = "no file name was given (the terminal closed)";
         return false;
     }
     if (!reply.empty())

@@ -163,8 +163,9 @@ int print(const Options& o) {
     GetYPrinter().OnEndDoc = [&ended](TYPrinter&) { ended = true; };
     frmShow()->btnPrintClick();
     if (!ended) {
-        std::cerr << "marlo-voucher: nothing was printed: " << dialogs.LastWords().toStdString()
-                  << '\n';
+        const std::string& reason = dialogs.StopReason();
+        std::cerr << "marlo-voucher: nothing was printed"
+                  << (reason.empty() ? std::string() : ": " + reason) << '\n';
         return 1;
     }
     return 0;
@@ -189,7 +190,10 @@ int main(int argc, char** argv) {
         LoadQtChinese(app);
         return options->command == "preview" ? preview(*options) : print(*options);
     } catch (const EDetailedError& e) {
-        std::cerr << "marlo-voucher: " << e.what() << " (" << e.detail() << ")\n";
+        // The module's words, then the system's on a line of their own.
+        std::cerr << "marlo-voucher: " << e.what() << '\n';
+        if (!e.detail().empty())
+            std::cerr << "details: " << e.detail() << '\n';
         return 1;
     } catch (const std::exception& e) {
         std::cerr << "marlo-voucher: " << e.what() << '\n';

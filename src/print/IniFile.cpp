@@ -51,7 +51,7 @@ TIniFile::TIniFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
     if (!in || !(content << in.rdbuf()) || in.bad())
-        throw EIniFileError("无法读取配置文件 " + path + "：" + std::strerror(errno));
+        throw EIniFileError("无法读取配置文件 " + path + "。", std::strerror(errno));
     parse(content.str());
 }
 

@@ -6,17 +6,18 @@
 // and a missing file reads as an empty one. The file may be UTF-8 or GB18030
 // (DecodeTextFile).
 
+#include "Tools.h"
+
 #include <cstdint>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// A settings file that exists but cannot be read.
-class EIniFileError : public std::runtime_error {
+// A settings file that exists but cannot be read; the system's words go to the details.
+class EIniFileError : public EDetailedError {
 public:
-    using std::runtime_error::runtime_error;
+    using EDetailedError::EDetailedError;
 };
 
 class TIniFile {

@@ -251,16 +251,16 @@ void TfrmShow::btnPrintToFileClick() {
         fileName += QStringLiteral(".txt");
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        throw EInOutError("无法创建文件 " + fileName.toStdString() + "：" +
+        throw EInOutError("无法创建文件 " + fileName.toStdString() + "。",
                           file.errorString().toStdString());
     for (const QString& line : Lines()) {
         const QByteArray bytes = line.toUtf8() + '\n';
         if (file.write(bytes) != bytes.size())
-            throw EInOutError("写文件 " + fileName.toStdString() + " 出错：" +
+            throw EInOutError("写文件 " + fileName.toStdString() + " 出错。",
                               file.errorString().toStdString());
     }
     if (!file.flush())
-        throw EInOutError("写文件 " + fileName.toStdString() + " 出错：" +
+        throw EInOutError("写文件 " + fileName.toStdString() + " 出错。",
                           file.errorString().toStdString());
 }
 

@@ -71,8 +71,8 @@ QString stoppedReason(const QByteArray& queue) {
     if (state != nullptr && ippGetInteger(state, 0) == IPP_PSTATE_STOPPED) {
         ipp_attribute_t* words = ippFindAttribute(response, "printer-state-message", IPP_TAG_TEXT);
         const char* text = words != nullptr ? ippGetString(words, 0, nullptr) : nullptr;
-        reason =
-            text != nullptr && *text != '\0' ? QString::fromUtf8(text) : QStringLiteral("stopped");
+        reason = text != nullptr && *text != '\0' ? QString::fromUtf8(text)
+                                                  : QStringLiteral("没有说明原因");
     }
     ippDelete(response);
     return reason;
@@ -134,7 +134,7 @@ void TSystemPrinter::Open(const QString& documentName) {
     auto pdf =
         std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/voucher-XXXXXX.pdf"));
     if (!pdf->open())
-        throw EInOutError("无法建立打印文件：" + pdf->errorString().toStdString());
+        throw EInOutError("无法建立打印文件。", pdf->errorString().toStdString());
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(pdf->fileName());

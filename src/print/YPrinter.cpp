@@ -137,7 +137,7 @@ void TYPrinter::OpenFile() {
     fileName = name.toStdString();
     file_.setFileName(name);
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        throw EInOutError("无法创建文件 " + fileName + "：" + file_.errorString().toStdString());
+        throw EInOutError("无法创建文件 " + fileName + "。", file_.errorString().toStdString());
     output_ = Output::File;
 }
 
@@ -197,7 +197,7 @@ void TYPrinter::WriteOutput(const std::string& text) {
         errno = 0;
         if (file_.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
             static_cast<qint64>(bytes.size()))
-            throw EInOutError("写文件 " + fileName + " 出错：" + systemError(file_));
+            throw EInOutError("写文件 " + fileName + " 出错。", systemError(file_));
         break;
     }
     case Output::SystemPrinter:
@@ -243,8 +243,8 @@ void TYPrinter::CloseOutput(bool reportErrors) {
         const std::string flushError = flushed ? std::string() : systemError(file_);
         file_.close();
         if (reportErrors && (!flushed || file_.error() != QFileDevice::NoError))
-            throw EInOutError("写文件 " + fileName + " 出错：" +
-                              (flushed ? systemError(file_) : flushError));
+            throw EInOutError("写文件 " + fileName + " 出错。",
+                              flushed ? systemError(file_) : flushError);
         break;
     }
     case Output::SystemPrinter:
