@@ -1,8 +1,8 @@
 #include "MessageDialogs.h"
 
 #include "ApplicationWindow.h"
+#include "SaveFileDialog.h"
 
-#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -60,12 +60,7 @@ public:
     }
 
     bool saveFile(const QString& caption, const QString& filter, QString& fileName) override {
-        const QString chosen =
-            QFileDialog::getSaveFileName(ApplicationWindow(), caption, fileName, filter);
-        if (chosen.isEmpty())
-            return false;
-        fileName = chosen;
-        return true;
+        return AskSaveFileName(ApplicationWindow(), caption, filter, fileName);
     }
 };
 

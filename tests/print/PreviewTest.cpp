@@ -13,10 +13,18 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTest>
 #include <QTextEdit>
+#include <QTimer>
+#include <QTranslator>
+#include <QTreeView>
 
 #include <filesystem>
 #include <vector>
@@ -173,6 +181,80 @@ TEST_F(Preview, FileButtonReportsAnUnwritableFile) {
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
     EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("missing/voucher.txt")));
+}
+
+// The file button's save dialog as the toolkit draws it, with Qt's Chinese words loaded as
+// the host loads them: its labels, its columns and the sizes, kinds and dates in them are
+// Chinese whatever language the system runs in.
+TEST_F(Preview, SaveDialogIsChineseThroughout) {
+    QTranslator qtChinese;
+    ASSERT_TRUE(qtChinese.load(QStringLiteral("qtbase_zh_CN"),
+                               QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    QCoreApplication::installTranslator(&qtChinese);
+    MessageDialogs::install(nullptr);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("凭证")));
+    writeFile("old.txt", std::string(110, 'x'));
+    const QString before = QDir::currentPath();
+    const QLocale locale;
+    QDir::setCurrent(dir.path());
+    QStringList labels;
+    QStringList folder;
+    QStringList file;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = nullptr;
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            return dialog != nullptr;
+        }));
+        const auto close = qScopeGuard([dialog] { dialog->reject(); });
+        auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        ASSERT_NE(view, nullptr);
+        const QAbstractItemModel* model = view->model();
+        const auto row = [&](const QString& name) {
+            QStringList texts;
+            for (int r = 0; r < model->rowCount(view->rootIndex()); ++r) {
+                if (model->index(r, 0, view->rootIndex()).data().toString() != name)
+                    continue;
+                for (int c = 0; c < 4; ++c)
+                    texts << model->index(r, c, view->rootIndex()).data().toString();
+            }
+            return texts;
+        };
+        // The folder is read in the background; its rows come when they come.
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return row(QStringLiteral("old.txt")).value(3) != QString(); }));
+        for (int c = 0; c < 4; ++c)
+            labels << model->headerData(c, Qt::Horizontal).toString();
+        for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+            labels << dialog->findChild<QLabel*>(QLatin1String(name))->text();
+        folder = row(QStringLiteral("凭证"));
+        file = row(QStringLiteral("old.txt"));
+        dialog->setViewMode(QFileDialog::Detail);
+        QDir().mkpath(QStringLiteral(SCREEN_DIR));
+        EXPECT_TRUE(dialog->grab().save(QStringLiteral(SCREEN_DIR "/voucher-save-dialog.png")));
+    });
+    show(QStringLiteral("line"));
+    form->btnPrintToFileClick();
+    QDir::setCurrent(before);
+    QCoreApplication::removeTranslator(&qtChinese);
+    EXPECT_EQ(labels,
+              QStringList({QStringLiteral("名称"), QStringLiteral("体积"), QStringLiteral("类型"),
+                           QStringLiteral("修改日期"), QStringLiteral("查找范围："),
+                           QStringLiteral("文件名称(&N)："), QStringLiteral("文件类型：")}));
+    ASSERT_EQ(folder.size(), 4);
+    EXPECT_EQ(folder[1], QString());
+    EXPECT_EQ(folder[2], QStringLiteral("文件夹"));
+    ASSERT_EQ(file.size(), 4);
+    EXPECT_EQ(file[1], QStringLiteral("110 字节"));
+    EXPECT_EQ(file[2], QStringLiteral("纯文本文档"));
+    // A date as the Chinese write it, with no month's name: 2026/12/8 23:07.
+    const QRegularExpression chineseDate(
+        QStringLiteral("^\\d{4}/\\d{1,2}/\\d{1,2} \\d{1,2}:\\d{2}$"));
+    EXPECT_TRUE(chineseDate.match(folder[3]).hasMatch()) << folder[3].toStdString();
+    EXPECT_TRUE(chineseDate.match(file[3]).hasMatch()) << file[3].toStdString();
+    // Nothing chosen, nothing written; the locale is the process's own again.
+    EXPECT_FALSE(std::filesystem::exists(path("temp.txt")));
+    EXPECT_EQ(QLocale(), locale);
 }
 
 TEST(ProgressForm, CarriesItsLayout) {
