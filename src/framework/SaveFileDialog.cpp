@@ -63,7 +63,6 @@ bool AskSaveFileName(QWidget* parent, const QString& caption, const QString& fil
     QFileDialog dialog(parent, caption, fileName, filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setLocale(chinese());
     dialog.setProxyModel(new TChineseFileColumns(&dialog));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
