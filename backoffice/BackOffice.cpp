@@ -1,5 +1,6 @@
 #include "BackOffice.h"
 
+#include "JournalKey.h"
 #include "Seed.h"
 
 #include <atomic>
@@ -75,6 +76,8 @@ BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
       passwords_(options.maxHashes, options.hashWait), throttle_(options.throttle) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
+    // Before any change, so that the key records the tables as they stand.
+    ensureJournalKey(db_);
 }
 
 std::unique_ptr<Database> BackOffice::takeConnection() {

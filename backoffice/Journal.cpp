@@ -1,8 +1,12 @@
 #include "Journal.h"
 
+#include "JournalAgreement.h"
+#include "JournalKey.h"
+
 #include <sodium.h>
 
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -43,14 +47,16 @@ Content contentOf(const JournalEntry& e) {
             e.detail};
 }
 
-// Each value goes in with its length first, so that no two contents hash alike by moving
-// bytes from one field to the next.
-std::string hashOf(const std::string& prevHash, const Content& content) {
+// Each value goes in with its length first (8 bytes, least significant first), so that no two
+// contents hash alike by moving bytes from one field to the next. Entries from the key's
+// first on are hashed with the key, so that nobody without it can make a hash that holds.
+std::string hashOf(const std::string& prevHash, const Content& content, const JournalKey* key) {
     if (sodium_init() < 0)
         throw std::runtime_error("libsodium cannot start");
     crypto_generichash_state state;
     unsigned char out[crypto_generichash_BYTES];
-    crypto_generichash_init(&state, nullptr, 0, sizeof out);
+    crypto_generichash_init(&state, key ? key->bytes.data() : nullptr, key ? key->bytes.size() : 0,
+                            sizeof out);
     const auto add = [&](const std::string& value) {
         unsigned char length[8];
         std::uint64_t n = value.size();
@@ -148,7 +154,8 @@ void appendJournal(Database& db, JournalEntry entry) {
     // Numbers go on from the last one ever issued, so that entries removed from the end
     // leave a gap the check finds.
     entry.entryNo = lastIssuedEntryNo(db) + 1;
-    entry.hash = hashOf(entry.prevHash, contentOf(entry));
+    const JournalKey key = journalKeyOf(db);
+    entry.hash = hashOf(entry.prevHash, contentOf(entry), &key);
     CachedStatement insert =
         db.cached(std::string("INSERT INTO journal (") + columns +
                   ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
@@ -201,14 +208,53 @@ private:
 
 } // namespace
 
-JournalCheck verifyJournal(Database& db) {
+std::string formatJournalCheckpoint(const JournalCheckpoint& checkpoint) {
+    return std::to_string(checkpoint.entryNo) + ":" + checkpoint.hash;
+}
+
+std::optional<JournalCheckpoint> parseJournalCheckpoint(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos || colon == 0)
+        return std::nullopt;
+    JournalCheckpoint checkpoint;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + colon, checkpoint.entryNo);
+    if (ec != std::errc() || end != text.data() + colon || checkpoint.entryNo < 1)
+        return std::nullopt;
+    checkpoint.hash = text.substr(colon + 1);
+    const bool hex = checkpoint.hash.size() == crypto_generichash_BYTES * 2 &&
+                     checkpoint.hash.find_first_not_of("0123456789abcdef") == std::string::npos;
+    return hex ? std::optional(checkpoint) : std::nullopt;
+}
+
+JournalCheckpoint journalHead(Database& db) {
+    CachedStatement s =
+        db.cached("SELECT entry_no, entry_hash FROM journal ORDER BY entry_no DESC LIMIT 1");
+    if (!s->step())
+        return {};
+    return {s->integer(0), s->text(1)};
+}
+
+JournalCheck verifyJournal(Database& db, const std::optional<JournalCheckpoint>& expect) {
     const ReadSnapshot snapshot(db);
     JournalCheck check;
+    const std::optional<JournalKey> key = readJournalKey(db);
+    if (!key) {
+        Statement sealed = db.prepare("SELECT 1 FROM sqlite_master WHERE name = 'journal_key'");
+        if (sealed.step() && db.prepare("SELECT 1 FROM journal_key").step())
+            throw JournalKeyError("the journal key " + journalKeyPath(databaseFile(db)) +
+                                  " is missing: the journal was sealed with it");
+    }
+    check.keyed = key.has_value();
+    JournalAgreement agreement(key ? &*key : nullptr);
     Statement s = db.prepare(std::string("SELECT ") + columns + " FROM journal ORDER BY entry_no");
     const auto next = [&]() -> std::optional<StoredRow> {
         if (!s.step())
             return std::nullopt;
         return readRow(s);
+    };
+    const auto sealedWith = [&](const StoredRow& row) {
+        const bool keyed = key && row.entry.entryNo >= key->keyedFrom;
+        return hashOf(row.entry.prevHash, row.content, keyed ? &*key : nullptr) == row.entry.hash;
     };
     std::string prevHash = genesisHash;
     std::int64_t prevNo = 0;
@@ -220,14 +266,20 @@ JournalCheck verifyJournal(Database& db) {
     };
     for (std::optional<StoredRow> row = next(); row; row = next()) {
         const JournalEntry& e = row->entry;
-        const bool sealed = hashOf(e.prevHash, row->content) == e.hash;
+        const bool sealed = sealedWith(*row);
         const bool linked = e.prevHash == prevHash;
         const bool inOrder = e.entryNo == prevNo + 1;
         if (sealed && linked && inOrder) {
+            if (expect && e.entryNo == expect->entryNo && e.hash != expect->hash)
+                return broken(e.entryNo, "edited",
+                              "第" + std::to_string(e.entryNo) +
+                                  "条记录的哈希与保存的检查点不符：日志在检查点之前被改写");
             ++check.checked;
             prevHash = e.hash;
             prevNo = e.entryNo;
             check.headHash = e.hash;
+            check.headNo = e.entryNo;
+            agreement.add(e);
             continue;
         }
         const std::string no = std::to_string(e.entryNo);
@@ -267,6 +319,16 @@ JournalCheck verifyJournal(Database& db) {
                       "第" + std::to_string(prevNo + 1) +
                           (issued > prevNo + 1 ? "至" + std::to_string(issued) : std::string()) +
                           "条记录被删除（日志末尾）");
+    if (expect && expect->entryNo > prevNo)
+        return broken(prevNo + 1, "removed",
+                      "日志只到第" + std::to_string(prevNo) + "条，而保存的检查点在第" +
+                          std::to_string(expect->entryNo) + "条：其后的记录被删除");
+    if (key && prevNo + 1 < key->keyedFrom)
+        return broken(prevNo + 1, "removed",
+                      "日志只到第" + std::to_string(prevNo) + "条，而密钥自第" +
+                          std::to_string(key->keyedFrom) + "条起加封：其前的记录被删除");
+    if (const std::optional<JournalDisagreement> found = agreement.check(db))
+        return broken(found->entryNo, "tables", found->explanation);
     return check;
 }
 

@@ -63,14 +63,33 @@ std::string journalRate(double rate);
 struct JournalCheck {
     std::int64_t checked = 0; // entries that held, in order, before any break
     std::string headHash;     // the last good entry's hash
+    std::int64_t headNo = 0;  // and its number
+    // Whether the chain is sealed with the database's key (a journal of a version without a
+    // key is not, until a back office of this version opens it).
+    bool keyed = false;
     // The first break, when there is one.
     std::optional<std::int64_t> brokenAt; // the entry number where the chain breaks
-    std::string how;                      // "edited", "removed" or "inserted"
-    std::string explanation;              // in the operator's words
+    // "edited", "removed" or "inserted"; "tables" when the chain holds but the tables say
+    // otherwise (a change, a sync or a review demand that has no entry, or the other way)
+    std::string how;
+    std::string explanation; // in the operator's words
 };
 
-// Walks the whole chain.
-JournalCheck verifyJournal(Database& db);
+// A head of the chain kept outside the database: the entry number and its hash, written
+// "N:HASH".
+struct JournalCheckpoint {
+    std::int64_t entryNo = 0;
+    std::string hash;
+};
+std::string formatJournalCheckpoint(const JournalCheckpoint& checkpoint);
+std::optional<JournalCheckpoint> parseJournalCheckpoint(const std::string& text);
+// The last entry; entry 0 with an empty hash when there is none.
+JournalCheckpoint journalHead(Database& db);
+
+// Walks the whole chain, then holds the tables to it (the VIP rates, the sync requests and the
+// review demands since the key was made) and, when given, to a checkpoint kept elsewhere. A
+// journal sealed with a key that is missing is a JournalKeyError: it cannot be checked.
+JournalCheck verifyJournal(Database& db, const std::optional<JournalCheckpoint>& expect = {});
 
 struct JournalFilter {
     std::optional<std::int64_t> since; // seconds since 1970, inclusive

@@ -1,5 +1,6 @@
 #include "Seed.h"
 
+#include "JournalKey.h"
 #include "Passwords.h"
 
 #include <stdexcept>
@@ -73,6 +74,7 @@ void seedTraining(Database& db) {
     db.exec(trainingSql);
     addOperators(db);
     t.commit();
+    makeJournalKey(db);
 }
 
 void seedGenerated(Database& db, std::int64_t clients, int vipPercent) {
@@ -148,6 +150,7 @@ void seedGenerated(Database& db, std::int64_t clients, int vipPercent) {
         }
     }
     t.commit();
+    makeJournalKey(db);
 }
 
 } // namespace backoffice

@@ -6,14 +6,16 @@
 //                          [--frame-timeout-ms N] [--idle-timeout-s N] [--max-connections N]
 //                          [--workers N] [--review-age-s N] [--login-timeout-ms N]
 //                          [--max-strangers N] [--max-strangers-per-source N]
-//                          [--guesses-per-hour N] [--max-hashes N]
+//                          [--guesses-per-hour N] [--max-hashes N] [--checkpoint-interval-s N]
 //   marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] [--days N]
 //   marlo-backoffice journal --db FILE [--since DATE] [--until DATE] [--operator NO]
 //                            [--client ID] [--fund-account NO] [--format table|csv|json]
-//   marlo-backoffice journal verify --db FILE
+//   marlo-backoffice journal verify --db FILE [--expect N:HASH]
+//   marlo-backoffice journal checkpoint --db FILE
 
 #include "BackOffice.h"
 #include "Certificate.h"
+#include "JournalCheckpoints.h"
 #include "JournalReport.h"
 #include "OfficeService.h"
 #include "Seed.h"
@@ -27,6 +29,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,13 +47,15 @@ int usage() {
                  "                              [--max-strangers N] "
                  "[--max-strangers-per-source N]\n"
                  "                              [--guesses-per-hour N] [--max-hashes N]\n"
+                 "                              [--checkpoint-interval-s N]\n"
                  "       marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] "
                  "[--days N]\n"
                  "       marlo-backoffice journal --db FILE [--since DATE] [--until DATE] "
                  "[--operator NO]\n"
                  "                                [--client ID] [--fund-account NO] "
                  "[--format table|csv|json]\n"
-                 "       marlo-backoffice journal verify --db FILE\n"
+                 "       marlo-backoffice journal verify --db FILE [--expect N:HASH]\n"
+                 "       marlo-backoffice journal checkpoint --db FILE\n"
                  "Clear TCP (no --cert) is served on a loopback address only. DATE is "
                  "YYYY-MM-DD [HH:MM[:SS]], local time.\n");
     return 2;
@@ -129,6 +134,12 @@ int serve(std::map<std::string, std::string>& options) {
     std::printf("serving %s on %s://%s:%u\n", db.c_str(), o.certificateFile.empty() ? "tcp" : "tls",
                 o.host.c_str(), server.port());
     std::fflush(stdout);
+    const auto interval = std::chrono::seconds(options.contains("checkpoint-interval-s")
+                                                   ? std::stoi(options["checkpoint-interval-s"])
+                                                   : 600);
+    const backoffice::JournalCheckpoints checkpoints(db, interval, [](const std::string& line) {
+        std::fprintf(stderr, "marlo-backoffice: %s\n", line.c_str());
+    });
     server.run(true);
     return 0;
 }
@@ -156,21 +167,63 @@ std::unique_ptr<backoffice::Database> openJournal(const std::string& db) {
     return database;
 }
 
-// Exit status 0: the chain holds; 3: it breaks; 1: it could not be read.
+// Says where the chain breaks, or that it holds. True when it holds.
+bool reportJournal(const backoffice::JournalCheck& check) {
+    if (check.brokenAt && check.how == "tables") {
+        std::printf("日志校验失败：数据表与日志不符。%s。哈希链%lld条完好。\n",
+                    check.explanation.c_str(), static_cast<long long>(check.checked));
+        return false;
+    }
+    if (check.brokenAt) {
+        std::printf("日志校验失败：哈希链在第%lld条记录处断开（%s）。%s。此前%lld条完好。\n",
+                    static_cast<long long>(*check.brokenAt), check.how.c_str(),
+                    check.explanation.c_str(), static_cast<long long>(check.checked));
+        return false;
+    }
+    std::printf("日志完好：已校验%lld条记录，哈希链完整%s，数据表与日志相符。末条哈希 %s\n",
+                static_cast<long long>(check.checked),
+                check.keyed ? "（已加密钥）" : "（未加密钥）",
+                check.headHash.empty() ? "（无）" : check.headHash.c_str());
+    return true;
+}
+
+// Exit status 0: the chain holds (and reaches the checkpoint given); 3: it breaks; 1: it
+// could not be read.
 int verifyJournal(std::map<std::string, std::string>& options) {
+    std::optional<backoffice::JournalCheckpoint> expect;
+    if (options.contains("expect")) {
+        expect = backoffice::parseJournalCheckpoint(options["expect"]);
+        if (!expect) {
+            std::fprintf(stderr,
+                         "marlo-backoffice: --expect %s：检查点应为 序号:哈希（journal checkpoint "
+                         "输出的格式）\n",
+                         options["expect"].c_str());
+            return 2;
+        }
+    }
+    const auto database = openJournal(options["db"]);
+    if (!database)
+        return 1;
+    return reportJournal(backoffice::verifyJournal(*database, expect)) ? 0 : 3;
+}
+
+// The head to keep elsewhere, once the chain is checked: a checkpoint of a broken chain would
+// vouch for what broke it.
+int journalCheckpoint(std::map<std::string, std::string>& options) {
     const auto database = openJournal(options["db"]);
     if (!database)
         return 1;
     const backoffice::JournalCheck check = backoffice::verifyJournal(*database);
     if (check.brokenAt) {
-        std::printf("日志校验失败：哈希链在第%lld条记录处断开（%s）。%s。此前%lld条完好。\n",
-                    static_cast<long long>(*check.brokenAt), check.how.c_str(),
-                    check.explanation.c_str(), static_cast<long long>(check.checked));
+        reportJournal(check);
         return 3;
     }
-    std::printf("日志完好：已校验%lld条记录，哈希链完整。末条哈希 %s\n",
-                static_cast<long long>(check.checked),
-                check.headHash.empty() ? "（无）" : check.headHash.c_str());
+    if (check.headNo == 0) {
+        std::fprintf(stderr, "marlo-backoffice: 日志还没有记录，没有检查点\n");
+        return 1;
+    }
+    std::printf("%s\n",
+                backoffice::formatJournalCheckpoint({check.headNo, check.headHash}).c_str());
     return 0;
 }
 
@@ -228,8 +281,9 @@ int main(int argc, char** argv) {
         return usage();
     std::string command = argv[1];
     int first = 2;
-    if (command == "journal" && argc > 2 && std::strcmp(argv[2], "verify") == 0) {
-        command = "journal verify";
+    if (command == "journal" && argc > 2 &&
+        (std::strcmp(argv[2], "verify") == 0 || std::strcmp(argv[2], "checkpoint") == 0)) {
+        command = std::string("journal ") + argv[2];
         first = 3;
     }
     if ((argc - first) % 2 != 0)
@@ -253,6 +307,8 @@ int main(int argc, char** argv) {
             return showJournal(options);
         if (command == "journal verify")
             return verifyJournal(options);
+        if (command == "journal checkpoint")
+            return journalCheckpoint(options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "marlo-backoffice: %s\n", e.what());
         return 1;

@@ -195,3 +195,8 @@ CREATE TABLE IF NOT EXISTS journal (
     prev_hash    TEXT NOT NULL,
     entry_hash   TEXT NOT NULL
 );
+-- Set once the journal is sealed with a key: a journal that was sealed is never given a new
+-- key in silence when its key file is missing.
+CREATE TABLE IF NOT EXISTS journal_key (
+    keyed_from INTEGER NOT NULL
+);
