@@ -19,7 +19,8 @@ const TrainingOperator trainingOperators[4] = {
 namespace {
 
 void addOperators(Database& db) {
-    Statement op = db.prepare("INSERT INTO operator VALUES (?, ?, ?, ?, ?, ?)");
+    Statement op = db.prepare("INSERT INTO operator (operator_no, operator_name, operator_kind, "
+                              "branch_no, can_review, password_hash) VALUES (?, ?, ?, ?, ?, ?)");
     Statement fn = db.prepare("INSERT INTO operator_function VALUES (?, ?, ?)");
     static const struct {
         std::int64_t code;
@@ -46,6 +47,13 @@ void addOperators(Database& db) {
     }
 }
 
+// The training set's reference data, without its clients.
+void addReferenceData(Database& db) {
+    db.exec(trainingSql);
+    db.exec("DELETE FROM vip_client; DELETE FROM bank_card; DELETE FROM fund_card; "
+            "DELETE FROM stock_holder; DELETE FROM fund_account; DELETE FROM client;");
+}
+
 } // namespace
 
 void createSchema(Database& db) {
@@ -62,6 +70,8 @@ void upgradeSchema(Database& db) {
     if (hasColumn("review_process", "process_id") && !hasColumn("review_process", "request_fields"))
         db.exec("ALTER TABLE review_process ADD COLUMN request_fields TEXT NOT NULL DEFAULT '';"
                 "ALTER TABLE review_process ADD COLUMN approved_at INTEGER NOT NULL DEFAULT 0;");
+    if (hasColumn("operator", "operator_no") && !hasColumn("operator", "disabled"))
+        db.exec("ALTER TABLE operator ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0");
     // The lock of earlier versions gave way to throttling.
     db.exec("DROP TABLE IF EXISTS password_failure");
     createSchema(db);
@@ -75,15 +85,19 @@ void seedTraining(Database& db) {
     t.commit();
 }
 
+void seedEmpty(Database& db) {
+    createSchema(db);
+    Transaction t(db);
+    addReferenceData(db);
+    t.commit();
+}
+
 void seedGenerated(Database& db, std::int64_t clients, int vipPercent) {
     if (clients < 1 || clients > 1'000'000)
         throw std::invalid_argument("clients must be 1 to 1,000,000");
     createSchema(db);
     Transaction t(db);
-    // The training set's reference data, without its clients.
-    db.exec(trainingSql);
-    db.exec("DELETE FROM vip_client; DELETE FROM bank_card; DELETE FROM fund_card; "
-            "DELETE FROM stock_holder; DELETE FROM fund_account; DELETE FROM client;");
+    addReferenceData(db);
     addOperators(db);
 
     static const std::int64_t branches[] = {8, 9, 10};

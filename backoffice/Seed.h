@@ -26,6 +26,10 @@ void createSchema(Database& db);
 void upgradeSchema(Database& db);
 // The schema and the training data set, in one transaction.
 void seedTraining(Database& db);
+// The schema and the training set's branches, dictionaries, configuration and review rules,
+// without clients and without operators, in one transaction: a database to import clients
+// into and add operators to.
+void seedEmpty(Database& db);
 // The schema, the training branches, dictionaries, configuration and operators, and
 // `clients` generated clients (1 to 1,000,000), each with a main fund account, every third
 // with a second one, every client a shareholder account on exchange 1; `vipPercent` of the
