@@ -426,6 +426,10 @@ JournalCheck backupDatabase(const std::string& from, const std::string& to) {
             Connection source(from, SQLITE_OPEN_READONLY);
             Connection copy(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             copyPages(source, copy, "backup of " + from);
+            // One self-contained file, without a write-ahead log beside it.
+            if (sqlite3_exec(copy.get(), "PRAGMA journal_mode=DELETE", nullptr, nullptr,
+                             nullptr) != SQLITE_OK)
+                throw AdminError("backup of " + from + ": " + sqlite3_errmsg(copy.get()));
         }
         const JournalCheck check = checkCopy(part);
         fs::rename(part, to);
