@@ -1,5 +1,6 @@
 #include "BackOffice.h"
 
+#include "Log.h"
 #include "Seed.h"
 
 #include <atomic>
@@ -309,8 +310,8 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
         // The detail is for the server's log only; the counter gets words and a number to
         // quote.
         const std::string reference = faultReference();
-        std::fprintf(stderr, "marlo-backoffice: fault %s in function %d: %s\n", reference.c_str(),
-                     packet.functionNo(), e.what());
+        logLine(LogPriority::Error, "marlo-backoffice: fault " + reference + " in function " +
+                                        std::to_string(packet.functionNo()) + ": " + e.what());
         return errorReply(packet.functionNo(), errors::serverFault,
                           "后台内部错误，请联系管理员（参考号：" + reference + "）");
     }

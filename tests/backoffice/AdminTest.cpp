@@ -252,6 +252,36 @@ TEST_F(AdminTest, ADisabledOperatorsSessionEndsAtOnce) {
     EXPECT_EQ(login(back, "1004", "pass1004").code(), 0);
 }
 
+// As a served counter meets it: the disable command ends the session a running server
+// holds, at its next request; a second server on the same database does not start.
+TEST_F(AdminTest, ARunningServerRefusesADisabledOperatorsNextRequest) {
+    office.reset();
+    ServeProcess server({"--db", path, "--listen", "127.0.0.1:0"},
+                        dir.filePath("err").toStdString());
+    ASSERT_NE(server.port(), 0) << server.errors();
+    WireClient counter(server.port(), 5s);
+    ASSERT_EQ(counter.call(loginPacket("1004", "pass1004"))->code(), 0);
+    Fields sync = header(730000, "1004");
+    sync.insert(sync.end(), {{"branch_no", std::int64_t{8}},
+                             {"fund_account", std::int64_t{80000001}},
+                             {"sync_type", std::int64_t{0}}});
+    ASSERT_EQ(counter.call(buildPacket(730000, sync))->code(), 0);
+
+    EXPECT_EQ(admin({"operator", "disable", "1004"}).exitCode, 0);
+    const auto refused = counter.call(buildPacket(730000, sync));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::operatorDisabled);
+    EXPECT_EQ(admin({"operator", "enable", "1004"}).exitCode, 0);
+    const auto ended = counter.call(buildPacket(730000, sync));
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->code(), errors::notLoggedIn);
+
+    const Outcome second = backofficeRun({"serve", "--db", db(), "--listen", "127.0.0.1:0"});
+    EXPECT_EQ(second.exitCode, 1);
+    EXPECT_TRUE(contains(second.err, "<3>" + path + " is in use by another server or a restore"))
+        << second.err;
+}
+
 TEST_F(AdminTest, AnOperatorAddedWithoutAPasswordLogsInOnlyOnceItIsSet) {
     backoffice::addOperator(office->database(), "2001", {"孙学员", 9, false, std::nullopt},
                             "trainer");
