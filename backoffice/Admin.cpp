@@ -9,11 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <thread>
 
 namespace backoffice {
@@ -222,30 +222,7 @@ void addOperator(Database& db, const std::string& operatorNo, const OperatorFiel
         .bind(4, row.branchNo)
         .bind(5, std::int64_t{row.canReview ? 1 : 0})
         .run();
-    // The menu functions every operator of the training data has.
-    db.prepare("INSERT INTO operator_function SELECT ?, menu_code, caption FROM "
-               "(SELECT DISTINCT menu_code, caption FROM operator_function)")
-        .bind(1, operatorNo)
-        .run();
-    Statement functions =
-        db.prepare("SELECT count(*) FROM operator_function WHERE operator_no = ?");
-    functions.bind(1, operatorNo);
-    if (functions.step() && functions.integer(0) == 0) {
-        static const struct {
-            std::int64_t code;
-            const char* caption;
-        } all[] = {{730101, "VIP快速客户信息主动同步"},
-                   {730102, "VIP客户开户"},
-                   {730103, "VIP客户销户"},
-                   {730104, "VIP客户修改"},
-                   {730105, "VIP快速交易客户信息"}};
-        Statement add = db.prepare("INSERT INTO operator_function VALUES (?, ?, ?)");
-        for (const auto& f : all) {
-            add.bind(1, operatorNo).bind(2, f.code).bind(3, f.caption);
-            add.run();
-            add.reset();
-        }
-    }
+    grantMenuFunctions(db, operatorNo);
     appendJournal(db, operatorEntry(journal::operatorAdded, admin, operatorNo, row.branchNo,
                                     "新增操作员[" + operatorNo + "]：" + describe(row)));
     t.commit();
@@ -295,9 +272,13 @@ void setOperatorDisabled(Database& db, const std::string& operatorNo, bool disab
     t.commit();
 }
 
+void requireOperator(Database& db, const std::string& operatorNo) {
+    existingOperator(db, operatorNo);
+}
+
 void setOperatorPassword(Database& db, const std::string& operatorNo, const std::string& password,
                          const std::string& admin) {
-    existingOperator(db, operatorNo);
+    requireOperator(db, operatorNo);
     if (characters(password) < minPasswordCharacters)
         throw AdminError("the password is shorter than " + std::to_string(minPasswordCharacters) +
                          " characters; nothing changed");
@@ -427,8 +408,8 @@ JournalCheck backupDatabase(const std::string& from, const std::string& to) {
             Connection copy(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             copyPages(source, copy, "backup of " + from);
             // One self-contained file, without a write-ahead log beside it.
-            if (sqlite3_exec(copy.get(), "PRAGMA journal_mode=DELETE", nullptr, nullptr,
-                             nullptr) != SQLITE_OK)
+            if (sqlite3_exec(copy.get(), "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) !=
+                SQLITE_OK)
                 throw AdminError("backup of " + from + ": " + sqlite3_errmsg(copy.get()));
         }
         const JournalCheck check = checkCopy(part);

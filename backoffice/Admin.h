@@ -49,6 +49,8 @@ void changeOperator(Database& db, const std::string& operatorNo, const OperatorF
 // A disabled operator's next request is refused and ends his session.
 void setOperatorDisabled(Database& db, const std::string& operatorNo, bool disabled,
                          const std::string& admin);
+// An AdminError unless the operator is there.
+void requireOperator(Database& db, const std::string& operatorNo);
 // At least 8 characters.
 void setOperatorPassword(Database& db, const std::string& operatorNo, const std::string& password,
                          const std::string& admin);

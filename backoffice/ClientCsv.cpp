@@ -7,7 +7,6 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <ctime>
 #include <map>
 #include <optional>

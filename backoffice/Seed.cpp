@@ -21,15 +21,6 @@ namespace {
 void addOperators(Database& db) {
     Statement op = db.prepare("INSERT INTO operator (operator_no, operator_name, operator_kind, "
                               "branch_no, can_review, password_hash) VALUES (?, ?, ?, ?, ?, ?)");
-    Statement fn = db.prepare("INSERT INTO operator_function VALUES (?, ?, ?)");
-    static const struct {
-        std::int64_t code;
-        const char* caption;
-    } functions[] = {{730101, "VIP快速客户信息主动同步"},
-                     {730102, "VIP客户开户"},
-                     {730103, "VIP客户销户"},
-                     {730104, "VIP客户修改"},
-                     {730105, "VIP快速交易客户信息"}};
     for (const TrainingOperator& o : trainingOperators) {
         op.bind(1, o.operatorNo)
             .bind(2, o.name)
@@ -39,11 +30,7 @@ void addOperators(Database& db) {
             .bind(6, Passwords::hash(o.password));
         op.run();
         op.reset();
-        for (const auto& f : functions) {
-            fn.bind(1, o.operatorNo).bind(2, f.code).bind(3, f.caption);
-            fn.run();
-            fn.reset();
-        }
+        grantMenuFunctions(db, o.operatorNo);
     }
 }
 
@@ -55,6 +42,23 @@ void addReferenceData(Database& db) {
 }
 
 } // namespace
+
+void grantMenuFunctions(Database& db, const std::string& operatorNo) {
+    static const struct {
+        std::int64_t code;
+        const char* caption;
+    } functions[] = {{730101, "VIP快速客户信息主动同步"},
+                     {730102, "VIP客户开户"},
+                     {730103, "VIP客户销户"},
+                     {730104, "VIP客户修改"},
+                     {730105, "VIP快速交易客户信息"}};
+    Statement fn = db.prepare("INSERT INTO operator_function VALUES (?, ?, ?)");
+    for (const auto& f : functions) {
+        fn.bind(1, operatorNo).bind(2, f.code).bind(3, f.caption);
+        fn.run();
+        fn.reset();
+    }
+}
 
 void createSchema(Database& db) {
     db.exec(schemaSql);

@@ -22,6 +22,8 @@ struct TrainingOperator {
 extern const TrainingOperator trainingOperators[4];
 
 void createSchema(Database& db);
+// Gives the operator the five menu functions, inside the caller's transaction.
+void grantMenuFunctions(Database& db, const std::string& operatorNo);
 // Adds to a database made by an earlier version the tables and columns it lacks.
 void upgradeSchema(Database& db);
 // The schema and the training data set, in one transaction.

@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -288,6 +289,8 @@ int operatorEnable(const Options& options) {
 
 int operatorPasswd(const Options& options) {
     const auto db = adminDatabase(options);
+    // Asked only for an operator who is there.
+    backoffice::requireOperator(*db, operatorNo(options));
     const std::string password = backoffice::readNewPassword(operatorNo(options));
     backoffice::setOperatorPassword(*db, operatorNo(options), password,
                                     backoffice::administratorName());
