@@ -424,9 +424,9 @@ JournalCheck backupDatabase(const std::string& from, const std::string& to) {
     }
 }
 
-DatabaseLock::DatabaseLock(const std::string& path)
+DatabaseLock::DatabaseLock(const std::string& path, Mode mode)
     : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0)
+    if (fd_ >= 0 && ::flock(fd_, (mode == Mode::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0)
         acquired_ = false;
 }
 
@@ -439,7 +439,7 @@ DatabaseLock::~DatabaseLock() {
 void restoreDatabase(const std::string& from, const std::string& db, const std::string& admin) {
     if (!std::filesystem::exists(from))
         throw AdminError("no backup " + from);
-    const DatabaseLock lock(db);
+    const DatabaseLock lock(db, DatabaseLock::Mode::Exclusive);
     if (!lock.acquired())
         throw AdminError("a server has " + db +
                          " open; stop it first (systemctl stop marlo-backoffice, or end its "

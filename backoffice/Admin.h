@@ -65,17 +65,18 @@ std::string readNewPassword(const std::string& operatorNo);
 // may be serving `from`, then checks the copy: its pages, then its journal.
 JournalCheck backupDatabase(const std::string& from, const std::string& to);
 
-// Held by a server for as long as it serves the database, and by a restore: a restore
-// is refused while a server has the database, and a server does not start during one.
-// (An advisory lock of its own on the file, apart from SQLite's locks.) A file that is not
-// there is not locked.
+// Held shared by each server for as long as it serves the database, and exclusively by a
+// restore: a restore is refused while a server has the database, and a server does not
+// start during a restore. (An advisory lock of its own on the file, apart from SQLite's
+// locks.) A file that is not there is not locked.
 class DatabaseLock {
 public:
-    explicit DatabaseLock(const std::string& path);
+    enum class Mode { Shared, Exclusive };
+    DatabaseLock(const std::string& path, Mode mode);
     ~DatabaseLock();
     DatabaseLock(const DatabaseLock&) = delete;
     DatabaseLock& operator=(const DatabaseLock&) = delete;
-    // False when another process holds it.
+    // False when another process holds it in a mode that excludes this one.
     bool acquired() const { return acquired_; }
 
 private:

@@ -136,10 +136,10 @@ int serve(const Options& commandLine) {
     backoffice::prepareFirstStart(settings, [](const std::string& line) {
         backoffice::logLine(backoffice::LogPriority::Notice, line);
     });
-    const backoffice::DatabaseLock lock(settings.db);
+    const backoffice::DatabaseLock lock(settings.db, backoffice::DatabaseLock::Mode::Shared);
     if (!lock.acquired()) {
         backoffice::logLine(backoffice::LogPriority::Error,
-                            settings.db + " is in use by another server or a restore");
+                            settings.db + " is being restored; start the server once it is done");
         return failed;
     }
     const auto service = backoffice::serviceOf(
