@@ -293,8 +293,11 @@ TEST(ServeConfigTest, SigtermDuringWritesLosesNothingAndCommitsNothingUnanswered
     std::int64_t acknowledgedInAll = 0;
     for (int round = 0; round < 3; ++round) {
         // One worker for four busy counters: requests wait in its queue when the stop comes.
-        ServeProcess server({"--db", db, "--listen", "127.0.0.1:0", "--workers", "1"},
-                            dir.filePath("err").toStdString());
+        // Strangers guess passwords meanwhile, one hash at a time, so logins wait for a turn
+        // at the hash in the strangers' queue too.
+        ServeProcess server(
+            {"--db", db, "--listen", "127.0.0.1:0", "--workers", "1", "--max-hashes", "1"},
+            dir.filePath("err").toStdString());
         ASSERT_NE(server.port(), 0) << server.errors();
         std::atomic<int> acknowledged{0};
         std::atomic<int> refused{0};
@@ -321,10 +324,24 @@ TEST(ServeConfigTest, SigtermDuringWritesLosesNothingAndCommitsNothingUnanswered
                 }
             });
         }
+        std::atomic<bool> stopping{false};
+        for (int g = 0; g < 4; ++g) {
+            writers.emplace_back([&, g] {
+                // From ever new addresses, so no source is slowed down: each guess costs a hash.
+                for (int k = 0; !stopping; ++k) {
+                    const std::string source =
+                        "127.0." + std::to_string(10 + g) + "." + std::to_string(1 + k % 250);
+                    WireClient guesser(server.port(), 10s, source.c_str());
+                    if (!guesser.call(loginPacket(k % 2 ? "1003" : "1004", "guess")))
+                        return;
+                }
+            });
+        }
         while (acknowledged < 20)
             std::this_thread::sleep_for(1ms);
         std::this_thread::sleep_for(std::chrono::milliseconds(17 * round));
         const ServeProcess::Stopped stopped = server.stop(SIGTERM, 10s);
+        stopping = true;
         for (auto& w : writers)
             w.join();
         ASSERT_TRUE(stopped.exited) << "still running after " << stopped.took.count() << " ms";
