@@ -1,6 +1,7 @@
 #include "BackOffice.h"
 
 #include "JournalKey.h"
+#include "Log.h"
 #include "Seed.h"
 
 #include <atomic>
@@ -104,12 +105,19 @@ std::int32_t BackOffice::mainBranchNo(Database& db) {
 
 Operator BackOffice::findOperator(Database& db, const std::string& operatorNo) {
     Statement s = db.prepare("SELECT operator_no, operator_name, operator_kind, branch_no, "
-                             "can_review, password_hash FROM operator WHERE operator_no = ?");
+                             "can_review, password_hash, disabled FROM operator WHERE "
+                             "operator_no = ?");
     s.bind(1, operatorNo);
     if (!s.step())
         throw ServiceError(errors::unknownOperator, "操作员[" + operatorNo + "]不存在");
-    return {s.text(0),         s.text(1), s.text(2), static_cast<std::int32_t>(s.integer(3)),
-            s.integer(4) != 0, s.text(5)};
+    Operator op{
+        s.text(0),         s.text(1), s.text(2),        static_cast<std::int32_t>(s.integer(3)),
+        s.integer(4) != 0, s.text(5), s.integer(6) != 0};
+    if (op.disabled)
+        throw ServiceError(errors::operatorDisabled, "操作员[" + operatorNo + "]已停用");
+    if (op.passwordHash.empty())
+        throw ServiceError(errors::operatorDisabled, "操作员[" + operatorNo + "]尚未设置密码");
+    return op;
 }
 
 void BackOffice::journal(Database& db, JournalEntry entry) {
@@ -305,8 +313,8 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
         // The detail is for the server's log only; the counter gets words and a number to
         // quote.
         const std::string reference = faultReference();
-        std::fprintf(stderr, "marlo-backoffice: fault %s in function %d: %s\n", reference.c_str(),
-                     packet.functionNo(), e.what());
+        logLine(LogPriority::Error, "marlo-backoffice: fault " + reference + " in function " +
+                                        std::to_string(packet.functionNo()) + ": " + e.what());
         return errorReply(packet.functionNo(), errors::serverFault,
                           "后台内部错误，请联系管理员（参考号：" + reference + "）");
     }
@@ -346,7 +354,16 @@ std::string BackOffice::dispatch(Session& session, Database& db,
             throw ServiceError(errors::unknownBranch,
                                "营业部[" + std::to_string(branchNo) + "]不存在");
     }
-    HandlerContext ctx{*this, db, request, session, findOperator(db, operatorNo)};
+    Operator op;
+    try {
+        op = findOperator(db, operatorNo);
+    } catch (const ServiceError& e) {
+        // A disabled operator's session ends with his next request.
+        if (e.errorNo() == errors::operatorDisabled)
+            session = Session{{}, 0, session.source, {}};
+        throw;
+    }
+    HandlerContext ctx{*this, db, request, session, std::move(op)};
     if (request.has("op_password"))
         checkPassword(ctx, ctx.op, request.text("op_password"));
     std::string reply = handler->second(ctx);

@@ -28,6 +28,7 @@ struct Operator {
     std::int32_t branchNo = 0;
     bool canReview = false;
     std::string passwordHash;
+    bool disabled = false;
 };
 
 // Who is asking on one connection or one embedded counter. Empty until a login succeeds;
@@ -84,7 +85,8 @@ public:
     Passwords& passwords() { return passwords_; }
     const OfficeOptions& options() const { return options_; }
 
-    // The operator of that number, or a ServiceError.
+    // The operator of that number, or a ServiceError; one disabled or without a password
+    // is refused too.
     Operator findOperator(Database& db, const std::string& operatorNo);
     // Raises a ServiceError unless the password is the operator's and the throttle lets
     // the session's source guess at him now; a wrong one is counted per source and per

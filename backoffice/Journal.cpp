@@ -129,6 +129,14 @@ std::string journalEventText(const std::string& event) {
         {journal::sourceSlowed, "来源限速"},
         {journal::operatorBounded, "操作员猜测达上限"},
         {journal::loginRefused, "登录被拒"},
+        {journal::operatorAdded, "新增操作员"},
+        {journal::operatorChanged, "修改操作员"},
+        {journal::operatorDisabled, "停用操作员"},
+        {journal::operatorEnabled, "启用操作员"},
+        {journal::passwordSet, "设置操作员密码"},
+        {journal::guessesReleased, "解除密码猜测限制"},
+        {journal::clientImported, "导入客户"},
+        {journal::databaseRestored, "从备份恢复"},
     };
     const auto found = texts.find(event);
     return found == texts.end() ? event : found->second;

@@ -28,6 +28,15 @@ inline constexpr char passwordWrong[] = "password_wrong";     // the operator's 
 inline constexpr char sourceSlowed[] = "source_slowed";       // a source must wait
 inline constexpr char operatorBounded[] = "operator_bounded"; // his guesses are used up
 inline constexpr char loginRefused[] = "login_refused";       // held back by the throttle
+// Administration commands; the entry's station is the administrator's login name.
+inline constexpr char operatorAdded[] = "operator_add";
+inline constexpr char operatorChanged[] = "operator_set";
+inline constexpr char operatorDisabled[] = "operator_disable";
+inline constexpr char operatorEnabled[] = "operator_enable";
+inline constexpr char passwordSet[] = "operator_passwd";
+inline constexpr char guessesReleased[] = "operator_release"; // his hourly bound lifted
+inline constexpr char clientImported[] = "client_import";
+inline constexpr char databaseRestored[] = "database_restore";
 } // namespace journal
 
 // The operator's words for a kind of entry; the kind itself when it has none.

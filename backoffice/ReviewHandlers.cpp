@@ -46,6 +46,7 @@ bool ruleApplies(Database& db, std::int32_t functionId, std::optional<double> ra
 
 std::string defaultReviewer(Database& db, const Operator& requester) {
     Statement s = db.prepare("SELECT operator_no FROM operator WHERE can_review = 1 AND "
+                             "disabled = 0 AND password_hash <> '' AND "
                              "operator_no <> ? ORDER BY branch_no <> ?, operator_no LIMIT 1");
     s.bind(1, requester.operatorNo).bind(2, std::int64_t{requester.branchNo});
     return s.step() ? s.text(0) : std::string();

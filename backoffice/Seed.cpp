@@ -20,16 +20,8 @@ const TrainingOperator trainingOperators[4] = {
 namespace {
 
 void addOperators(Database& db) {
-    Statement op = db.prepare("INSERT INTO operator VALUES (?, ?, ?, ?, ?, ?)");
-    Statement fn = db.prepare("INSERT INTO operator_function VALUES (?, ?, ?)");
-    static const struct {
-        std::int64_t code;
-        const char* caption;
-    } functions[] = {{730101, "VIP快速客户信息主动同步"},
-                     {730102, "VIP客户开户"},
-                     {730103, "VIP客户销户"},
-                     {730104, "VIP客户修改"},
-                     {730105, "VIP快速交易客户信息"}};
+    Statement op = db.prepare("INSERT INTO operator (operator_no, operator_name, operator_kind, "
+                              "branch_no, can_review, password_hash) VALUES (?, ?, ?, ?, ?, ?)");
     for (const TrainingOperator& o : trainingOperators) {
         op.bind(1, o.operatorNo)
             .bind(2, o.name)
@@ -39,15 +31,35 @@ void addOperators(Database& db) {
             .bind(6, Passwords::hash(o.password));
         op.run();
         op.reset();
-        for (const auto& f : functions) {
-            fn.bind(1, o.operatorNo).bind(2, f.code).bind(3, f.caption);
-            fn.run();
-            fn.reset();
-        }
+        grantMenuFunctions(db, o.operatorNo);
     }
 }
 
+// The training set's reference data, without its clients.
+void addReferenceData(Database& db) {
+    db.exec(trainingSql);
+    db.exec("DELETE FROM vip_client; DELETE FROM bank_card; DELETE FROM fund_card; "
+            "DELETE FROM stock_holder; DELETE FROM fund_account; DELETE FROM client;");
+}
+
 } // namespace
+
+void grantMenuFunctions(Database& db, const std::string& operatorNo) {
+    static const struct {
+        std::int64_t code;
+        const char* caption;
+    } functions[] = {{730101, "VIP快速客户信息主动同步"},
+                     {730102, "VIP客户开户"},
+                     {730103, "VIP客户销户"},
+                     {730104, "VIP客户修改"},
+                     {730105, "VIP快速交易客户信息"}};
+    Statement fn = db.prepare("INSERT INTO operator_function VALUES (?, ?, ?)");
+    for (const auto& f : functions) {
+        fn.bind(1, operatorNo).bind(2, f.code).bind(3, f.caption);
+        fn.run();
+        fn.reset();
+    }
+}
 
 void createSchema(Database& db) {
     db.exec(schemaSql);
@@ -63,6 +75,8 @@ void upgradeSchema(Database& db) {
     if (hasColumn("review_process", "process_id") && !hasColumn("review_process", "request_fields"))
         db.exec("ALTER TABLE review_process ADD COLUMN request_fields TEXT NOT NULL DEFAULT '';"
                 "ALTER TABLE review_process ADD COLUMN approved_at INTEGER NOT NULL DEFAULT 0;");
+    if (hasColumn("operator", "operator_no") && !hasColumn("operator", "disabled"))
+        db.exec("ALTER TABLE operator ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0");
     // The lock of earlier versions gave way to throttling.
     db.exec("DROP TABLE IF EXISTS password_failure");
     createSchema(db);
@@ -77,15 +91,20 @@ void seedTraining(Database& db) {
     makeJournalKey(db);
 }
 
+void seedEmpty(Database& db) {
+    createSchema(db);
+    Transaction t(db);
+    addReferenceData(db);
+    t.commit();
+    makeJournalKey(db);
+}
+
 void seedGenerated(Database& db, std::int64_t clients, int vipPercent) {
     if (clients < 1 || clients > 1'000'000)
         throw std::invalid_argument("clients must be 1 to 1,000,000");
     createSchema(db);
     Transaction t(db);
-    // The training set's reference data, without its clients.
-    db.exec(trainingSql);
-    db.exec("DELETE FROM vip_client; DELETE FROM bank_card; DELETE FROM fund_card; "
-            "DELETE FROM stock_holder; DELETE FROM fund_account; DELETE FROM client;");
+    addReferenceData(db);
     addOperators(db);
 
     static const std::int64_t branches[] = {8, 9, 10};

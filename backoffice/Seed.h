@@ -22,10 +22,16 @@ struct TrainingOperator {
 extern const TrainingOperator trainingOperators[4];
 
 void createSchema(Database& db);
+// Gives the operator the five menu functions, inside the caller's transaction.
+void grantMenuFunctions(Database& db, const std::string& operatorNo);
 // Adds to a database made by an earlier version the tables and columns it lacks.
 void upgradeSchema(Database& db);
 // The schema and the training data set, in one transaction.
 void seedTraining(Database& db);
+// The schema and the training set's branches, dictionaries, configuration and review rules,
+// without clients and without operators, in one transaction: a database to import clients
+// into and add operators to.
+void seedEmpty(Database& db);
 // The schema, the training branches, dictionaries, configuration and operators, and
 // `clients` generated clients (1 to 1,000,000), each with a main fund account, every third
 // with a second one, every client a shareholder account on exchange 1; `vipPercent` of the

@@ -1,5 +1,7 @@
 #include "TcpServer.h"
 
+#include "Request.h"
+
 #include "protocol/Frame.h"
 #include "protocol/Net.h"
 
@@ -37,6 +39,14 @@ std::string peerOf(tcp::socket& socket) {
 }
 
 // How often the connections' deadlines are looked at.
+// The answer to a request that was still queued when the server began to finish.
+std::string refusal(const std::string& packet) {
+    protocol::PacketView view;
+    const std::int32_t functionNo =
+        view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
+    return errorReply(functionNo, errors::busy, "后台正在停止，请稍后再试");
+}
+
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
     const auto quarter = std::min({o.frameTimeout, o.idleTimeout, o.loginTimeout}) / 4;
     return std::clamp(quarter, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
@@ -50,6 +60,9 @@ struct TcpServer::Impl {
     // A new connection, within the caps.
     void admit(tcp::socket socket);
     void sweep();
+    void finish(std::chrono::milliseconds grace);
+    // Stops the loop once every connection is closed or the grace has passed.
+    void awaitFinished(Clock::time_point deadline);
     void hold(std::ptrdiff_t delta) {
         const std::size_t now = held += static_cast<std::size_t>(delta);
         std::size_t peak = peakHeld.load();
@@ -63,6 +76,10 @@ struct TcpServer::Impl {
     tcp::acceptor acceptor{io};
     asio::steady_timer acceptRetry{io};
     asio::steady_timer sweeper{io};
+    asio::steady_timer finishTimer{io};
+    // Set when the server finishes: a queued request is refused, not carried out, since its
+    // answer might never be sent.
+    std::atomic<bool> finishing{false};
     std::optional<asio::ssl::context> tls;
     std::unordered_set<std::shared_ptr<Connection>> open;
     std::atomic<std::size_t> openCount{0};
@@ -177,6 +194,16 @@ public:
         });
     }
 
+    // The server is finishing: nothing more is read or taken; the connection closes once
+    // the request in hand is answered.
+    void finish() {
+        finishing_ = true;
+        next_.reset();
+        account();
+        if (rejected_ || (!busy_ && out_.empty()))
+            close(false);
+    }
+
 private:
     void read() {
         if (reading_ || handshaking_ || closed_ || rejected_ || next_ || outputFull())
@@ -205,7 +232,7 @@ private:
     // Takes the next whole frame to a worker when none is in hand; reads on only when no
     // whole frame is waiting, so a client that pipelines is held to one frame in memory.
     void pump() {
-        if (closed_ || rejected_ || holding_)
+        if (closed_ || rejected_ || holding_ || finishing_)
             return;
         const bool waited = next_.has_value(); // taken while the one before was in hand
         takeFrame();
@@ -217,7 +244,9 @@ private:
             busy_ = true;
             asio::post(session_->loggedIn() ? server_.workers : server_.strangerWorkers,
                        [self = shared_from_this(), frame = std::move(*next_)]() mutable {
-                           std::string reply = self->session_->handle(frame.packet);
+                           std::string reply = self->server_.finishing
+                                                   ? refusal(frame.packet)
+                                                   : self->session_->handle(frame.packet);
                            asio::post(self->server_.io, [self, id = frame.packetId,
                                                          reply = std::move(reply)]() mutable {
                                self->replied(id, reply);
@@ -299,6 +328,8 @@ private:
                 self->outBytes_ -= self->out_.front().size();
                 self->out_.pop_front();
                 self->lastWrite_ = self->lastActivity_ = Clock::now();
+                if (self->finishing_ && self->out_.empty() && !self->busy_)
+                    return self->close(false);
                 self->write();
                 self->pump();
             });
@@ -329,6 +360,7 @@ private:
     bool busy_ = false;
     bool closed_ = false;
     bool rejected_ = false;
+    bool finishing_ = false;
     // A held connection takes no request until its hold timer goes off.
     bool holding_ = false;
     // Pipelined requests it may still send at once; refilled over time.
@@ -461,10 +493,34 @@ void TcpServer::Impl::sweep() {
     });
 }
 
+void TcpServer::Impl::finish(std::chrono::milliseconds grace) {
+    finishing = true;
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    acceptRetry.cancel();
+    // finish() may close a connection, which takes it out of the set: walk a copy.
+    for (const auto& c : std::vector<std::shared_ptr<Connection>>(open.begin(), open.end()))
+        c->finish();
+    awaitFinished(Clock::now() + grace);
+}
+
+void TcpServer::Impl::awaitFinished(Clock::time_point deadline) {
+    if (open.empty() || Clock::now() >= deadline)
+        return io.stop();
+    finishTimer.expires_after(std::chrono::milliseconds(10));
+    finishTimer.async_wait([this, deadline](const boost::system::error_code& ec) {
+        if (!ec)
+            awaitFinished(deadline);
+    });
+}
+
 TcpServer::TcpServer(protocol::PacketService& service, Options options)
     : impl_(std::make_unique<Impl>(service, std::move(options))) {}
 
 TcpServer::~TcpServer() {
+    // What is still queued is refused at once: joined, the pools would otherwise carry it
+    // out for a network loop that no longer sends the answers.
+    impl_->finishing = true;
     impl_->io.stop();
     impl_->workers.join();
     impl_->strangerWorkers.join();
@@ -490,6 +546,10 @@ void TcpServer::run(bool stopOnSignals) {
 
 void TcpServer::stop() {
     impl_->io.stop();
+}
+
+void TcpServer::finish(std::chrono::milliseconds grace) {
+    asio::post(impl_->io, [this, grace] { impl_->finish(grace); });
 }
 
 std::size_t TcpServer::connections() const {

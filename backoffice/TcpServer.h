@@ -76,6 +76,10 @@ public:
     void run(bool stopOnSignals = false);
     // From any thread.
     void stop();
+    // From any thread: stops accepting and reading, refuses the requests still queued for a
+    // worker, answers those in hand, and lets run() return once every connection is
+    // answered and closed, or when `grace` has passed.
+    void finish(std::chrono::milliseconds grace = std::chrono::seconds(5));
 
     std::size_t connections() const;
     // Connections closed for a bad frame, a time-out, a client that does not read or a

@@ -1,64 +1,56 @@
 // marlo-backoffice: makes a back-office database, serves one to counters over TCP or TLS,
-// or makes a self-signed certificate for a training room.
-//
-//   marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]
-//   marlo-backoffice serve --db FILE --listen HOST:PORT [--cert FILE --key FILE]
-//                          [--frame-timeout-ms N] [--idle-timeout-s N] [--max-connections N]
-//                          [--workers N] [--review-age-s N] [--login-timeout-ms N]
-//                          [--max-strangers N] [--max-strangers-per-source N]
-//                          [--guesses-per-hour N] [--max-hashes N] [--checkpoint-interval-s N]
-//   marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] [--days N]
-//   marlo-backoffice journal --db FILE [--since DATE] [--until DATE] [--operator NO]
-//                            [--client ID] [--fund-account NO] [--format table|csv|json]
-//   marlo-backoffice journal verify --db FILE [--expect N:HASH]
-//   marlo-backoffice journal checkpoint --db FILE
+// makes a self-signed certificate for a training room, reads and checks the journal, and
+// administers operators, clients, backups and restores. `marlo-backoffice help` lists the
+// commands.
 
+#include "Admin.h"
 #include "BackOffice.h"
 #include "Certificate.h"
+#include "ClientCsv.h"
+#include "CommandLine.h"
 #include "JournalCheckpoints.h"
 #include "JournalReport.h"
+#include "Log.h"
 #include "OfficeService.h"
 #include "Seed.h"
+#include "ServeConfig.h"
 #include "TcpServer.h"
 
+#include <pthread.h>
+#include <signal.h>
+#include <systemd/sd-daemon.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <charconv>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <map>
+#include <limits>
 #include <memory>
-#include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-int usage() {
-    std::fprintf(stderr,
-                 "usage: marlo-backoffice seed --db FILE [--clients N] [--vip-percent P]\n"
-                 "       marlo-backoffice serve --db FILE --listen HOST:PORT "
-                 "[--cert FILE --key FILE]\n"
-                 "                              [--frame-timeout-ms N] [--idle-timeout-s N] "
-                 "[--max-connections N]\n"
-                 "                              [--workers N] [--review-age-s N] "
-                 "[--login-timeout-ms N]\n"
-                 "                              [--max-strangers N] "
-                 "[--max-strangers-per-source N]\n"
-                 "                              [--guesses-per-hour N] [--max-hashes N]\n"
-                 "                              [--checkpoint-interval-s N]\n"
-                 "       marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] "
-                 "[--days N]\n"
-                 "       marlo-backoffice journal --db FILE [--since DATE] [--until DATE] "
-                 "[--operator NO]\n"
-                 "                                [--client ID] [--fund-account NO] "
-                 "[--format table|csv|json]\n"
-                 "       marlo-backoffice journal verify --db FILE [--expect N:HASH]\n"
-                 "       marlo-backoffice journal checkpoint --db FILE\n"
-                 "Clear TCP (no --cert) is served on a loopback address only. DATE is "
-                 "YYYY-MM-DD [HH:MM[:SS]], local time.\n");
-    return 2;
+using backoffice::Options;
+using backoffice::OptionSpec;
+using backoffice::UsageError;
+using Kind = OptionSpec::Kind;
+
+// Exit statuses: 0 done, 1 failed or refused, 2 bad command line, 3 a journal that breaks.
+constexpr int failed = 1;
+constexpr int badUsage = 2;
+constexpr int journalBroken = 3;
+
+std::string need(const Options& options, const char* name, const char* what) {
+    if (!options.has(name))
+        throw UsageError(std::string("--") + name + " " + what + " is needed");
+    return options.text(name);
 }
 
 std::vector<std::string> split(const std::string& text) {
@@ -73,18 +65,24 @@ std::vector<std::string> split(const std::string& text) {
     return items;
 }
 
-int seed(std::map<std::string, std::string>& options) {
-    const std::string db = options["db"];
+int seed(const Options& options) {
+    const std::string db = need(options, "db", "FILE");
+    if (options.has("clients") && options.has("empty"))
+        throw UsageError("--clients and --empty exclude each other");
     if (std::filesystem::exists(db)) {
         std::fprintf(stderr, "marlo-backoffice: %s exists; not overwritten\n", db.c_str());
-        return 1;
+        return failed;
     }
     backoffice::Database database(db, true);
-    if (options.contains("clients")) {
-        const long long clients = std::stoll(options["clients"]);
-        const int vip = options.contains("vip-percent") ? std::stoi(options["vip-percent"]) : 50;
-        backoffice::seedGenerated(database, clients, vip);
-        std::printf("seeded %s with %lld clients\n", db.c_str(), clients);
+    if (options.has("clients")) {
+        const std::int64_t clients = options.number("clients", 0);
+        backoffice::seedGenerated(database, clients,
+                                  static_cast<int>(options.number("vip-percent", 50)));
+        std::printf("seeded %s with %lld clients\n", db.c_str(), static_cast<long long>(clients));
+    } else if (options.has("empty")) {
+        backoffice::seedEmpty(database);
+        std::printf("seeded %s with the branches and dictionaries, no clients, no operators\n",
+                    db.c_str());
     } else {
         backoffice::seedTraining(database);
         std::printf("seeded %s with the training data\n", db.c_str());
@@ -92,65 +90,82 @@ int seed(std::map<std::string, std::string>& options) {
     return 0;
 }
 
-int serve(std::map<std::string, std::string>& options) {
-    const std::string db = options["db"];
-    const std::string listen = options["listen"];
-    const std::size_t colon = listen.rfind(':');
-    if (colon == std::string::npos)
-        return usage();
-    backoffice::TcpServer::Options o;
-    o.host = listen.substr(0, colon);
-    o.port = static_cast<std::uint16_t>(std::stoi(listen.substr(colon + 1)));
-    o.certificateFile = options["cert"];
-    o.keyFile = options["key"];
-    if (options.contains("frame-timeout-ms"))
-        o.frameTimeout = std::chrono::milliseconds(std::stoi(options["frame-timeout-ms"]));
-    if (options.contains("idle-timeout-s"))
-        o.idleTimeout = std::chrono::seconds(std::stoi(options["idle-timeout-s"]));
-    if (options.contains("max-connections"))
-        o.maxConnections = std::stoul(options["max-connections"]);
-    if (options.contains("workers"))
-        o.workers = std::stoul(options["workers"]);
-    if (options.contains("login-timeout-ms"))
-        o.loginTimeout = std::chrono::milliseconds(std::stoi(options["login-timeout-ms"]));
-    if (options.contains("max-strangers"))
-        o.maxStrangers = std::stoul(options["max-strangers"]);
-    if (options.contains("max-strangers-per-source"))
-        o.maxStrangersPerSource = std::stoul(options["max-strangers-per-source"]);
-    backoffice::OfficeOptions officeOptions;
-    if (options.contains("review-age-s"))
-        officeOptions.reviewMaxAge = std::chrono::seconds(std::stoi(options["review-age-s"]));
-    if (options.contains("guesses-per-hour"))
-        officeOptions.throttle.guessesPerOperator = std::stoi(options["guesses-per-hour"]);
-    if (options.contains("max-hashes"))
-        officeOptions.maxHashes = std::stoul(options["max-hashes"]);
-    if (!std::filesystem::exists(db)) {
-        std::fprintf(stderr, "marlo-backoffice: no database %s (seed it first)\n", db.c_str());
-        return 1;
+// SIGTERM and SIGINT finish the server: a thread of its own waits for them, so every other
+// thread has them blocked from the start.
+class StopOnSignal {
+public:
+    static sigset_t signals() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGINT);
+        return set;
     }
-    const auto service =
-        backoffice::serviceOf(std::make_shared<backoffice::BackOffice>(db, officeOptions));
-    backoffice::TcpServer server(*service, o);
-    std::printf("serving %s on %s://%s:%u\n", db.c_str(), o.certificateFile.empty() ? "tcp" : "tls",
-                o.host.c_str(), server.port());
-    std::fflush(stdout);
-    const auto interval = std::chrono::seconds(options.contains("checkpoint-interval-s")
-                                                   ? std::stoi(options["checkpoint-interval-s"])
-                                                   : 600);
-    const backoffice::JournalCheckpoints checkpoints(db, interval, [](const std::string& line) {
-        std::fprintf(stderr, "marlo-backoffice: %s\n", line.c_str());
+    explicit StopOnSignal(backoffice::TcpServer& server)
+        : thread_([this, &server] {
+              const sigset_t set = signals();
+              int signal = 0;
+              if (sigwait(&set, &signal) != 0 || leaving_)
+                  return;
+              backoffice::logLine(backoffice::LogPriority::Notice,
+                                  std::string("stopping on ") + ::strsignal(signal) +
+                                      ": answering the requests in hand");
+              sd_notify(0, "STOPPING=1");
+              server.finish();
+          }) {}
+    ~StopOnSignal() {
+        leaving_ = true;
+        ::pthread_kill(thread_.native_handle(), SIGTERM);
+        thread_.join();
+    }
+    StopOnSignal(const StopOnSignal&) = delete;
+    StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+private:
+    std::atomic<bool> leaving_{false};
+    std::thread thread_;
+};
+
+int serve(const Options& commandLine) {
+    const sigset_t signals = StopOnSignal::signals();
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    Options options = commandLine;
+    if (commandLine.has("config"))
+        options.fillFrom(
+            backoffice::readConfigFile(commandLine.text("config"), backoffice::serveOptions()));
+    const backoffice::ServeSettings settings = backoffice::serveSettings(options);
+    backoffice::prepareFirstStart(settings, [](const std::string& line) {
+        backoffice::logLine(backoffice::LogPriority::Notice, line);
     });
-    server.run(true);
+    const backoffice::DatabaseLock lock(settings.db, backoffice::DatabaseLock::Mode::Shared);
+    if (!lock.acquired()) {
+        backoffice::logLine(backoffice::LogPriority::Error,
+                            settings.db + " is being restored; start the server once it is done");
+        return failed;
+    }
+    const auto service = backoffice::serviceOf(
+        std::make_shared<backoffice::BackOffice>(settings.db, settings.office));
+    backoffice::TcpServer server(*service, settings.server);
+    const std::string where = std::string(settings.server.certificateFile.empty() ? "tcp" : "tls") +
+                              "://" + settings.server.host + ":" + std::to_string(server.port());
+    std::printf("serving %s on %s\n", settings.db.c_str(), where.c_str());
+    std::fflush(stdout);
+    const StopOnSignal stopper(server);
+    sd_notify(0, ("READY=1\nSTATUS=serving " + settings.db + " on " + where).c_str());
+    const backoffice::JournalCheckpoints checkpoints(
+        settings.db, settings.checkpointInterval,
+        [](const std::string& line) { backoffice::logLine(backoffice::LogPriority::Info, line); });
+    server.run(false);
+    backoffice::logLine(backoffice::LogPriority::Notice, "stopped");
     return 0;
 }
 
-int cert(std::map<std::string, std::string>& options) {
-    if (!options.contains("cert") || !options.contains("key"))
-        return usage();
-    const int days = options.contains("days") ? std::stoi(options["days"]) : 365;
-    backoffice::makeSelfSignedCertificate(options["cert"], options["key"], split(options["host"]),
-                                          days);
-    std::printf("wrote %s and %s\n", options["cert"].c_str(), options["key"].c_str());
+int cert(const Options& options) {
+    const std::string certificate = need(options, "cert", "FILE");
+    const std::string key = need(options, "key", "FILE");
+    backoffice::makeSelfSignedCertificate(certificate, key, split(options.text("host")),
+                                          static_cast<int>(options.number("days", 365)));
+    std::printf("wrote %s and %s\n", certificate.c_str(), key.c_str());
     return 0;
 }
 
@@ -187,131 +202,335 @@ bool reportJournal(const backoffice::JournalCheck& check) {
     return true;
 }
 
-// Exit status 0: the chain holds (and reaches the checkpoint given); 3: it breaks; 1: it
-// could not be read.
-int verifyJournal(std::map<std::string, std::string>& options) {
+// Holds the chain to a checkpoint kept elsewhere when --expect gives one.
+int verifyJournal(const Options& options) {
     std::optional<backoffice::JournalCheckpoint> expect;
-    if (options.contains("expect")) {
-        expect = backoffice::parseJournalCheckpoint(options["expect"]);
-        if (!expect) {
-            std::fprintf(stderr,
-                         "marlo-backoffice: --expect %s：检查点应为 序号:哈希（journal checkpoint "
-                         "输出的格式）\n",
-                         options["expect"].c_str());
-            return 2;
-        }
+    if (options.has("expect")) {
+        expect = backoffice::parseJournalCheckpoint(options.text("expect"));
+        if (!expect)
+            throw backoffice::UsageError(
+                "--expect " + options.text("expect") +
+                ": a checkpoint is N:HASH, as journal checkpoint prints it");
     }
-    const auto database = openJournal(options["db"]);
+    const auto database = openJournal(need(options, "db", "FILE"));
     if (!database)
-        return 1;
-    return reportJournal(backoffice::verifyJournal(*database, expect)) ? 0 : 3;
+        return failed;
+    return reportJournal(backoffice::verifyJournal(*database, expect)) ? 0 : journalBroken;
 }
 
 // The head to keep elsewhere, once the chain is checked: a checkpoint of a broken chain would
 // vouch for what broke it.
-int journalCheckpoint(std::map<std::string, std::string>& options) {
-    const auto database = openJournal(options["db"]);
+int journalCheckpoint(const Options& options) {
+    const auto database = openJournal(need(options, "db", "FILE"));
     if (!database)
-        return 1;
+        return failed;
     const backoffice::JournalCheck check = backoffice::verifyJournal(*database);
     if (check.brokenAt) {
         reportJournal(check);
-        return 3;
+        return journalBroken;
     }
     if (check.headNo == 0) {
         std::fprintf(stderr, "marlo-backoffice: 日志还没有记录，没有检查点\n");
-        return 1;
+        return failed;
     }
     std::printf("%s\n",
                 backoffice::formatJournalCheckpoint({check.headNo, check.headHash}).c_str());
     return 0;
 }
 
-int showJournal(std::map<std::string, std::string>& options) {
-    for (const auto& [name, value] : options) {
-        static const char* known[] = {"db",     "since",        "until", "operator",
-                                      "client", "fund-account", "format"};
-        if (std::find(std::begin(known), std::end(known), name) == std::end(known))
-            return usage();
-    }
+int showJournal(const Options& options) {
+    const std::string db = need(options, "db", "FILE");
     backoffice::JournalFilter filter;
-    const auto time = [&](const char* name, bool endOfDay) -> bool {
-        if (!options.contains(name))
-            return true;
-        const auto t = backoffice::parseJournalTime(options[name], endOfDay);
-        if (!t) {
-            std::fprintf(stderr, "marlo-backoffice: --%s %s：日期应为 YYYY-MM-DD [HH:MM[:SS]]\n",
-                         name, options[name].c_str());
-            return false;
-        }
+    const auto time = [&](const char* name, bool endOfDay) {
+        if (!options.has(name))
+            return;
+        const auto t = backoffice::parseJournalTime(options.text(name), endOfDay);
+        if (!t)
+            throw UsageError(std::string("--") + name + " " + options.text(name) +
+                             "：日期应为 YYYY-MM-DD [HH:MM[:SS]]");
         (endOfDay ? filter.until : filter.since) = *t;
-        return true;
     };
-    if (!time("since", false) || !time("until", true))
-        return 2;
-    filter.operatorNo = options["operator"];
-    filter.clientId = options["client"];
-    if (options.contains("fund-account")) {
-        const std::string& text = options["fund-account"];
-        std::int64_t fundAccount = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), fundAccount);
-        if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-            std::fprintf(stderr, "marlo-backoffice: --fund-account %s：应为资金账户号码\n",
-                         text.c_str());
-            return 2;
-        }
-        filter.fundAccount = fundAccount;
-    }
+    time("since", false);
+    time("until", true);
+    filter.operatorNo = options.text("operator");
+    filter.clientId = options.text("client");
+    if (options.has("fund-account"))
+        filter.fundAccount = options.number("fund-account", 0);
     const auto format =
-        backoffice::parseJournalFormat(options.contains("format") ? options["format"] : "table");
+        backoffice::parseJournalFormat(options.has("format") ? options.text("format") : "table");
     if (!format)
-        return usage();
-    const auto database = openJournal(options["db"]);
+        throw UsageError("--format " + options.text("format") + ": table, csv or json expected");
+    const auto database = openJournal(db);
     if (!database)
-        return 1;
+        return failed;
     backoffice::writeJournal(std::cout, backoffice::readJournal(*database, filter), *format);
     std::cout.flush();
-    return std::cout ? 0 : 1;
+    return std::cout ? 0 : failed;
+}
+
+std::unique_ptr<backoffice::Database> adminDatabase(const Options& options) {
+    return backoffice::openForAdmin(need(options, "db", "FILE"));
+}
+
+const std::string& operatorNo(const Options& options) {
+    return options.words.front();
+}
+
+backoffice::OperatorFields operatorFields(const Options& options) {
+    backoffice::OperatorFields fields;
+    if (options.has("name"))
+        fields.name = options.text("name");
+    if (options.has("branch"))
+        fields.branchNo = options.number("branch", 0);
+    if (options.has("reviewer"))
+        fields.canReview = options.yes("reviewer", false);
+    if (options.has("kind"))
+        fields.kind = options.text("kind");
+    return fields;
+}
+
+int operatorList(const Options& options) {
+    backoffice::listOperators(*adminDatabase(options), std::cout);
+    return 0;
+}
+
+int operatorAdd(const Options& options) {
+    backoffice::addOperator(*adminDatabase(options), operatorNo(options), operatorFields(options),
+                            backoffice::administratorName());
+    std::printf("added operator %s; set his password with: marlo-backoffice operator passwd %s "
+                "--db %s\n",
+                operatorNo(options).c_str(), operatorNo(options).c_str(),
+                options.text("db").c_str());
+    return 0;
+}
+
+int operatorSet(const Options& options) {
+    backoffice::changeOperator(*adminDatabase(options), operatorNo(options),
+                               operatorFields(options), backoffice::administratorName());
+    std::printf("changed operator %s\n", operatorNo(options).c_str());
+    return 0;
+}
+
+int operatorDisable(const Options& options) {
+    backoffice::setOperatorDisabled(*adminDatabase(options), operatorNo(options), true,
+                                    backoffice::administratorName());
+    std::printf("disabled operator %s; his sessions end with their next request\n",
+                operatorNo(options).c_str());
+    return 0;
+}
+
+int operatorEnable(const Options& options) {
+    backoffice::setOperatorDisabled(*adminDatabase(options), operatorNo(options), false,
+                                    backoffice::administratorName());
+    std::printf("enabled operator %s\n", operatorNo(options).c_str());
+    return 0;
+}
+
+int operatorPasswd(const Options& options) {
+    const auto db = adminDatabase(options);
+    // Asked only for an operator who is there.
+    backoffice::requireOperator(*db, operatorNo(options));
+    const std::string password = backoffice::readNewPassword(operatorNo(options));
+    backoffice::setOperatorPassword(*db, operatorNo(options), password,
+                                    backoffice::administratorName());
+    std::printf("set the password of operator %s\n", operatorNo(options).c_str());
+    return 0;
+}
+
+int operatorRelease(const Options& options) {
+    const std::int64_t released = backoffice::releaseOperator(
+        *adminDatabase(options), operatorNo(options), backoffice::administratorName());
+    std::printf("released operator %s: %lld counted guesses forgotten\n",
+                operatorNo(options).c_str(), static_cast<long long>(released));
+    return 0;
+}
+
+int clientImport(const Options& options) {
+    const std::string file = need(options, "csv", "FILE");
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw backoffice::AdminError("cannot read " + file + ": " + std::strerror(errno));
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    try {
+        const backoffice::ImportCount count = backoffice::importClients(
+            *adminDatabase(options), bytes.str(), backoffice::administratorName(), file);
+        std::printf("imported %lld clients with %lld fund accounts from %s\n",
+                    static_cast<long long>(count.clients),
+                    static_cast<long long>(count.fundAccounts), file.c_str());
+        return 0;
+    } catch (const backoffice::CsvImportError& e) {
+        for (const std::string& problem : e.problems())
+            std::fprintf(stderr, "%s: %s\n", file.c_str(), problem.c_str());
+        std::fprintf(stderr, "marlo-backoffice: %s\n", e.what());
+        return failed;
+    }
+}
+
+int clientExport(const Options& options) {
+    backoffice::exportClients(*adminDatabase(options), std::cout);
+    std::cout.flush();
+    return std::cout ? 0 : failed;
+}
+
+int backup(const Options& options) {
+    const std::string from = need(options, "db", "FILE");
+    const std::string to = need(options, "to", "FILE");
+    const backoffice::JournalCheck check = backoffice::backupDatabase(from, to);
+    if (check.brokenAt) {
+        std::printf("copied %s to %s, but ", from.c_str(), to.c_str());
+        reportJournal(check);
+        return journalBroken;
+    }
+    std::printf("copied %s to %s; its journal holds: %lld entries checked\n", from.c_str(),
+                to.c_str(), static_cast<long long>(check.checked));
+    return 0;
+}
+
+int restore(const Options& options) {
+    const std::string from = need(options, "from", "FILE");
+    const std::string db = need(options, "db", "FILE");
+    backoffice::restoreDatabase(from, db, backoffice::administratorName());
+    std::printf("restored %s from %s\n", db.c_str(), from.c_str());
+    return 0;
+}
+
+struct Command {
+    const char* name;
+    const char* usage;
+    std::vector<OptionSpec> options;
+    std::size_t words; // operator numbers and the like after the command
+    int (*run)(const Options&);
+};
+
+const std::vector<Command>& commands() {
+    static const std::vector<OptionSpec> journalFilter = {
+        {"db"},     {"since"},
+        {"until"},  {"operator"},
+        {"client"}, {"fund-account", Kind::Number, 0, std::numeric_limits<std::int64_t>::max()},
+        {"format"}};
+    static const std::vector<Command> all = {
+        {"seed",
+         "seed --db FILE [--clients N [--vip-percent P] | --empty]",
+         {{"db"},
+          {"clients", Kind::Number, 1, 1'000'000},
+          {"vip-percent", Kind::Number, 0, 100},
+          {"empty", Kind::Flag}},
+         0,
+         seed},
+        {"serve",
+         "serve [--config FILE] --db FILE --listen HOST:PORT [--cert FILE --key FILE]\n"
+         "          [--cert-hosts NAME,...] [--cert-days N] [--tls-generate yes|no]\n"
+         "          [--empty-database yes|no] [--workers N] [--max-connections N]\n"
+         "          [--frame-timeout-ms N] [--idle-timeout-s N] [--review-age-s N]\n"
+         "          [--login-timeout-ms N] [--max-strangers N] [--max-strangers-per-source N]\n"
+         "          [--guesses-per-hour N] [--max-hashes N] [--checkpoint-interval-s N]",
+         {backoffice::serveOptions().begin(), backoffice::serveOptions().end()},
+         0,
+         serve},
+        {"cert",
+         "cert --cert FILE --key FILE [--host NAME,...] [--days N]",
+         {{"cert"}, {"key"}, {"host"}, {"days", Kind::Number, 1, 36500}},
+         0,
+         cert},
+        {"journal verify",
+         "journal verify --db FILE [--expect N:HASH]",
+         {{"db"}, {"expect"}},
+         0,
+         verifyJournal},
+        {"journal checkpoint", "journal checkpoint --db FILE", {{"db"}}, 0, journalCheckpoint},
+        {"journal",
+         "journal --db FILE [--since DATE] [--until DATE] [--operator NO] [--client ID]\n"
+         "          [--fund-account NO] [--format table|csv|json]",
+         journalFilter, 0, showJournal},
+        {"operator list", "operator list --db FILE", {{"db"}}, 0, operatorList},
+        {"operator add",
+         "operator add NO --db FILE --name NAME --branch N [--reviewer] [--kind 1|2]",
+         {{"db"},
+          {"name"},
+          {"branch", Kind::Number, 0, 999999},
+          {"reviewer", Kind::Flag},
+          {"kind"}},
+         1,
+         operatorAdd},
+        {"operator set",
+         "operator set NO --db FILE [--name NAME] [--branch N] [--reviewer yes|no] [--kind 1|2]",
+         {{"db"},
+          {"name"},
+          {"branch", Kind::Number, 0, 999999},
+          {"reviewer", Kind::YesNo},
+          {"kind"}},
+         1,
+         operatorSet},
+        {"operator disable", "operator disable NO --db FILE", {{"db"}}, 1, operatorDisable},
+        {"operator enable", "operator enable NO --db FILE", {{"db"}}, 1, operatorEnable},
+        {"operator passwd", "operator passwd NO --db FILE", {{"db"}}, 1, operatorPasswd},
+        {"operator release", "operator release NO --db FILE", {{"db"}}, 1, operatorRelease},
+        {"client import", "client import --db FILE --csv FILE", {{"db"}, {"csv"}}, 0, clientImport},
+        {"client export",
+         "client export --db FILE --csv",
+         {{"db"}, {"csv", Kind::Flag}},
+         0,
+         clientExport},
+        {"backup", "backup --db FILE --to FILE", {{"db"}, {"to"}}, 0, backup},
+        {"restore", "restore --from FILE --db FILE", {{"from"}, {"db"}}, 0, restore},
+    };
+    return all;
+}
+
+int usage(FILE* to) {
+    std::fprintf(to, "usage:\n");
+    for (const Command& c : commands())
+        std::fprintf(to, "  marlo-backoffice %s\n", c.usage);
+    std::fprintf(to, "Clear TCP (no --cert) is served on a loopback address only. DATE is "
+                     "YYYY-MM-DD [HH:MM[:SS]], local time.\n");
+    return to == stdout ? 0 : badUsage;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
-        return usage();
-    std::string command = argv[1];
-    int first = 2;
-    if (command == "journal" && argc > 2 &&
-        (std::strcmp(argv[2], "verify") == 0 || std::strcmp(argv[2], "checkpoint") == 0)) {
-        command = std::string("journal ") + argv[2];
-        first = 3;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.empty())
+        return usage(stderr);
+    if (args[0] == "help" || args[0] == "--help")
+        return usage(stdout);
+    const Command* command = nullptr;
+    std::size_t first = 1;
+    for (const Command& c : commands()) {
+        const std::string name = c.name;
+        const std::size_t space = name.find(' ');
+        if (space == std::string::npos ? args[0] == name
+                                       : args.size() > 1 && args[0] == name.substr(0, space) &&
+                                             args[1] == name.substr(space + 1)) {
+            command = &c;
+            first = space == std::string::npos ? 1 : 2;
+            break;
+        }
     }
-    if ((argc - first) % 2 != 0)
-        return usage();
-    std::map<std::string, std::string> options;
-    for (int i = first; i + 1 < argc; i += 2) {
-        if (std::strncmp(argv[i], "--", 2) != 0)
-            return usage();
-        options[argv[i] + 2] = argv[i + 1];
+    if (!command) {
+        std::fprintf(stderr, "marlo-backoffice: unknown command '%s'\n", args[0].c_str());
+        return usage(stderr);
     }
+    const bool serving = std::strcmp(command->name, "serve") == 0;
     try {
-        if (command == "cert")
-            return cert(options);
-        if (!options.contains("db"))
-            return usage();
-        if (command == "seed")
-            return seed(options);
-        if (command == "serve")
-            return serve(options);
-        if (command == "journal")
-            return showJournal(options);
-        if (command == "journal verify")
-            return verifyJournal(options);
-        if (command == "journal checkpoint")
-            return journalCheckpoint(options);
+        const Options options = backoffice::parseOptions(
+            {args.begin() + static_cast<std::ptrdiff_t>(first), args.end()}, command->options);
+        if (options.words.size() != command->words)
+            throw UsageError(command->words == 0
+                                 ? "unexpected argument '" + options.words.front() + "'"
+                                 : std::string(command->name) + " needs one operator number");
+        return command->run(options);
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "marlo-backoffice %s: %s\nusage: marlo-backoffice %s\n", command->name,
+                     e.what(), command->usage);
+        return badUsage;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "marlo-backoffice: %s\n", e.what());
-        return 1;
+        if (serving)
+            backoffice::logLine(backoffice::LogPriority::Error,
+                                std::string("marlo-backoffice: ") + e.what());
+        else
+            std::fprintf(stderr, "marlo-backoffice: %s\n", e.what());
+        return failed;
     }
-    return usage();
 }

@@ -10,7 +10,10 @@ CREATE TABLE IF NOT EXISTS operator (
     operator_kind TEXT NOT NULL,
     branch_no     INTEGER NOT NULL REFERENCES branch(branch_no),
     can_review    INTEGER NOT NULL DEFAULT 0,
-    password_hash TEXT NOT NULL
+    password_hash TEXT NOT NULL,
+    -- 1: disabled; every request of his is refused and his sessions end. An operator
+    -- added without a password (password_hash empty) cannot log in until one is set.
+    disabled      INTEGER NOT NULL DEFAULT 0
 );
 -- The menu functions each operator may use.
 CREATE TABLE IF NOT EXISTS operator_function (
