@@ -159,8 +159,8 @@ ServeSettings serveSettings(const Options& options) {
         static_cast<int>(options.number("guesses-per-hour", office.throttle.guessesPerOperator));
     office.maxHashes = static_cast<std::size_t>(
         options.number("max-hashes", static_cast<std::int64_t>(office.maxHashes)));
-    settings.checkpointInterval = std::chrono::seconds(
-        options.number("checkpoint-interval-s", settings.checkpointInterval.count()));
+    s.checkpointInterval =
+        seconds(options.number("checkpoint-interval-s", s.checkpointInterval.count()));
     s.emptyDatabase = options.yes("empty-database", false);
     s.tlsGenerate = options.yes("tls-generate", true);
     s.certificateHosts =
