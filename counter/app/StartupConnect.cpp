@@ -1,6 +1,7 @@
 #include "StartupConnect.h"
 
 #include "OperatorWait.h"
+#include "TcpTransport.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -13,6 +14,12 @@ namespace counter {
 
 QString cannotConnectText() {
     return QStringLiteral("无法连接后台，请确认后台已启动、网络通畅，然后重试。");
+}
+
+QString cannotResolveText(const QString& host) {
+    return QStringLiteral("无法解析后台服务器名称“%1”：请确认名称无误、本机能够解析它（DNS或/etc/"
+                          "hosts），或改用后台服务器的IP地址。")
+        .arg(host);
 }
 
 void paintWhileWaiting() {
@@ -32,18 +39,23 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
                                         const std::function<void(const QString&)>& failed) {
     for (;;) {
         QString reason;
+        QString text = cannotConnectText();
         QApplication::setOverrideCursor(Qt::WaitCursor);
         try {
             auto transport = make();
             QApplication::restoreOverrideCursor();
             return transport;
+        } catch (const UnknownHostError& e) {
+            // A name that does not resolve is the room's set-up, not a server that is down.
+            reason = QString::fromStdString(e.what());
+            text = cannotResolveText(QString::fromStdString(e.host));
         } catch (const std::exception& e) {
             reason = QString::fromStdString(e.what());
         }
         QApplication::restoreOverrideCursor();
         if (failed)
             failed(reason);
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("证券柜台"), cannotConnectText());
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("证券柜台"), text);
         box.setDetailedText(reason);
         QPushButton* retry = box.addButton(QStringLiteral("重试(&R)"), QMessageBox::AcceptRole);
         box.addButton(QStringLiteral("退出(&Q)"), QMessageBox::RejectRole);

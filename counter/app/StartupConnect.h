@@ -15,9 +15,9 @@ namespace counter {
 
 // Makes the transport with `make` (which throws std::exception when the back office
 // cannot be reached); after each failure asks 重试 or 退出. Null when the operator quits.
-// The dialog says what happened in words; the technical reason is behind its details,
-// and `failed` is told of it (the transcript keeps it). `asking` is told of each dialog
-// before it runs, for tests.
+// The dialog says what happened in words (a name that does not resolve is said so); the
+// technical reason is behind its details, and `failed` is told of it (the transcript keeps
+// it). `asking` is told of each dialog before it runs, for tests.
 std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Transport>()>& make,
                                         const std::function<void(QMessageBox&)>& asking = {},
                                         const std::function<void(const QString&)>& failed = {});
@@ -26,7 +26,8 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
 // timers run under the hourglass, and the operator's input is thrown away.
 void paintWhileWaiting();
 
-// The dialog's text for a failure to connect.
+// The dialog's text for a failure to connect, and for a server name that does not resolve.
 QString cannotConnectText();
+QString cannotResolveText(const QString& host);
 
 } // namespace counter

@@ -2,6 +2,7 @@
 // the back office (embedded by default, or a server over TCP) and embeds the module's
 // forms. Without a display, or with --tour DIR, it runs the offscreen tour.
 
+#include "CounterConfig.h"
 #include "CounterHost.h"
 #include "EmbeddedTransport.h"
 #include "HostClasses.h"
@@ -93,6 +94,18 @@ int main(int argc, char** argv) {
                        tourOption, operatorOption, passwordOption, inputOption});
     parser.process(app);
 
+    // The room's and the user's files name the back office; the options override them, and
+    // --db alone asks for the embedded one.
+    const counter::CounterConfig config = counter::CounterConfig::load();
+    if (!config.errors.isEmpty()) {
+        counter::reportConfigErrors(config.errors, hasDisplay() && !tour);
+        return 2;
+    }
+    const QString backoffice = parser.isSet(backofficeOption) ? parser.value(backofficeOption)
+                               : parser.isSet(dbOption)       ? QString()
+                                                              : config.backoffice;
+    const QString ca = parser.isSet(caOption) ? parser.value(caOption) : config.ca;
+
     const bool touring = parser.isSet(tourOption) || !hasDisplay();
     const QString tourDir =
         parser.isSet(tourOption) ? parser.value(tourOption) : QStringLiteral("tour");
@@ -114,7 +127,7 @@ int main(int argc, char** argv) {
             QFile::remove(transcript);
         std::unique_ptr<counter::Transport> transport;
         QTemporaryDir scratch;
-        const bool embedded = !parser.isSet(backofficeOption);
+        const bool embedded = backoffice.isEmpty();
         if (embedded) {
             const QString db = parser.isSet(dbOption)
                                    ? parser.value(dbOption)
@@ -124,18 +137,17 @@ int main(int argc, char** argv) {
                     protocol::openBackOfficeService(db.toStdString())));
         } else {
             counter::BackOfficeAddress address;
-            if (!counter::parseBackOfficeAddress(parser.value(backofficeOption).toStdString(),
-                                                 address)) {
+            if (!counter::parseBackOfficeAddress(backoffice.toStdString(), address)) {
                 std::fprintf(stderr, "marlo-counter: --backoffice wants tls://HOST:PORT or "
                                      "tcp://HOST:PORT\n");
                 return 2;
             }
-            if (address.tls && !parser.isSet(caOption)) {
+            if (address.tls && ca.isEmpty()) {
                 std::fprintf(stderr, "marlo-counter: tls:// wants --ca FILE, the certificate "
                                      "the back office must present\n");
                 return 2;
             }
-            address.caFile = parser.value(caOption).toStdString();
+            address.caFile = ca.toStdString();
             const auto connect = [&]() -> std::unique_ptr<counter::Transport> {
                 return std::make_unique<counter::TcpTransport>(address,
                                                                &counter::paintWhileWaiting);
@@ -146,8 +158,8 @@ int main(int argc, char** argv) {
                 if (!transcript.isEmpty())
                     counter::appendTranscriptLine(
                         transcript.toStdString(),
-                        counter::transcriptConnectFailure(
-                            parser.value(backofficeOption).toStdString(), reason.toStdString()));
+                        counter::transcriptConnectFailure(backoffice.toStdString(),
+                                                          reason.toStdString()));
             };
             transport = touring ? connect() : counter::connectOrAsk(connect, {}, failed);
             if (!transport)

@@ -23,6 +23,8 @@ using net::tcp;
 namespace {
 
 constexpr std::int32_t loginFunction = 100001;
+// How a failure to resolve the server's name begins, so that it is told as such.
+const std::string unknownHost = "unknown host ";
 // The communication object numbers its packets from 1; the replayed login's reply is the
 // transport's own.
 constexpr std::int64_t replayedLogin = -1;
@@ -92,6 +94,8 @@ TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> wait
     open([&](std::string error) { result = std::move(error); });
     waitFor([&] { return result.has_value(); });
     link_->io.restart();
+    if (result->rfind(unknownHost, 0) == 0)
+        throw UnknownHostError(*result, address_.host);
     if (!result->empty())
         throw std::runtime_error(*result);
 }
@@ -175,7 +179,11 @@ void TcpTransport::open(std::function<void(std::string)> done) {
     const std::string where = address_.host + ":" + std::to_string(address_.port);
     auto o = std::make_shared<Opening>(link_->io);
     o->done = std::move(done);
-    const auto failed = [o, where](const std::string& what, const boost::system::error_code& ec) {
+    const auto failed = [o, where, host = address_.host](const std::string& what,
+                                                         const boost::system::error_code& ec) {
+        if (o->timedOut && o->step == "resolving")
+            return o->finish(unknownHost + host + ": no answer from the name service within the " +
+                             "connect time-out");
         o->finish(o->timedOut ? "no answer from the back office at " + where + " within the " +
                                     "connect time-out (" + o->step + ")"
                               : what + ": " + ec.message());
@@ -196,7 +204,7 @@ void TcpTransport::open(std::function<void(std::string)> done) {
         [this, o, where, failed](const boost::system::error_code& ec,
                                  tcp::resolver::results_type found) {
             if (ec)
-                return failed("unknown host " + address_.host, ec);
+                return failed(unknownHost + address_.host, ec);
             o->step = "connecting";
             asio::async_connect(o->socket, found,
                                 [this, o, where, failed](const boost::system::error_code& ec,

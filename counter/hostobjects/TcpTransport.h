@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -30,11 +31,19 @@ struct BackOfficeAddress {
     std::chrono::milliseconds connectTimeout{std::chrono::seconds(5)};
 };
 
+// The back office's host name does not resolve on this machine.
+struct UnknownHostError : std::runtime_error {
+    UnknownHostError(const std::string& what, std::string host)
+        : std::runtime_error(what), host(std::move(host)) {}
+    std::string host;
+};
+
 class TcpTransport final : public Transport {
 public:
     // Connects now; throws std::runtime_error when the server cannot be reached or does not
     // answer within the address's connect time-out, when clear TCP is asked for beyond this
-    // machine, or when the server is not the one of the certificate. While a connection is
+    // machine, or when the server is not the one of the certificate; UnknownHostError when
+    // the host name does not resolve. While a connection is
     // being made (here, and again on a request after the link broke) `waitPump` runs every
     // 15 ms, so the waiting counter's windows paint.
     explicit TcpTransport(BackOfficeAddress address, std::function<void()> waitPump = {});

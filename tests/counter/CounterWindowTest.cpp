@@ -267,3 +267,34 @@ TEST(StartupConnect, TheOperatorRetriesUntilTheBackOfficeIsThereOrQuits) {
     });
     EXPECT_EQ(transport, nullptr);
 }
+
+TEST(StartupConnect, AServerNameThatDoesNotResolveIsSaidInTheDialog) {
+    counter::BackOfficeAddress address;
+    address.host = "no-such-office.invalid"; // a name no resolver knows
+    address.port = 7001;
+    address.tls = true;
+    address.caFile = "office.pem";
+    address.connectTimeout = std::chrono::seconds(2);
+    QString asked;
+    QString details;
+    auto transport = counter::connectOrAsk(
+        [&]() -> std::unique_ptr<counter::Transport> {
+            return std::make_unique<counter::TcpTransport>(address);
+        },
+        [&](QMessageBox& box) {
+            asked = box.text();
+            details = box.detailedText();
+            QTimer::singleShot(0, &box, [&box] {
+                for (QAbstractButton* b : box.buttons())
+                    if (b->text().startsWith(QStringLiteral("退出")))
+                        QTest::mouseClick(b, Qt::LeftButton);
+            });
+        });
+    EXPECT_EQ(transport, nullptr);
+    // In the dialog's own words, not only behind 显示详情: the name, and what to do.
+    EXPECT_EQ(asked,
+              QStringLiteral("无法解析后台服务器名称“no-such-office.invalid”：请确认名称无误、"
+                             "本机能够解析它（DNS或/etc/hosts），或改用后台服务器的IP地址。"));
+    EXPECT_TRUE(details.startsWith(QStringLiteral("unknown host no-such-office.invalid")))
+        << details.toStdString();
+}

@@ -1,0 +1,71 @@
+#include "CounterConfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+namespace counter {
+
+QStringList CounterConfig::defaultFiles() {
+    return {QStringLiteral("/etc/marlo/counter.conf"),
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                QStringLiteral("/marlo/counter.conf")};
+}
+
+CounterConfig CounterConfig::load(const QStringList& files) {
+    CounterConfig config;
+    for (const QString& name : files) {
+        QFile file(name);
+        if (!file.exists())
+            continue;
+        if (!file.open(QIODevice::ReadOnly)) {
+            config.errors << QStringLiteral("%1: cannot be read: %2").arg(name, file.errorString());
+            continue;
+        }
+        int lineNo = 0;
+        while (!file.atEnd()) {
+            ++lineNo;
+            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+                continue;
+            const auto where = QStringLiteral("%1:%2: ").arg(name).arg(lineNo);
+            const qsizetype equals = line.indexOf(QLatin1Char('='));
+            if (equals < 0) {
+                config.errors << where + QStringLiteral("not a \"key = value\" line");
+                continue;
+            }
+            const QString key = line.left(equals).trimmed();
+            const QString value = line.mid(equals + 1).trimmed();
+            if (key == QLatin1String("backoffice")) {
+                config.backoffice = value;
+            } else if (key == QLatin1String("ca")) {
+                // A relative certificate path is the file's neighbour, wherever the counter
+                // was started from.
+                config.ca =
+                    value.isEmpty() ? value : QFileInfo(name).absoluteDir().absoluteFilePath(value);
+            } else {
+                config.errors
+                    << where +
+                           QStringLiteral("unknown key \"%1\" (known: backoffice, ca)").arg(key);
+            }
+        }
+    }
+    return config;
+}
+
+void reportConfigErrors(const QStringList& errors, bool dialog) {
+    for (const QString& e : errors)
+        std::fprintf(stderr, "marlo-counter: %s\n", qPrintable(e));
+    if (!dialog || errors.isEmpty())
+        return;
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("证券柜台"),
+                    QStringLiteral("柜台配置文件有误，柜台无法启动。请联系管理员改正后再试。"));
+    box.setDetailedText(errors.join(QLatin1Char('\n')));
+    box.exec();
+}
+
+} // namespace counter

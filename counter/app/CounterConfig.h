@@ -1,0 +1,28 @@
+#pragma once
+// The counter's back office as a training room sets it: the server's address and the
+// certificate it must present, from /etc/marlo/counter.conf and then the user's
+// ~/.config/marlo/counter.conf, each a file of "key = value" lines. A later file overrides
+// an earlier one key by key; the command line overrides both.
+
+#include <QString>
+#include <QStringList>
+
+namespace counter {
+
+struct CounterConfig {
+    QString backoffice; // tls://HOST:PORT or tcp://HOST:PORT; empty: the embedded back office
+    QString ca;         // the certificate file, absolute
+    // "FILE:LINE: reason" for each line that is no setting or names an unknown key.
+    QStringList errors;
+
+    // The room's file, then the user's (under $XDG_CONFIG_HOME, default ~/.config).
+    static QStringList defaultFiles();
+    // Reads the files in order; a missing file is skipped, an unreadable one is an error.
+    static CounterConfig load(const QStringList& files = defaultFiles());
+};
+
+// Tells the errors on standard error and, on a display, in a dialog (the counter started
+// from the menu has no terminal).
+void reportConfigErrors(const QStringList& errors, bool dialog);
+
+} // namespace counter
