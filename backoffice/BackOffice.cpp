@@ -30,12 +30,6 @@ const std::map<std::int32_t, Handler>& handlers() {
     return table;
 }
 
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // A number to find a fault by in the server's log: the time and a count.
 std::string faultReference() {
     static std::atomic<unsigned> count{0};
@@ -72,7 +66,7 @@ private:
 
 BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
     : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync),
-      passwords_(options.maxHashes, options.hashWait), throttle_(options.throttle) {
+      attempts_(options.throttle, options.maxHashes, options.hashWait) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
 }
@@ -132,51 +126,22 @@ JournalEntry requestEntry(const HandlerContext& ctx, std::string event) {
     return e;
 }
 
-bool BackOffice::refusalToJournal(const std::string& source, const std::string& operatorNo) {
-    const std::int64_t now = nowMs();
-    const std::int64_t quietMs = std::chrono::milliseconds(refusalQuiet).count();
-    std::lock_guard lock(refusalsMutex_);
-    if (refusalsJournaled_.size() >= maxRefusalsKept)
-        std::erase_if(refusalsJournaled_, [&](const auto& r) { return r.second <= now - quietMs; });
-    auto [at, fresh] = refusalsJournaled_.try_emplace({source, operatorNo}, now);
-    if (!fresh && at->second > now - quietMs)
-        return false;
-    if (fresh && refusalsJournaled_.size() > maxRefusalsKept) {
-        refusalsJournaled_.erase(at);
-        return false;
-    }
-    at->second = now;
-    return true;
-}
-
 void BackOffice::journalRefusal(HandlerContext& ctx, const Operator& op,
-                                const ServiceError& refusal) {
-    if (refusal.errorNo() != errors::passwordThrottled ||
-        !refusalToJournal(ctx.session.source, op.operatorNo))
-        return;
+                                const std::string& refusal) {
     Transaction t(ctx.db);
     JournalEntry e = requestEntry(ctx, journal::loginRefused);
     e.operatorNo = op.operatorNo;
     e.branchNo = op.branchNo;
-    e.detail = refusal.what();
+    e.detail = refusal;
     journal(ctx.db, e);
     t.commit();
 }
 
-void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer) {
+void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer,
+                                      const PasswordAttempt& attempt) {
     Database& db = ctx.db;
     const std::string& source = ctx.session.source;
-    const std::int64_t now = nowMs();
-    std::int64_t sourceFailures = 1;
-    std::int64_t waitMs = 0;
-    {
-        Statement s = db.prepare("SELECT failures, next_at_ms FROM guess_source WHERE source = ?");
-        s.bind(1, source);
-        if (s.step()) {
-            sourceFailures = s.integer(0);
-            waitMs = s.integer(1) - now;
-        }
-    }
+    const GuessStanding& standing = attempt.standing;
     JournalEntry wrong =
         requestEntry(ctx, reviewer ? journal::reviewRefused : journal::passwordWrong);
     if (reviewer) {
@@ -195,22 +160,19 @@ void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, b
     } else {
         wrong.detail = ctx.request.has("op_password") ? "操作密码错误" : "登录密码错误";
     }
-    wrong.detail += "，该来源第" + std::to_string(sourceFailures) + "次";
+    wrong.detail += "，该来源第" + std::to_string(standing.pairFailures) + "次";
     journal(db, wrong);
     // The entries below are about the operator whose password was guessed.
     JournalEntry about = requestEntry(ctx, journal::sourceSlowed);
     about.operatorNo = op.operatorNo;
     about.branchNo = op.branchNo;
-    if (waitMs > 0) {
-        about.detail = "来源[" + source + "]密码错误" + std::to_string(sourceFailures) +
-                       "次，须等待" + std::to_string((waitMs + 999) / 1000) + "秒";
+    if (standing.wait.count() > 0) {
+        about.detail = "来源[" + source + "]密码错误" + std::to_string(standing.pairFailures) +
+                       "次，须等待" + std::to_string((standing.wait.count() + 999) / 1000) + "秒";
         journal(db, about);
     }
-    const ThrottleOptions& bounds = throttle_.options();
-    Statement guesses =
-        db.prepare("SELECT count(*) FROM password_guess WHERE operator_no = ? AND at_ms > ?");
-    guesses.bind(1, op.operatorNo).bind(2, now - bounds.window.count());
-    if (guesses.step() && guesses.integer(0) == bounds.guessesPerOperator) {
+    if (attempt.boundReached) {
+        const ThrottleOptions& bounds = attempts_.options();
         about.event = journal::operatorBounded;
         about.detail = "操作员[" + op.operatorNo + "]" +
                        std::to_string(bounds.window.count() / 60000) + "分钟内密码错误" +
@@ -221,49 +183,44 @@ void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, b
 
 void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                                std::int32_t wrongPasswordError) {
-    Database& db = ctx.db;
-    const std::string& source = ctx.session.source;
-    // A refusal of the throttle is journaled (at most once a minute per source and operator).
-    const auto throttled = [&](const auto& step) {
-        try {
-            return step();
-        } catch (const ServiceError& refusal) {
-            journalRefusal(ctx, op, refusal);
-            throw;
-        }
-    };
-    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
-        throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
-        if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
-            Transaction t(db);
-            throttle_.verified(db, 0, op.operatorNo, source, nowMs());
-            t.commit();
-        }
+    const bool own = ctx.session.open() && ctx.session.operatorNo == op.operatorNo;
+    const PasswordAttempt attempt = attempts_.attempt(ctx.db, op.operatorNo, op.passwordHash,
+                                                      password, ctx.session.source, own);
+    ctx.session.holdBack = attempt.holdBack;
+    switch (attempt.result) {
+    case PasswordAttempt::Result::Right:
         return;
+    case PasswordAttempt::Result::Busy:
+        throw ServiceError(errors::busy, attempt.refusal);
+    case PasswordAttempt::Result::Refused:
+        if (attempt.journalRefusal)
+            journalRefusal(ctx, op, attempt.refusal);
+        throw ServiceError(errors::passwordThrottled, attempt.refusal);
+    case PasswordAttempt::Result::Wrong:
+        break;
     }
-    // A guess the throttle holds back costs neither a turn at the hash nor a write.
-    throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
-    const Passwords::Turn turn = passwords_.takeTurn();
-    if (!turn)
-        throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
-    const std::int64_t guess = throttled([&] {
-        Transaction t(db);
-        const std::int64_t id = throttle_.admit(db, op.operatorNo, source, nowMs());
-        t.commit();
-        return id;
-    });
-    if (!passwords_.verify(op.operatorNo, op.passwordHash, password)) {
-        // The guess was counted as failed before its check; what the check found is
-        // journaled now, with the throttling it brought.
-        Transaction t(db);
-        journalWrongPassword(ctx, op, wrongPasswordError == errors::reviewerPassword);
-        t.commit();
-        throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
-                                                   ? "操作员[" + op.operatorNo + "]密码错误"
-                                                   : "复核柜员密码错误");
-    }
+    Transaction t(ctx.db);
+    journalWrongPassword(ctx, op, wrongPasswordError == errors::reviewerPassword, attempt);
+    t.commit();
+    throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
+                                               ? "操作员[" + op.operatorNo + "]密码错误"
+                                               : "复核柜员密码错误");
+}
+
+void BackOffice::releaseOperator(const std::string& operatorNo, const std::string& administrator) {
+    Lease lease(*this);
+    Database& db = lease.db();
+    const Operator op = findOperator(db, operatorNo);
     Transaction t(db);
-    throttle_.verified(db, guess, op.operatorNo, source, nowMs());
+    const std::int64_t guesses = attempts_.release(db, op.operatorNo);
+    JournalEntry e;
+    e.event = journal::operatorReleased;
+    e.operatorNo = op.operatorNo;
+    e.branchNo = op.branchNo;
+    e.source = "admin";
+    e.detail = "管理员[" + administrator + "]解除操作员[" + op.operatorNo +
+               "]的密码错误限制，清除近期错误" + std::to_string(guesses) + "次";
+    journal(db, e);
     t.commit();
 }
 
@@ -294,8 +251,6 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
         Lease lease(*this);
         return dispatch(session, lease.db(), packet);
     } catch (const ServiceError& e) {
-        if (e.errorNo() == errors::passwordThrottled)
-            session.holdBack = options_.throttle.firstDelay;
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
     } catch (const std::exception& e) {

@@ -6,8 +6,7 @@
 
 #include "Database.h"
 #include "Journal.h"
-#include "PasswordThrottle.h"
-#include "Passwords.h"
+#include "PasswordAttempt.h"
 #include "Request.h"
 
 #include <chrono>
@@ -47,6 +46,8 @@ struct Session {
 struct OfficeOptions {
     // How long an approved review may wait for its resend.
     std::chrono::seconds reviewMaxAge{300};
+    // Wrong reviewer passwords that void the review process they were given for.
+    int wrongReviewsPerProcess = 3;
     // How password guesses are throttled.
     ThrottleOptions throttle;
     // Slow password verifications at once, and how long a request waits for a turn
@@ -66,7 +67,7 @@ struct HandlerContext {
     BackOffice& office;
     Database& db;
     const Request& request;
-    const Session& session;
+    Session& session;
     Operator op; // the operator of the request's operator_no
 };
 
@@ -81,17 +82,21 @@ public:
 
     // A connection for reads and maintenance outside requests.
     Database& database() { return db_; }
-    Passwords& passwords() { return passwords_; }
+    Passwords& passwords() { return attempts_.passwords(); }
     const OfficeOptions& options() const { return options_; }
 
     // The operator of that number, or a ServiceError.
     Operator findOperator(Database& db, const std::string& operatorNo);
     // Raises a ServiceError unless the password is the operator's and the throttle lets
-    // the session's source guess at him now; a wrong one is counted per source and per
-    // operator in the database, so a restart keeps the counts. A wrong password, a source
-    // slowed down, an operator's guesses used up and a refused login are journaled.
+    // the session's address guess at him now; a wrong one is counted in the database, so a
+    // restart keeps the counts. A wrong password, an address slowed down, an operator's
+    // guesses used up and a refused login are journaled. A session logged in as the
+    // operator is never held back for a password it has shown right before.
     void checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                        std::int32_t wrongPasswordError = errors::wrongPassword);
+    // Lifts the bound on guesses at the operator that strangers may have used up, and
+    // journals who lifted it. A ServiceError for an unknown operator.
+    void releaseOperator(const std::string& operatorNo, const std::string& administrator);
     std::int32_t mainBranchNo(Database& db);
     // Writes the entry in the caller's open write transaction. An entry with a fund
     // account and no client gets the account's client.
@@ -99,13 +104,11 @@ public:
 
 private:
     class Lease;
-    // A refused login is journaled once a minute per source and operator, so that a
-    // stranger who keeps trying cannot make every refusal a write.
-    bool refusalToJournal(const std::string& source, const std::string& operatorNo);
-    void journalRefusal(HandlerContext& ctx, const Operator& op, const ServiceError& refusal);
-    // In the caller's transaction: the wrong password, and the source's wait or the
+    void journalRefusal(HandlerContext& ctx, const Operator& op, const std::string& refusal);
+    // In the caller's transaction: the wrong password, and the address's wait or the
     // operator's bound it brought.
-    void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer);
+    void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer,
+                              const PasswordAttempt& attempt);
     std::unique_ptr<Database> takeConnection();
     void giveBack(std::unique_ptr<Database> db);
     std::string dispatch(Session& session, Database& db, const protocol::PacketView& packet);
@@ -113,12 +116,7 @@ private:
     std::string path_;
     OfficeOptions options_;
     Database db_;
-    Passwords passwords_;
-    PasswordThrottle throttle_;
-    static constexpr std::size_t maxRefusalsKept = 1024;
-    static constexpr std::chrono::minutes refusalQuiet{1};
-    std::mutex refusalsMutex_;
-    std::map<std::pair<std::string, std::string>, std::int64_t> refusalsJournaled_; // ms
+    PasswordAttempts attempts_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };

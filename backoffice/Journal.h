@@ -28,6 +28,8 @@ inline constexpr char passwordWrong[] = "password_wrong";     // the operator's 
 inline constexpr char sourceSlowed[] = "source_slowed";       // a source must wait
 inline constexpr char operatorBounded[] = "operator_bounded"; // his guesses are used up
 inline constexpr char loginRefused[] = "login_refused";       // held back by the throttle
+// An administrator lifted the bound on guesses at an operator.
+inline constexpr char operatorReleased[] = "operator_released";
 } // namespace journal
 
 // The operator's words for a kind of entry; the kind itself when it has none.

@@ -122,6 +122,40 @@ void useApproval(HandlerContext& ctx, Transaction& t, const std::string& fields)
     ctx.office.journal(ctx.db, used);
 }
 
+// A wrong reviewer password counts against the requester's process too: past a few, the
+// process is void and the request has to be made again, so that guesses at a reviewer
+// cannot go on under one demand. Throws the refusal once the process is void.
+void countWrongReviewer(HandlerContext& ctx, std::int64_t processId, const std::string& reviewer) {
+    Transaction t(ctx.db);
+    ctx.db
+        .prepare("UPDATE review_process SET wrong_reviews = wrong_reviews + 1 WHERE "
+                 "process_id = ? AND status = '0'")
+        .bind(1, processId)
+        .run();
+    Statement s = ctx.db.prepare(
+        "SELECT wrong_reviews, function_id, fund_account FROM review_process WHERE process_id = ?");
+    s.bind(1, processId);
+    const int limit = ctx.office.options().wrongReviewsPerProcess;
+    if (!s.step() || s.integer(0) < limit)
+        return t.commit();
+    ctx.db.prepare("UPDATE review_process SET status = '4' WHERE process_id = ? AND status = '0'")
+        .bind(1, processId)
+        .run();
+    if (ctx.db.changes() != 1)
+        return t.commit();
+    JournalEntry e = requestEntry(ctx, journal::reviewRefused);
+    e.functionId = s.integer(1);
+    e.fundAccount = s.integer(2);
+    e.processId = processId;
+    e.reviewer = reviewer;
+    e.detail = "复核柜员密码错误" + std::to_string(limit) + "次，复核流程作废";
+    ctx.office.journal(ctx.db, e);
+    t.commit();
+    throw ServiceError(errors::reviewerPassword, "复核柜员密码错误次数过多，复核流程[" +
+                                                     std::to_string(processId) +
+                                                     "]已作废，请重新提交业务");
+}
+
 } // namespace
 
 std::string reviewedFields(const protocol::PacketView& packet) {
@@ -207,6 +241,9 @@ std::string handleReview(HandlerContext& ctx) {
         if (!s.step() || s.text(0) != ctx.op.operatorNo)
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]不存在");
+        if (s.text(1) == "4")
+            throw ServiceError(errors::noSuchProcess,
+                               "复核流程[" + std::to_string(processId) + "]已作废，请重新提交业务");
         if (s.text(1) != "0")
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]已处理");
@@ -245,7 +282,14 @@ std::string handleReview(HandlerContext& ctx) {
         throw refuse(ServiceError(errors::sameReviewer, "复核柜员不能与经办柜员相同"));
     if (!reviewer.canReview)
         throw refuse(ServiceError(errors::noReviewRight, "柜员[" + reviewerNo + "]没有复核权限"));
-    ctx.office.checkPassword(ctx, reviewer, reviewerPassword, errors::reviewerPassword);
+    try {
+        ctx.office.checkPassword(ctx, reviewer, reviewerPassword, errors::reviewerPassword);
+    } catch (const ServiceError& e) {
+        if (e.errorNo() != errors::reviewerPassword)
+            throw;
+        countWrongReviewer(ctx, processId, reviewerNo);
+        throw;
+    }
 
     Transaction t(ctx.db);
     checkWaiting(); // another connection may have approved it meanwhile
