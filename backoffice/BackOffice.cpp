@@ -230,6 +230,10 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
     if (status != protocol::DecodeStatus::Ok)
         return errorReply(0, errors::badRequest,
                           std::string("请求包格式错误：") + protocol::describe(status));
+    // Whatever the outcome of a login, refused for its size or its header included, the
+    // session no longer speaks for anyone it did before.
+    if (packet.functionNo() == loginFunction)
+        session = Session{{}, 0, session.source, {}};
     if (requestPacket.size() > RequestLimits::maxRequestBytes)
         return errorReply(packet.functionNo(), errors::tooLarge,
                           "请求过大：最多" + std::to_string(RequestLimits::maxRequestBytes / 1024) +
@@ -281,10 +285,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     if (request.int32("function_id") != packet.functionNo())
         throw ServiceError(errors::badRequest, "请求字段[function_id]与功能号不符");
     const std::string operatorNo = request.text("operator_no");
-    if (login) {
-        // Whatever the outcome, the session no longer speaks for anyone it did before.
-        session = Session{{}, 0, session.source, {}};
-    } else {
+    if (!login) {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
                                "操作员[" + operatorNo + "]不是本连接登录的操作员");

@@ -302,3 +302,31 @@ TEST_F(InsiderTest, OnIPv6A64IsOneAddress) {
     EXPECT_EQ(login("2001:db8:1:2:ffff::9", "guess"), errors::passwordThrottled);
     EXPECT_EQ(login("2001:db8:1:3::1", "guess"), errors::wrongPassword);
 }
+
+// A re-login as another operator that is refused, for whatever reason, ends the session
+// it was sent on: the previous operator's requests are no longer carried out there.
+TEST_F(InsiderTest, AnyRefusedReLoginEndsTheOldSession) {
+    serve();
+    const std::string tooLong(backoffice::RequestLimits::maxFieldBytes + 1, 'p');
+    Fields noStation = header(100001, "1002");
+    noStation[0].second = std::int64_t{0};
+    noStation.erase(noStation.begin() + 3);
+    noStation.push_back({"password", std::string("pass1002")});
+    const struct {
+        const char* what;
+        std::string packet;
+        std::int32_t code;
+    } refusals[] = {
+        {"too long", loginPacket("1002", tooLong), errors::tooLarge},
+        {"no station", buildPacket(100001, noStation), errors::badRequest},
+        {"unknown operator", loginPacket("7777", "x"), errors::unknownOperator},
+        {"wrong password", loginPacket("1002", "wrong"), errors::wrongPassword},
+    };
+    for (const auto& refusal : refusals) {
+        WireClient counter(port());
+        ASSERT_EQ(counter.call(loginPacket("1001", "pass1001"))->code(), 0);
+        ASSERT_EQ(counter.call(vipListOf("1001", ""))->code(), 0);
+        EXPECT_EQ(counter.call(refusal.packet)->code(), refusal.code) << refusal.what;
+        EXPECT_EQ(counter.call(vipListOf("1001", ""))->code(), errors::notLoggedIn) << refusal.what;
+    }
+}
