@@ -1,34 +1,68 @@
 #include "BackOffice.h"
 
+#include "Review.h"
 #include "Seed.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <map>
+#include <optional>
 
 namespace backoffice {
 
 namespace {
 
-using Handler = std::string (*)(HandlerContext&);
+// A workstation is named by a short text; it is journaled with every change.
+constexpr std::size_t maxStationBytes = 64;
 
-constexpr std::int32_t loginFunction = 100001;
+} // namespace
 
-const std::map<std::int32_t, Handler>& handlers() {
-    static const std::map<std::int32_t, Handler> table{
-        {105006, &handleSysConfig},        {200086, &handleResolveAccount},
-        {200076, &handleFundAccount},      {200105, &handleSubAccounts},
-        {150010, &handleClientInfo},       {730000, &handleClientSync},
-        {730001, &handleVipOpen},          {730002, &handleVipClose},
-        {730003, &handleVipModify},        {730004, &handleVipList},
-        {360042, &handleReview},           {loginFunction, &handleOperatorLogin},
-        {100002, &handleOperatorBranches}, {100003, &handleOperatorFunctions},
-        {100004, &handleDictionary},
+const FunctionSpec* functionSpec(std::int32_t functionNo) {
+    namespace f = protocol::function;
+    static const std::map<std::int32_t, FunctionSpec> table{
+        {f::login, {&handleOperatorLogin, false, "password", false, nullptr, {}}},
+        {f::operatorBranches, {&handleOperatorBranches, true, "password", false, nullptr, {}}},
+        {f::operatorFunctions, {&handleOperatorFunctions, true, "password", false, nullptr, {}}},
+        {f::dictionary, {&handleDictionary, true, "password", false, nullptr, {}}},
+        {f::sysConfig, {&handleSysConfig, true, nullptr, false, nullptr, {}}},
+        {f::resolveAccount, {&handleResolveAccount, true, nullptr, false, nullptr, {}}},
+        {f::fundAccount, {&handleFundAccount, true, nullptr, false, nullptr, {}}},
+        {f::subAccounts, {&handleSubAccounts, true, nullptr, false, nullptr, {}}},
+        {f::clientInfo, {&handleClientInfo, true, nullptr, false, nullptr, {}}},
+        {f::clientSync,
+         {&handleClientSync,
+          true,
+          nullptr,
+          true,
+          nullptr,
+          {"branch_no", "fund_account", "sync_type"}}},
+        {f::vipOpen,
+         {&handleVipOpen,
+          true,
+          nullptr,
+          true,
+          "discount_rate",
+          {"branch_no", "client_id", "fund_account", "discount_rate"}}},
+        {f::vipClose,
+         {&handleVipClose, true, nullptr, true, nullptr, {"branch_no", "fund_account"}}},
+        {f::vipModify,
+         {&handleVipModify,
+          true,
+          nullptr,
+          true,
+          "discount_rate",
+          {"branch_no", "fund_account", "discount_rate"}}},
+        {f::vipList, {&handleVipList, true, nullptr, false, nullptr, {}}},
+        {f::review, {&handleReview, true, nullptr, false, nullptr, {}}},
     };
-    return table;
+    const auto found = table.find(functionNo);
+    return found == table.end() ? nullptr : &found->second;
 }
+
+namespace {
 
 // A number to find a fault by in the server's log: the time and a count.
 std::string faultReference() {
@@ -84,6 +118,19 @@ std::unique_ptr<Database> BackOffice::takeConnection() {
 }
 
 void BackOffice::giveBack(std::unique_ptr<Database> db) {
+    // A connection left inside a transaction (its rollback failed) would fail every later
+    // request that took it: it is rolled back here, or closed.
+    if (db->inTransaction()) {
+        try {
+            db->exec("ROLLBACK");
+        } catch (const DatabaseError& e) {
+            std::fprintf(stderr,
+                         "marlo-backoffice: a connection that cannot roll back is closed: %s\n",
+                         e.what());
+        }
+        if (db->inTransaction())
+            return;
+    }
     std::lock_guard lock(poolMutex_);
     idle_.push_back(std::move(db));
 }
@@ -225,14 +272,48 @@ void BackOffice::releaseOperator(const std::string& operatorNo, const std::strin
 }
 
 std::string BackOffice::handle(Session& session, std::string_view requestPacket) {
+    // Built before any request, so that even a fault that leaves no memory has its reply.
+    static const std::string lastResort =
+        errorReply(0, errors::serverFault, "后台内部错误，请联系管理员");
+    std::int32_t functionNo = 0;
+    try {
+        return answer(session, requestPacket, functionNo);
+    } catch (...) {
+        try {
+            return faultReply(functionNo, std::current_exception());
+        } catch (...) {
+            return lastResort;
+        }
+    }
+}
+
+std::string BackOffice::faultReply(std::int32_t functionNo, std::exception_ptr fault) {
+    std::string what = "an exception of no standard kind";
+    try {
+        std::rethrow_exception(fault);
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    // The detail is for the server's log only; the counter gets words and a number to quote.
+    const std::string reference = faultReference();
+    std::fprintf(stderr, "marlo-backoffice: fault %s in function %d: %s\n", reference.c_str(),
+                 functionNo, what.c_str());
+    return errorReply(functionNo, errors::serverFault,
+                      "后台内部错误，请联系管理员（参考号：" + reference + "）");
+}
+
+std::string BackOffice::answer(Session& session, std::string_view requestPacket,
+                               std::int32_t& functionNo) {
     protocol::PacketView packet;
     const protocol::DecodeStatus status = packet.decode(requestPacket);
     if (status != protocol::DecodeStatus::Ok)
         return errorReply(0, errors::badRequest,
                           std::string("请求包格式错误：") + protocol::describe(status));
+    functionNo = packet.functionNo();
     // Whatever the outcome of a login, refused for its size or its header included, the
     // session no longer speaks for anyone it did before.
-    if (packet.functionNo() == loginFunction)
+    if (const FunctionSpec* spec = functionSpec(packet.functionNo()); spec && !spec->needsSession)
         session = Session{{}, 0, session.source, {}};
     if (requestPacket.size() > RequestLimits::maxRequestBytes)
         return errorReply(packet.functionNo(), errors::tooLarge,
@@ -257,35 +338,29 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
     } catch (const ServiceError& e) {
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
-    } catch (const std::exception& e) {
-        // The detail is for the server's log only; the counter gets words and a number to
-        // quote.
-        const std::string reference = faultReference();
-        std::fprintf(stderr, "marlo-backoffice: fault %s in function %d: %s\n", reference.c_str(),
-                     packet.functionNo(), e.what());
-        return errorReply(packet.functionNo(), errors::serverFault,
-                          "后台内部错误，请联系管理员（参考号：" + reference + "）");
     }
 }
 
 std::string BackOffice::dispatch(Session& session, Database& db,
                                  const protocol::PacketView& packet) {
     const Request request(packet);
-    const bool login = packet.functionNo() == loginFunction;
-    if (!login && !session.open())
+    const FunctionSpec* spec = functionSpec(packet.functionNo());
+    const auto replaced = replaced_.find(packet.functionNo());
+    if ((!spec || spec->needsSession) && !session.open())
         throw ServiceError(errors::notLoggedIn, "请先登录");
-    const auto handler = handlers().find(packet.functionNo());
-    if (handler == handlers().end())
+    if (!spec)
         throw ServiceError(errors::unknownFunction,
                            "功能号[" + std::to_string(packet.functionNo()) + "]不存在");
     // The header every request carries.
     const std::int32_t opBranchNo = request.int32("op_branch_no");
-    request.text("op_station");
+    if (request.text("op_station").size() > maxStationBytes)
+        throw ServiceError(errors::badRequest, "请求字段[op_station]过长：最多" +
+                                                   std::to_string(maxStationBytes) + "字节");
     request.text("op_entrust_way");
     if (request.int32("function_id") != packet.functionNo())
         throw ServiceError(errors::badRequest, "请求字段[function_id]与功能号不符");
     const std::string operatorNo = request.text("operator_no");
-    if (!login) {
+    if (spec->needsSession) {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
                                "操作员[" + operatorNo + "]不是本连接登录的操作员");
@@ -300,12 +375,38 @@ std::string BackOffice::dispatch(Session& session, Database& db,
                                "营业部[" + std::to_string(branchNo) + "]不存在");
     }
     HandlerContext ctx{*this, db, request, session, findOperator(db, operatorNo)};
+    if (spec->credential)
+        checkPassword(ctx, ctx.op, request.text(spec->credential));
     if (request.has("op_password"))
         checkPassword(ctx, ctx.op, request.text("op_password"));
-    std::string reply = handler->second(ctx);
-    if (login)
+    std::optional<Transaction> transaction;
+    if (spec->reviewable) {
+        transaction.emplace(db);
+        ctx.transaction = &*transaction;
+        const ReviewDecision decision = reviewGate(ctx, *spec);
+        if (decision.refusal) {
+            // A demand's process, and expiries found on the way, are kept with their
+            // journal entries.
+            transaction->commit();
+            throw *decision.refusal;
+        }
+    }
+    std::string reply = (replaced == replaced_.end() ? spec->handler : replaced->second)(ctx);
+    if (transaction)
+        transaction->commit();
+    if (!spec->needsSession)
         session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     return reply;
+}
+
+} // namespace backoffice
+
+namespace backoffice {
+
+void BackOffice::replaceHandler(std::int32_t functionNo, Handler handler) {
+    if (!functionSpec(functionNo))
+        throw std::invalid_argument("no function " + std::to_string(functionNo));
+    replaced_[functionNo] = handler;
 }
 
 } // namespace backoffice

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,6 +49,9 @@ struct OfficeOptions {
     std::chrono::seconds reviewMaxAge{300};
     // Wrong reviewer passwords that void the review process they were given for.
     int wrongReviewsPerProcess = 3;
+    // Review processes one operator may have waiting for a reviewer; a new demand past
+    // them expires the oldest.
+    int openReviewsPerOperator = 16;
     // How password guesses are throttled.
     ThrottleOptions throttle;
     // Slow password verifications at once, and how long a request waits for a turn
@@ -69,16 +73,48 @@ struct HandlerContext {
     const Request& request;
     Session& session;
     Operator op; // the operator of the request's operator_no
+    // The write transaction dispatch opened for a reviewable function, in which the review
+    // gate ran; dispatch commits it when the handler returns.
+    Transaction* transaction = nullptr;
 };
+
+using Handler = std::string (*)(HandlerContext&);
+
+// How dispatch treats a function before its handler runs, so that no handler can forget
+// a check.
+struct FunctionSpec {
+    Handler handler = nullptr;
+    // Carried out only for the operator logged in on the session: every function but the
+    // login.
+    bool needsSession = true;
+    // A password field the request must carry, checked before the handler (the counter's
+    // login requests); op_password is checked whenever a request carries it.
+    const char* credential = nullptr;
+    // Review rules may apply: dispatch opens the handler's write transaction and runs the
+    // review gate in it first.
+    bool reviewable = false;
+    // The field that carries the rate the rules on rates look at.
+    const char* rateField = nullptr;
+    // The fields the handler reads besides the header: a review stores these and no
+    // others.
+    std::vector<std::string_view> fields;
+};
+
+// The description of the function of that number, or none.
+const FunctionSpec* functionSpec(std::int32_t functionNo);
 
 class BackOffice {
 public:
     explicit BackOffice(const std::string& dbPath, OfficeOptions options = {});
 
-    // Any bytes in, a reply packet out, on behalf of the session. Safe to call from several
-    // threads at once, each with its own session: every call works on a database
-    // connection of its own.
+    // Any bytes in, a reply packet out, on behalf of the session, whatever fault a handler
+    // meets: never an exception. Safe to call from several threads at once, each with its
+    // own session: every call works on a database connection of its own.
     std::string handle(Session& session, std::string_view requestPacket);
+
+    // Serves a function of the table with another handler, behind the same checks (a
+    // stand-in, or a fault to prove the server survives it). Before the first request.
+    void replaceHandler(std::int32_t functionNo, Handler handler);
 
     // A connection for reads and maintenance outside requests.
     Database& database() { return db_; }
@@ -111,12 +147,15 @@ private:
                               const PasswordAttempt& attempt);
     std::unique_ptr<Database> takeConnection();
     void giveBack(std::unique_ptr<Database> db);
+    std::string answer(Session& session, std::string_view requestPacket, std::int32_t& functionNo);
+    std::string faultReply(std::int32_t functionNo, std::exception_ptr fault);
     std::string dispatch(Session& session, Database& db, const protocol::PacketView& packet);
 
     std::string path_;
     OfficeOptions options_;
     Database db_;
     PasswordAttempts attempts_;
+    std::map<std::int32_t, Handler> replaced_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };

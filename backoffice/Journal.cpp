@@ -124,6 +124,7 @@ std::string journalEventText(const std::string& event) {
         {journal::operatorBounded, "操作员猜测达上限"},
         {journal::loginRefused, "登录被拒"},
         {journal::operatorReleased, "解除密码错误限制"},
+        {journal::reviewExpired, "复核流程过期未复核"},
     };
     const auto found = texts.find(event);
     return found == texts.end() ? event : found->second;

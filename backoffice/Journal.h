@@ -30,6 +30,8 @@ inline constexpr char operatorBounded[] = "operator_bounded"; // his guesses are
 inline constexpr char loginRefused[] = "login_refused";       // held back by the throttle
 // An administrator lifted the bound on guesses at an operator.
 inline constexpr char operatorReleased[] = "operator_released";
+// A review process waited while its operator's newer demands pushed it out.
+inline constexpr char reviewExpired[] = "review_expired";
 } // namespace journal
 
 // The operator's words for a kind of entry; the kind itself when it has none.

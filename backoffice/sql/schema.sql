@@ -121,9 +121,11 @@ CREATE TABLE IF NOT EXISTS review_rule (
     description TEXT NOT NULL
 );
 -- status: 0 waiting for a reviewer, 1 approved, 2 used by the resent request, 3 expired
--- unused, 4 void after too many wrong reviewer passwords (wrong_reviews counts them).
--- request_fields is what was reviewed: every field of the request but the passwords and
--- audit_action, as name=value in the request's order; the resend must carry the same.
+-- unused, 4 void after too many wrong reviewer passwords (wrong_reviews counts them), 5
+-- expired waiting, pushed out by newer demands of its operator.
+-- request_fields is what was reviewed: the fields of the request that the back office
+-- reads (header and function), never a password, as name=value in the request's order, at
+-- most 2 KiB; the resend must carry the same.
 -- approved_at is in seconds since 1970; an approval older than the configured age is
 -- no longer honoured.
 CREATE TABLE IF NOT EXISTS review_process (
@@ -141,6 +143,8 @@ CREATE TABLE IF NOT EXISTS review_process (
 );
 CREATE INDEX IF NOT EXISTS review_process_by_request
     ON review_process(operator_no, function_id, status);
+-- An operator's reviews waiting for a reviewer.
+CREATE INDEX IF NOT EXISTS review_process_by_operator ON review_process(operator_no, status);
 -- Approvals that may have expired unused.
 CREATE INDEX IF NOT EXISTS review_process_by_approval ON review_process(status, approved_at);
 -- Password guesses that failed or are being checked, one row each, by the address they

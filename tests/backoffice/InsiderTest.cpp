@@ -330,3 +330,71 @@ TEST_F(InsiderTest, AnyRefusedReLoginEndsTheOldSession) {
         EXPECT_EQ(counter.call(vipListOf("1001", ""))->code(), errors::notLoggedIn) << refusal.what;
     }
 }
+
+// A logged-in counter sends review demands padded with fields the function never reads:
+// the demand stores only what the function reads, so the database grows by a few KiB per
+// demand, not by the padding.
+TEST_F(InsiderTest, AReviewDemandStoresOnlyWhatTheFunctionReads) {
+    serve();
+    WireClient counter(port());
+    ASSERT_EQ(counter.call(loginPacket("1001", "pass1001"))->code(), 0);
+    Fields close = header(730002);
+    close.insert(close.end(),
+                 {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    for (int i = 0; i < 15; ++i)
+        close.push_back({"unread_" + std::to_string(i),
+                         std::string(backoffice::RequestLimits::maxFieldBytes, 'x')});
+    const std::string padded = buildPacket(730002, close);
+    ASSERT_LE(padded.size(), backoffice::RequestLimits::maxRequestBytes);
+    const auto size = [&] {
+        return count("SELECT page_count * page_size FROM pragma_page_count, pragma_page_size");
+    };
+    const std::int64_t before = size();
+    constexpr int demands = 20;
+    for (int i = 0; i < demands; ++i) {
+        auto reply = counter.call(padded);
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->code(), errors::reviewRequired) << reply->info();
+    }
+    const std::int64_t perDemand = (size() - before) / demands;
+    EXPECT_LT(perDemand, 4096);
+    EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE request_fields LIKE '%unread%'"), 0);
+    EXPECT_EQ(count("SELECT max(length(request_fields)) FROM review_process") > 0, true);
+
+    // A read field longer than a review may store is refused, and so is a long workstation.
+    Fields longStation = header(730002);
+    longStation[3].second = std::string(65, 's');
+    longStation.insert(longStation.end(),
+                       {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
+    EXPECT_EQ(counter.call(buildPacket(730002, longStation))->code(), errors::badRequest);
+}
+
+// One operator's demands nobody reviews are capped: past the cap the oldest expire, each
+// journaled, and can no longer be approved.
+TEST_F(InsiderTest, OneOperatorsOpenReviewsAreCapped) {
+    backoffice::OfficeOptions o;
+    o.openReviewsPerOperator = 4;
+    office.reset();
+    office = std::make_unique<CounterOffice>(path);
+    backoffice::BackOffice bo(path, o);
+    backoffice::Session counter;
+    ASSERT_EQ(Reply(bo.handle(counter, loginPacket("1001", "pass1001"))).code(), 0);
+    std::vector<std::int64_t> processes;
+    for (int i = 0; i < 6; ++i) {
+        Reply demanded(bo.handle(counter, lowRateOpen()));
+        ASSERT_EQ(demanded.code(), errors::reviewRequired);
+        processes.push_back(std::stoll(GetField(demanded.info(), ',', 2)));
+    }
+    EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE status = '0'"), 4);
+    EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE status = '5'"), 2);
+    std::vector<std::int64_t> expired;
+    for (const auto& e : backoffice::readJournal(bo.database(), {})) {
+        if (e.event == backoffice::journal::reviewExpired)
+            expired.push_back(e.processId);
+    }
+    EXPECT_EQ(expired, (std::vector<std::int64_t>{processes[0], processes[1]}));
+    Reply late(bo.handle(counter, reviewOf(processes[0], "1002", "pass1002")));
+    EXPECT_EQ(late.code(), errors::noSuchProcess);
+    EXPECT_EQ(late.info(), "复核流程[" + std::to_string(processes[0]) + "]已过期，请重新提交业务");
+    EXPECT_EQ(Reply(bo.handle(counter, reviewOf(processes[5], "1002", "pass1002"))).code(), 0);
+}
