@@ -97,7 +97,7 @@ struct FunctionSpec {
     const char* rateField = nullptr;
     // The fields the handler reads besides the header: a review stores these and no
     // others.
-    std::vector<std::string_view> fields;
+    std::vector<std::string_view> fields = {};
 };
 
 // The description of the function of that number, or none.

@@ -90,6 +90,11 @@ PasswordAttempt PasswordAttempts::attempt(Database& db, const std::string& opera
     }
     if (!passwords_.verify(operatorNo, storedHash, password)) {
         // The guess was counted as failed before its check.
+        {
+            Transaction t(db);
+            throttle_.failed(db, guess, nowMs());
+            t.commit();
+        }
         out.result = PasswordAttempt::Result::Wrong;
         out.standing = throttle_.standing(db, operatorNo, address, nowMs());
         out.boundReached = out.standing.operatorGuesses == throttle_.options().guessesPerOperator;

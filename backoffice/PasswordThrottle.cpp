@@ -135,6 +135,13 @@ void PasswordThrottle::verified(Database& db, std::int64_t guessId, const std::s
         .run();
 }
 
+void PasswordThrottle::failed(Database& db, std::int64_t guessId, std::int64_t nowMs) const {
+    db.prepare("UPDATE password_guess SET at_ms = ? WHERE guess_id = ?")
+        .bind(1, nowMs)
+        .bind(2, guessId)
+        .run();
+}
+
 bool PasswordThrottle::changesOnVerified(Database& db, const std::string& operatorNo,
                                          const std::string& address, std::int64_t nowMs) const {
     if (pairCount(db, operatorNo, address, nowMs - options_.window.count()).failures > 0)

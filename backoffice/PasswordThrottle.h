@@ -68,6 +68,10 @@ public:
     // inside the caller's write transaction.
     void verified(Database& db, std::int64_t guessId, const std::string& operatorNo,
                   const std::string& address, std::int64_t nowMs) const;
+    // The guess was found wrong: its time becomes now, so that the wait it brings starts
+    // when its answer goes out, not while the slow check ran. Runs inside the caller's
+    // write transaction.
+    void failed(Database& db, std::int64_t guessId, std::int64_t nowMs) const;
     // Whether a password that verified from the address has anything to record: a count
     // to clear, or an address not yet remembered as the operator's own.
     bool changesOnVerified(Database& db, const std::string& operatorNo, const std::string& address,
