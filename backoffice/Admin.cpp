@@ -1,6 +1,7 @@
 #include "Admin.h"
 
 #include "JournalKey.h"
+#include "PasswordThrottle.h"
 
 #include "Passwords.h"
 #include "Seed.h"
@@ -312,26 +313,16 @@ void setOperatorPassword(Database& db, const std::string& operatorNo, const std:
     t.commit();
 }
 
-namespace {
-
-// The guesses counted against the operator within the hour go, so he may be guessed at
-// (and log in) from any counter again. The count per source is left: a source that guessed
-// keeps its wait.
-std::int64_t releaseGuesses(Database& db, const std::string& operatorNo) {
-    db.prepare("DELETE FROM password_guess WHERE operator_no = ?").bind(1, operatorNo).run();
-    return db.changes();
-}
-
-} // namespace
-
 std::int64_t releaseOperator(Database& db, const std::string& operatorNo,
                              const std::string& admin) {
     Transaction t(db);
     const OperatorRow row = existingOperator(db, operatorNo);
-    const std::int64_t released = releaseGuesses(db, operatorNo);
-    appendJournal(db, operatorEntry(journal::guessesReleased, admin, operatorNo, row.branchNo,
-                                    "解除操作员[" + operatorNo + "]的密码猜测限制（清除" +
-                                        std::to_string(released) + "次）"));
+    // The guesses counted against the operator go, so he may be guessed at (and log in)
+    // from any counter again.
+    const std::int64_t released = PasswordThrottle(ThrottleOptions{}).release(db, operatorNo);
+    appendJournal(db, operatorEntry(journal::operatorReleased, admin, operatorNo, row.branchNo,
+                                    "解除操作员[" + operatorNo + "]的密码错误限制，清除近期错误" +
+                                        std::to_string(released) + "次"));
     t.commit();
     return released;
 }

@@ -1,42 +1,65 @@
 #include "BackOffice.h"
 
+#include "Admin.h"
 #include "JournalKey.h"
 #include "Log.h"
+#include "Review.h"
 #include "Seed.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <map>
+#include <optional>
 
 namespace backoffice {
 
 namespace {
 
-using Handler = std::string (*)(HandlerContext&);
+// A workstation is named by a short text; it is journaled with every change.
+constexpr std::size_t maxStationBytes = 64;
 
-constexpr std::int32_t loginFunction = 100001;
+} // namespace
 
-const std::map<std::int32_t, Handler>& handlers() {
-    static const std::map<std::int32_t, Handler> table{
-        {105006, &handleSysConfig},        {200086, &handleResolveAccount},
-        {200076, &handleFundAccount},      {200105, &handleSubAccounts},
-        {150010, &handleClientInfo},       {730000, &handleClientSync},
-        {730001, &handleVipOpen},          {730002, &handleVipClose},
-        {730003, &handleVipModify},        {730004, &handleVipList},
-        {360042, &handleReview},           {loginFunction, &handleOperatorLogin},
-        {100002, &handleOperatorBranches}, {100003, &handleOperatorFunctions},
-        {100004, &handleDictionary},
+const FunctionSpec* functionSpec(std::int32_t functionNo) {
+    namespace f = protocol::function;
+    static const std::map<std::int32_t, FunctionSpec> table{
+        {f::login,
+         {.handler = &handleOperatorLogin, .needsSession = false, .credential = "password"}},
+        {f::operatorBranches, {.handler = &handleOperatorBranches, .credential = "password"}},
+        {f::operatorFunctions, {.handler = &handleOperatorFunctions, .credential = "password"}},
+        {f::dictionary, {.handler = &handleDictionary, .credential = "password"}},
+        {f::sysConfig, {.handler = &handleSysConfig}},
+        {f::resolveAccount, {.handler = &handleResolveAccount}},
+        {f::fundAccount, {.handler = &handleFundAccount}},
+        {f::subAccounts, {.handler = &handleSubAccounts}},
+        {f::clientInfo, {.handler = &handleClientInfo}},
+        {f::clientSync,
+         {.handler = &handleClientSync,
+          .reviewable = true,
+          .fields = {"branch_no", "fund_account", "sync_type"}}},
+        {f::vipOpen,
+         {.handler = &handleVipOpen,
+          .reviewable = true,
+          .rateField = "discount_rate",
+          .fields = {"branch_no", "client_id", "fund_account", "discount_rate"}}},
+        {f::vipClose,
+         {.handler = &handleVipClose, .reviewable = true, .fields = {"branch_no", "fund_account"}}},
+        {f::vipModify,
+         {.handler = &handleVipModify,
+          .reviewable = true,
+          .rateField = "discount_rate",
+          .fields = {"branch_no", "fund_account", "discount_rate"}}},
+        {f::vipList, {.handler = &handleVipList}},
+        {f::review, {.handler = &handleReview}},
     };
-    return table;
+    const auto found = table.find(functionNo);
+    return found == table.end() ? nullptr : &found->second;
 }
 
-std::int64_t nowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
+namespace {
 
 // A number to find a fault by in the server's log: the time and a count.
 std::string faultReference() {
@@ -74,7 +97,7 @@ private:
 
 BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
     : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync),
-      passwords_(options.maxHashes, options.hashWait), throttle_(options.throttle) {
+      attempts_(options.throttle, options.maxHashes, options.hashWait) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
     // Before any change, so that the key records the tables as they stand.
@@ -94,6 +117,19 @@ std::unique_ptr<Database> BackOffice::takeConnection() {
 }
 
 void BackOffice::giveBack(std::unique_ptr<Database> db) {
+    // A connection left inside a transaction (its rollback failed) would fail every later
+    // request that took it: it is rolled back here, or closed.
+    if (db->inTransaction()) {
+        try {
+            db->exec("ROLLBACK");
+        } catch (const DatabaseError& e) {
+            std::fprintf(stderr,
+                         "marlo-backoffice: a connection that cannot roll back is closed: %s\n",
+                         e.what());
+        }
+        if (db->inTransaction())
+            return;
+    }
     std::lock_guard lock(poolMutex_);
     idle_.push_back(std::move(db));
 }
@@ -143,51 +179,22 @@ JournalEntry requestEntry(const HandlerContext& ctx, std::string event) {
     return e;
 }
 
-bool BackOffice::refusalToJournal(const std::string& source, const std::string& operatorNo) {
-    const std::int64_t now = nowMs();
-    const std::int64_t quietMs = std::chrono::milliseconds(refusalQuiet).count();
-    std::lock_guard lock(refusalsMutex_);
-    if (refusalsJournaled_.size() >= maxRefusalsKept)
-        std::erase_if(refusalsJournaled_, [&](const auto& r) { return r.second <= now - quietMs; });
-    auto [at, fresh] = refusalsJournaled_.try_emplace({source, operatorNo}, now);
-    if (!fresh && at->second > now - quietMs)
-        return false;
-    if (fresh && refusalsJournaled_.size() > maxRefusalsKept) {
-        refusalsJournaled_.erase(at);
-        return false;
-    }
-    at->second = now;
-    return true;
-}
-
 void BackOffice::journalRefusal(HandlerContext& ctx, const Operator& op,
-                                const ServiceError& refusal) {
-    if (refusal.errorNo() != errors::passwordThrottled ||
-        !refusalToJournal(ctx.session.source, op.operatorNo))
-        return;
+                                const std::string& refusal) {
     Transaction t(ctx.db);
     JournalEntry e = requestEntry(ctx, journal::loginRefused);
     e.operatorNo = op.operatorNo;
     e.branchNo = op.branchNo;
-    e.detail = refusal.what();
+    e.detail = refusal;
     journal(ctx.db, e);
     t.commit();
 }
 
-void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer) {
+void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer,
+                                      const PasswordAttempt& attempt) {
     Database& db = ctx.db;
     const std::string& source = ctx.session.source;
-    const std::int64_t now = nowMs();
-    std::int64_t sourceFailures = 1;
-    std::int64_t waitMs = 0;
-    {
-        Statement s = db.prepare("SELECT failures, next_at_ms FROM guess_source WHERE source = ?");
-        s.bind(1, source);
-        if (s.step()) {
-            sourceFailures = s.integer(0);
-            waitMs = s.integer(1) - now;
-        }
-    }
+    const GuessStanding& standing = attempt.standing;
     JournalEntry wrong =
         requestEntry(ctx, reviewer ? journal::reviewRefused : journal::passwordWrong);
     if (reviewer) {
@@ -206,22 +213,19 @@ void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, b
     } else {
         wrong.detail = ctx.request.has("op_password") ? "操作密码错误" : "登录密码错误";
     }
-    wrong.detail += "，该来源第" + std::to_string(sourceFailures) + "次";
+    wrong.detail += "，该来源第" + std::to_string(standing.pairFailures) + "次";
     journal(db, wrong);
     // The entries below are about the operator whose password was guessed.
     JournalEntry about = requestEntry(ctx, journal::sourceSlowed);
     about.operatorNo = op.operatorNo;
     about.branchNo = op.branchNo;
-    if (waitMs > 0) {
-        about.detail = "来源[" + source + "]密码错误" + std::to_string(sourceFailures) +
-                       "次，须等待" + std::to_string((waitMs + 999) / 1000) + "秒";
+    if (standing.wait.count() > 0) {
+        about.detail = "来源[" + source + "]密码错误" + std::to_string(standing.pairFailures) +
+                       "次，须等待" + std::to_string((standing.wait.count() + 999) / 1000) + "秒";
         journal(db, about);
     }
-    const ThrottleOptions& bounds = throttle_.options();
-    Statement guesses =
-        db.prepare("SELECT count(*) FROM password_guess WHERE operator_no = ? AND at_ms > ?");
-    guesses.bind(1, op.operatorNo).bind(2, now - bounds.window.count());
-    if (guesses.step() && guesses.integer(0) == bounds.guessesPerOperator) {
+    if (attempt.boundReached) {
+        const ThrottleOptions& bounds = attempts_.options();
         about.event = journal::operatorBounded;
         about.detail = "操作员[" + op.operatorNo + "]" +
                        std::to_string(bounds.window.count() / 60000) + "分钟内密码错误" +
@@ -232,58 +236,81 @@ void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, b
 
 void BackOffice::checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                                std::int32_t wrongPasswordError) {
-    Database& db = ctx.db;
-    const std::string& source = ctx.session.source;
-    // A refusal of the throttle is journaled (at most once a minute per source and operator).
-    const auto throttled = [&](const auto& step) {
-        try {
-            return step();
-        } catch (const ServiceError& refusal) {
-            journalRefusal(ctx, op, refusal);
-            throw;
-        }
-    };
-    if (passwords_.remembered(op.operatorNo, op.passwordHash, password)) {
-        throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
-        if (throttle_.changesOnVerified(db, op.operatorNo, source)) {
-            Transaction t(db);
-            throttle_.verified(db, 0, op.operatorNo, source, nowMs());
-            t.commit();
-        }
+    const bool own = ctx.session.open() && ctx.session.operatorNo == op.operatorNo;
+    const PasswordAttempt attempt = attempts_.attempt(ctx.db, op.operatorNo, op.passwordHash,
+                                                      password, ctx.session.source, own);
+    ctx.session.holdBack = attempt.holdBack;
+    switch (attempt.result) {
+    case PasswordAttempt::Result::Right:
         return;
+    case PasswordAttempt::Result::Busy:
+        throw ServiceError(errors::busy, attempt.refusal);
+    case PasswordAttempt::Result::Refused:
+        if (attempt.journalRefusal)
+            journalRefusal(ctx, op, attempt.refusal);
+        throw ServiceError(errors::passwordThrottled, attempt.refusal);
+    case PasswordAttempt::Result::Wrong:
+        break;
     }
-    // A guess the throttle holds back costs neither a turn at the hash nor a write.
-    throttled([&] { throttle_.check(db, op.operatorNo, source, nowMs()); });
-    const Passwords::Turn turn = passwords_.takeTurn();
-    if (!turn)
-        throw ServiceError(errors::busy, "后台繁忙，请稍后再试");
-    const std::int64_t guess = throttled([&] {
-        Transaction t(db);
-        const std::int64_t id = throttle_.admit(db, op.operatorNo, source, nowMs());
-        t.commit();
-        return id;
-    });
-    if (!passwords_.verify(op.operatorNo, op.passwordHash, password)) {
-        // The guess was counted as failed before its check; what the check found is
-        // journaled now, with the throttling it brought.
-        Transaction t(db);
-        journalWrongPassword(ctx, op, wrongPasswordError == errors::reviewerPassword);
-        t.commit();
-        throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
-                                                   ? "操作员[" + op.operatorNo + "]密码错误"
-                                                   : "复核柜员密码错误");
-    }
-    Transaction t(db);
-    throttle_.verified(db, guess, op.operatorNo, source, nowMs());
+    Transaction t(ctx.db);
+    journalWrongPassword(ctx, op, wrongPasswordError == errors::reviewerPassword, attempt);
     t.commit();
+    throw ServiceError(wrongPasswordError, wrongPasswordError == errors::wrongPassword
+                                               ? "操作员[" + op.operatorNo + "]密码错误"
+                                               : "复核柜员密码错误");
+}
+
+void BackOffice::releaseOperator(const std::string& operatorNo, const std::string& administrator) {
+    Lease lease(*this);
+    // An unknown operator is a ServiceError, as on any request.
+    findOperator(lease.db(), operatorNo);
+    backoffice::releaseOperator(lease.db(), operatorNo, administrator);
 }
 
 std::string BackOffice::handle(Session& session, std::string_view requestPacket) {
+    // Built before any request, so that even a fault that leaves no memory has its reply.
+    static const std::string lastResort =
+        errorReply(0, errors::serverFault, "后台内部错误，请联系管理员");
+    std::int32_t functionNo = 0;
+    try {
+        return answer(session, requestPacket, functionNo);
+    } catch (...) {
+        try {
+            return faultReply(functionNo, std::current_exception());
+        } catch (...) {
+            return lastResort;
+        }
+    }
+}
+
+std::string BackOffice::faultReply(std::int32_t functionNo, std::exception_ptr fault) {
+    std::string what = "an exception of no standard kind";
+    try {
+        std::rethrow_exception(fault);
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    // The detail is for the server's log only; the counter gets words and a number to quote.
+    const std::string reference = faultReference();
+    logLine(LogPriority::Error, "marlo-backoffice: fault " + reference + " in function " +
+                                    std::to_string(functionNo) + ": " + what);
+    return errorReply(functionNo, errors::serverFault,
+                      "后台内部错误，请联系管理员（参考号：" + reference + "）");
+}
+
+std::string BackOffice::answer(Session& session, std::string_view requestPacket,
+                               std::int32_t& functionNo) {
     protocol::PacketView packet;
     const protocol::DecodeStatus status = packet.decode(requestPacket);
     if (status != protocol::DecodeStatus::Ok)
         return errorReply(0, errors::badRequest,
                           std::string("请求包格式错误：") + protocol::describe(status));
+    functionNo = packet.functionNo();
+    // Whatever the outcome of a login, refused for its size or its header included, the
+    // session no longer speaks for anyone it did before.
+    if (const FunctionSpec* spec = functionSpec(packet.functionNo()); spec && !spec->needsSession)
+        session = Session{{}, 0, session.source, {}};
     if (requestPacket.size() > RequestLimits::maxRequestBytes)
         return errorReply(packet.functionNo(), errors::tooLarge,
                           "请求过大：最多" + std::to_string(RequestLimits::maxRequestBytes / 1024) +
@@ -305,42 +332,31 @@ std::string BackOffice::handle(Session& session, std::string_view requestPacket)
         Lease lease(*this);
         return dispatch(session, lease.db(), packet);
     } catch (const ServiceError& e) {
-        if (e.errorNo() == errors::passwordThrottled)
-            session.holdBack = options_.throttle.firstDelay;
         return errorReply(packet.functionNo(), e.errorNo(), e.what(),
                           e.errorNo() == errors::reviewRequired ? errors::reviewRequired : 0);
-    } catch (const std::exception& e) {
-        // The detail is for the server's log only; the counter gets words and a number to
-        // quote.
-        const std::string reference = faultReference();
-        logLine(LogPriority::Error, "marlo-backoffice: fault " + reference + " in function " +
-                                        std::to_string(packet.functionNo()) + ": " + e.what());
-        return errorReply(packet.functionNo(), errors::serverFault,
-                          "后台内部错误，请联系管理员（参考号：" + reference + "）");
     }
 }
 
 std::string BackOffice::dispatch(Session& session, Database& db,
                                  const protocol::PacketView& packet) {
     const Request request(packet);
-    const bool login = packet.functionNo() == loginFunction;
-    if (!login && !session.open())
+    const FunctionSpec* spec = functionSpec(packet.functionNo());
+    const auto replaced = replaced_.find(packet.functionNo());
+    if ((!spec || spec->needsSession) && !session.open())
         throw ServiceError(errors::notLoggedIn, "请先登录");
-    const auto handler = handlers().find(packet.functionNo());
-    if (handler == handlers().end())
+    if (!spec)
         throw ServiceError(errors::unknownFunction,
                            "功能号[" + std::to_string(packet.functionNo()) + "]不存在");
     // The header every request carries.
     const std::int32_t opBranchNo = request.int32("op_branch_no");
-    request.text("op_station");
+    if (request.text("op_station").size() > maxStationBytes)
+        throw ServiceError(errors::badRequest, "请求字段[op_station]过长：最多" +
+                                                   std::to_string(maxStationBytes) + "字节");
     request.text("op_entrust_way");
     if (request.int32("function_id") != packet.functionNo())
         throw ServiceError(errors::badRequest, "请求字段[function_id]与功能号不符");
     const std::string operatorNo = request.text("operator_no");
-    if (login) {
-        // Whatever the outcome, the session no longer speaks for anyone it did before.
-        session = Session{{}, 0, session.source, {}};
-    } else {
+    if (spec->needsSession) {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
                                "操作员[" + operatorNo + "]不是本连接登录的操作员");
@@ -364,12 +380,38 @@ std::string BackOffice::dispatch(Session& session, Database& db,
         throw;
     }
     HandlerContext ctx{*this, db, request, session, std::move(op)};
+    if (spec->credential)
+        checkPassword(ctx, ctx.op, request.text(spec->credential));
     if (request.has("op_password"))
         checkPassword(ctx, ctx.op, request.text("op_password"));
-    std::string reply = handler->second(ctx);
-    if (login)
+    std::optional<Transaction> transaction;
+    if (spec->reviewable) {
+        transaction.emplace(db);
+        ctx.transaction = &*transaction;
+        const ReviewDecision decision = reviewGate(ctx, *spec);
+        if (decision.refusal) {
+            // A demand's process, and expiries found on the way, are kept with their
+            // journal entries.
+            transaction->commit();
+            throw *decision.refusal;
+        }
+    }
+    std::string reply = (replaced == replaced_.end() ? spec->handler : replaced->second)(ctx);
+    if (transaction)
+        transaction->commit();
+    if (!spec->needsSession)
         session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     return reply;
+}
+
+} // namespace backoffice
+
+namespace backoffice {
+
+void BackOffice::replaceHandler(std::int32_t functionNo, Handler handler) {
+    if (!functionSpec(functionNo))
+        throw std::invalid_argument("no function " + std::to_string(functionNo));
+    replaced_[functionNo] = handler;
 }
 
 } // namespace backoffice

@@ -6,12 +6,12 @@
 
 #include "Database.h"
 #include "Journal.h"
-#include "PasswordThrottle.h"
-#include "Passwords.h"
+#include "PasswordAttempt.h"
 #include "Request.h"
 
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -48,6 +48,11 @@ struct Session {
 struct OfficeOptions {
     // How long an approved review may wait for its resend.
     std::chrono::seconds reviewMaxAge{300};
+    // Wrong reviewer passwords that void the review process they were given for.
+    int wrongReviewsPerProcess = 3;
+    // Review processes one operator may have waiting for a reviewer; a new demand past
+    // them expires the oldest.
+    int openReviewsPerOperator = 16;
     // How password guesses are throttled.
     ThrottleOptions throttle;
     // Slow password verifications at once, and how long a request waits for a turn
@@ -67,33 +72,69 @@ struct HandlerContext {
     BackOffice& office;
     Database& db;
     const Request& request;
-    const Session& session;
+    Session& session;
     Operator op; // the operator of the request's operator_no
+    // The write transaction dispatch opened for a reviewable function, in which the review
+    // gate ran; dispatch commits it when the handler returns.
+    Transaction* transaction = nullptr;
 };
+
+using Handler = std::string (*)(HandlerContext&);
+
+// How dispatch treats a function before its handler runs, so that no handler can forget
+// a check.
+struct FunctionSpec {
+    Handler handler = nullptr;
+    // Carried out only for the operator logged in on the session: every function but the
+    // login.
+    bool needsSession = true;
+    // A password field the request must carry, checked before the handler (the counter's
+    // login requests); op_password is checked whenever a request carries it.
+    const char* credential = nullptr;
+    // Review rules may apply: dispatch opens the handler's write transaction and runs the
+    // review gate in it first.
+    bool reviewable = false;
+    // The field that carries the rate the rules on rates look at.
+    const char* rateField = nullptr;
+    // The fields the handler reads besides the header: a review stores these and no
+    // others.
+    std::vector<std::string_view> fields = {};
+};
+
+// The description of the function of that number, or none.
+const FunctionSpec* functionSpec(std::int32_t functionNo);
 
 class BackOffice {
 public:
     explicit BackOffice(const std::string& dbPath, OfficeOptions options = {});
 
-    // Any bytes in, a reply packet out, on behalf of the session. Safe to call from several
-    // threads at once, each with its own session: every call works on a database
-    // connection of its own.
+    // Any bytes in, a reply packet out, on behalf of the session, whatever fault a handler
+    // meets: never an exception. Safe to call from several threads at once, each with its
+    // own session: every call works on a database connection of its own.
     std::string handle(Session& session, std::string_view requestPacket);
+
+    // Serves a function of the table with another handler, behind the same checks (a
+    // stand-in, or a fault to prove the server survives it). Before the first request.
+    void replaceHandler(std::int32_t functionNo, Handler handler);
 
     // A connection for reads and maintenance outside requests.
     Database& database() { return db_; }
-    Passwords& passwords() { return passwords_; }
+    Passwords& passwords() { return attempts_.passwords(); }
     const OfficeOptions& options() const { return options_; }
 
     // The operator of that number, or a ServiceError; one disabled or without a password
     // is refused too.
     Operator findOperator(Database& db, const std::string& operatorNo);
     // Raises a ServiceError unless the password is the operator's and the throttle lets
-    // the session's source guess at him now; a wrong one is counted per source and per
-    // operator in the database, so a restart keeps the counts. A wrong password, a source
-    // slowed down, an operator's guesses used up and a refused login are journaled.
+    // the session's address guess at him now; a wrong one is counted in the database, so a
+    // restart keeps the counts. A wrong password, an address slowed down, an operator's
+    // guesses used up and a refused login are journaled. A session logged in as the
+    // operator is never held back for a password it has shown right before.
     void checkPassword(HandlerContext& ctx, const Operator& op, std::string_view password,
                        std::int32_t wrongPasswordError = errors::wrongPassword);
+    // Lifts the bound on guesses at the operator that strangers may have used up, and
+    // journals who lifted it. A ServiceError for an unknown operator.
+    void releaseOperator(const std::string& operatorNo, const std::string& administrator);
     std::int32_t mainBranchNo(Database& db);
     // Writes the entry in the caller's open write transaction. An entry with a fund
     // account and no client gets the account's client.
@@ -101,26 +142,22 @@ public:
 
 private:
     class Lease;
-    // A refused login is journaled once a minute per source and operator, so that a
-    // stranger who keeps trying cannot make every refusal a write.
-    bool refusalToJournal(const std::string& source, const std::string& operatorNo);
-    void journalRefusal(HandlerContext& ctx, const Operator& op, const ServiceError& refusal);
-    // In the caller's transaction: the wrong password, and the source's wait or the
+    void journalRefusal(HandlerContext& ctx, const Operator& op, const std::string& refusal);
+    // In the caller's transaction: the wrong password, and the address's wait or the
     // operator's bound it brought.
-    void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer);
+    void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer,
+                              const PasswordAttempt& attempt);
     std::unique_ptr<Database> takeConnection();
     void giveBack(std::unique_ptr<Database> db);
+    std::string answer(Session& session, std::string_view requestPacket, std::int32_t& functionNo);
+    std::string faultReply(std::int32_t functionNo, std::exception_ptr fault);
     std::string dispatch(Session& session, Database& db, const protocol::PacketView& packet);
 
     std::string path_;
     OfficeOptions options_;
     Database db_;
-    Passwords passwords_;
-    PasswordThrottle throttle_;
-    static constexpr std::size_t maxRefusalsKept = 1024;
-    static constexpr std::chrono::minutes refusalQuiet{1};
-    std::mutex refusalsMutex_;
-    std::map<std::pair<std::string, std::string>, std::int64_t> refusalsJournaled_; // ms
+    PasswordAttempts attempts_;
+    std::map<std::int32_t, Handler> replaced_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;
 };

@@ -45,6 +45,8 @@ public:
     // Rows changed by the last statement.
     int changes() const { return sqlite3_changes(db_); }
     sqlite3* handle() const { return db_; }
+    // Whether a transaction is open on the connection.
+    bool inTransaction() const { return sqlite3_get_autocommit(db_) == 0; }
 
 private:
     sqlite3* db_ = nullptr;

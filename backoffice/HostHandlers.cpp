@@ -8,7 +8,6 @@ namespace backoffice {
 using protocol::FieldType;
 
 std::string handleOperatorLogin(HandlerContext& ctx) {
-    ctx.office.checkPassword(ctx, ctx.op, ctx.request.text("password"));
     protocol::PacketWriter w(100001, 0);
     w.addField("operator_name", FieldType::Text);
     w.addField("operator_kind", FieldType::Text);
@@ -23,7 +22,6 @@ std::string handleOperatorLogin(HandlerContext& ctx) {
 }
 
 std::string handleOperatorBranches(HandlerContext& ctx) {
-    ctx.office.checkPassword(ctx, ctx.op, ctx.request.text("password"));
     Statement s =
         ctx.db.prepare("SELECT branch_no, branch_name, branch_type FROM branch ORDER BY branch_no");
     protocol::PacketWriter w(100002, 0);
@@ -40,7 +38,6 @@ std::string handleOperatorBranches(HandlerContext& ctx) {
 }
 
 std::string handleOperatorFunctions(HandlerContext& ctx) {
-    ctx.office.checkPassword(ctx, ctx.op, ctx.request.text("password"));
     Statement s = ctx.db.prepare("SELECT menu_code, caption FROM operator_function "
                                  "WHERE operator_no = ? ORDER BY menu_code");
     s.bind(1, ctx.op.operatorNo);
@@ -56,7 +53,6 @@ std::string handleOperatorFunctions(HandlerContext& ctx) {
 }
 
 std::string handleDictionary(HandlerContext& ctx) {
-    ctx.office.checkPassword(ctx, ctx.op, ctx.request.text("password"));
     Statement s = ctx.db.prepare(
         "SELECT dict_name, item_key, caption FROM dictionary ORDER BY dict_name, item_key");
     protocol::PacketWriter w(100004, 0);

@@ -134,9 +134,10 @@ std::string journalEventText(const std::string& event) {
         {journal::operatorDisabled, "停用操作员"},
         {journal::operatorEnabled, "启用操作员"},
         {journal::passwordSet, "设置操作员密码"},
-        {journal::guessesReleased, "解除密码猜测限制"},
         {journal::clientImported, "导入客户"},
         {journal::databaseRestored, "从备份恢复"},
+        {journal::operatorReleased, "解除密码错误限制"},
+        {journal::reviewExpired, "复核流程过期未复核"},
     };
     const auto found = texts.find(event);
     return found == texts.end() ? event : found->second;

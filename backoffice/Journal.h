@@ -34,9 +34,12 @@ inline constexpr char operatorChanged[] = "operator_set";
 inline constexpr char operatorDisabled[] = "operator_disable";
 inline constexpr char operatorEnabled[] = "operator_enable";
 inline constexpr char passwordSet[] = "operator_passwd";
-inline constexpr char guessesReleased[] = "operator_release"; // his hourly bound lifted
 inline constexpr char clientImported[] = "client_import";
 inline constexpr char databaseRestored[] = "database_restore";
+// An administrator lifted the bound on guesses at an operator.
+inline constexpr char operatorReleased[] = "operator_released";
+// A review process waited while its operator's newer demands pushed it out.
+inline constexpr char reviewExpired[] = "review_expired";
 } // namespace journal
 
 // The operator's words for a kind of entry; the kind itself when it has none.

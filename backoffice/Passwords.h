@@ -17,8 +17,8 @@ namespace backoffice {
 
 class Passwords {
 public:
-    explicit Passwords(std::size_t maxHashes = 2,
-                       std::chrono::milliseconds hashWait = std::chrono::milliseconds(500));
+    // At most maxHashes verifications at once; a request waits up to hashWait for a turn.
+    Passwords(std::size_t maxHashes, std::chrono::milliseconds hashWait);
     static std::string hash(std::string_view password);
 
     // Whether this password verified before for the operator: no hash needed.

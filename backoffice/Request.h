@@ -2,6 +2,7 @@
 // What a handler reads from a request and how it answers: typed field access that turns a
 // missing or wrong-typed field into an error reply, and the reply packets themselves.
 
+#include "protocol/Numbers.h"
 #include "protocol/Packet.h"
 
 #include <cstdint>
@@ -21,34 +22,8 @@ struct RequestLimits {
     static constexpr std::size_t maxFieldBytes = 16 * 1024;
 };
 
-// Error numbers of the back office's replies.
-namespace errors {
-constexpr std::int32_t badRequest = 1001;
-constexpr std::int32_t unknownFunction = 1002;
-constexpr std::int32_t unknownOperator = 1011;
-constexpr std::int32_t wrongPassword = 1012;
-constexpr std::int32_t notLoggedIn = 1013;
-constexpr std::int32_t notSessionOperator = 1014;
-constexpr std::int32_t passwordThrottled = 1015;
-constexpr std::int32_t unknownBranch = 1016;
-constexpr std::int32_t busy = 1017;
-constexpr std::int32_t tooLarge = 1018;
-constexpr std::int32_t operatorDisabled = 1019; // disabled, or no password set yet
-constexpr std::int32_t unknownAccount = 2001;
-constexpr std::int32_t unknownClient = 2002;
-constexpr std::int32_t badRate = 3001;
-constexpr std::int32_t alreadyVip = 3002;
-constexpr std::int32_t notVip = 3003;
-constexpr std::int32_t accountNotNormal = 3004;
-constexpr std::int32_t reviewRequired = 360415;
-constexpr std::int32_t noSuchProcess = 3601;
-constexpr std::int32_t sameReviewer = 3602;
-constexpr std::int32_t noReviewRight = 3603;
-constexpr std::int32_t reviewerPassword = 3604;
-constexpr std::int32_t notReviewed = 3605;
-constexpr std::int32_t reviewExpired = 3606;
-constexpr std::int32_t serverFault = 9999;
-} // namespace errors
+// Error numbers of the back office's replies, as the counter knows them too.
+namespace errors = protocol::errors;
 
 // A request the back office refuses; becomes an error reply.
 class ServiceError : public std::runtime_error {

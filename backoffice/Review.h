@@ -8,19 +8,35 @@
 
 #include <cstdint>
 #include <optional>
+#include <string_view>
+#include <vector>
 
 namespace backoffice {
 
-// Called inside the business request's write transaction `t`. A resend (audit_action "2")
-// uses up its approved process there, or is refused. Otherwise, when a rule applies, the
-// review process is recorded and committed in `t` and the review demand is raised
-// (360415, with error_info "<text>,<process id>,<default reviewer>"). A rate rule applies
-// to every request that sets a rate.
-void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
-                 std::optional<double> rate);
+// What the review gate decided: go on to the handler, or answer with the refusal (the
+// review demand 360415 among them).
+struct ReviewDecision {
+    std::optional<ServiceError> refusal;
+};
 
-// What a review process records of its request: every field but the passwords and
-// audit_action, typed, in the request's order.
-std::string reviewedFields(const protocol::PacketView& packet);
+// Runs before the handler of a reviewable function, in the write transaction dispatch
+// opened for it (ctx.transaction), and never commits: what it decided is written there. A
+// resend (audit_action "2") uses up its approved process, or is refused. Otherwise, when a
+// rule applies, the review process is recorded and the demand returned (error_info
+// "<text>,<process id>,<default reviewer>"). A rate rule applies to every request that
+// sets a rate. A demand past the operator's open reviews expires his oldest waiting ones.
+ReviewDecision reviewGate(HandlerContext& ctx, const FunctionSpec& spec);
+
+// The names of the fields a review of the function records: the header fields the back
+// office reads, then the function's own.
+std::vector<std::string_view> reviewedFieldNames(const FunctionSpec& spec);
+
+// What a review process records of its request: the fields of reviewedFieldNames that it
+// carries, typed, in the request's order; never a password or audit_action. A longer
+// record than a review may store is refused.
+std::string reviewedFields(const protocol::PacketView& packet, const FunctionSpec& spec);
+
+// The most a review process stores of its request.
+constexpr std::size_t maxReviewedBytes = 2048;
 
 } // namespace backoffice

@@ -1,5 +1,10 @@
 #include "Review.h"
 
+#include "Records.h"
+#include "VipChanges.h"
+
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -8,6 +13,8 @@
 namespace backoffice {
 
 namespace {
+
+constexpr std::size_t maxOperatorNoBytes = 32;
 
 std::int64_t now() {
     return static_cast<std::int64_t>(std::time(nullptr));
@@ -97,39 +104,108 @@ void expireApprovals(HandlerContext& ctx) {
         expire(ctx, a);
 }
 
-void useApproval(HandlerContext& ctx, Transaction& t, const std::string& fields) {
+// The refusal of a resend, or none when it used up its approval.
+std::optional<ServiceError> useApproval(HandlerContext& ctx, const std::string& fields) {
     Statement s = ctx.db.prepare(
         "SELECT process_id, status, fund_account, reviewer FROM review_process WHERE "
         "operator_no = ? AND function_id = ? AND status IN ('1', '3') AND request_fields = ? "
         "ORDER BY process_id DESC LIMIT 1");
     s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{ctx.request.functionNo()}).bind(3, fields);
     if (!s.step())
-        throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
+        return ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
     const std::int64_t processId = s.integer(0);
-    if (s.text(1) == "3") {
-        // Expiries found just now are kept with their journal entries.
-        t.commit();
-        throw ServiceError(errors::reviewExpired, "复核批准已过期，请重新复核");
-    }
+    if (s.text(1) == "3")
+        return ServiceError(errors::reviewExpired, "复核批准已过期，请重新复核");
     ctx.db.prepare("UPDATE review_process SET status = '2' WHERE process_id = ? AND status = '1'")
         .bind(1, processId)
         .run();
     if (ctx.db.changes() != 1)
-        throw ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
+        return ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
     JournalEntry used = requestEntry(ctx, journal::approvalUsed);
     used.fundAccount = s.integer(2);
     used.processId = processId;
     used.reviewer = s.text(3);
     ctx.office.journal(ctx.db, used);
+    return std::nullopt;
+}
+
+// Past the operator's open reviews the oldest waiting ones expire, each journaled, so that
+// one operator's demands cannot grow without bound.
+void expireOpenReviews(HandlerContext& ctx) {
+    const int keep = std::max(0, ctx.office.options().openReviewsPerOperator - 1);
+    Statement s = ctx.db.prepare(
+        "SELECT process_id, function_id, fund_account FROM review_process WHERE operator_no = ? "
+        "AND status = '0' ORDER BY process_id DESC LIMIT -1 OFFSET ?");
+    s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{keep});
+    std::vector<std::array<std::int64_t, 3>> expired;
+    while (s.step())
+        expired.push_back({s.integer(0), s.integer(1), s.integer(2)});
+    for (const auto& [processId, functionId, fundAccount] : expired) {
+        ctx.db.prepare("UPDATE review_process SET status = '5' WHERE process_id = ?")
+            .bind(1, processId)
+            .run();
+        JournalEntry e = requestEntry(ctx, journal::reviewExpired);
+        e.functionId = functionId;
+        e.fundAccount = fundAccount;
+        e.processId = processId;
+        e.detail = "等待复核的流程超过" +
+                   std::to_string(ctx.office.options().openReviewsPerOperator) +
+                   "个，最早的流程过期";
+        ctx.office.journal(ctx.db, e);
+    }
+}
+
+// A wrong reviewer password counts against the requester's process too: past a few, the
+// process is void and the request has to be made again, so that guesses at a reviewer
+// cannot go on under one demand. Throws the refusal once the process is void.
+void countWrongReviewer(HandlerContext& ctx, std::int64_t processId, const std::string& reviewer) {
+    Transaction t(ctx.db);
+    ctx.db
+        .prepare("UPDATE review_process SET wrong_reviews = wrong_reviews + 1 WHERE "
+                 "process_id = ? AND status = '0'")
+        .bind(1, processId)
+        .run();
+    Statement s = ctx.db.prepare(
+        "SELECT wrong_reviews, function_id, fund_account FROM review_process WHERE process_id = ?");
+    s.bind(1, processId);
+    const int limit = ctx.office.options().wrongReviewsPerProcess;
+    if (!s.step() || s.integer(0) < limit)
+        return t.commit();
+    ctx.db.prepare("UPDATE review_process SET status = '4' WHERE process_id = ? AND status = '0'")
+        .bind(1, processId)
+        .run();
+    if (ctx.db.changes() != 1)
+        return t.commit();
+    JournalEntry e = requestEntry(ctx, journal::reviewRefused);
+    e.functionId = s.integer(1);
+    e.fundAccount = s.integer(2);
+    e.processId = processId;
+    e.reviewer = reviewer;
+    e.detail = "复核柜员密码错误" + std::to_string(limit) + "次，复核流程作废";
+    ctx.office.journal(ctx.db, e);
+    t.commit();
+    throw ServiceError(errors::reviewerPassword, "复核柜员密码错误次数过多，复核流程[" +
+                                                     std::to_string(processId) +
+                                                     "]已作废，请重新提交业务");
 }
 
 } // namespace
 
-std::string reviewedFields(const protocol::PacketView& packet) {
+std::vector<std::string_view> reviewedFieldNames(const FunctionSpec& spec) {
+    // The fields of the standard header that the back office reads.
+    std::vector<std::string_view> names{"op_branch_no", "operator_no", "op_station",
+                                        "op_entrust_way", "function_id"};
+    names.insert(names.end(), spec.fields.begin(), spec.fields.end());
+    return names;
+}
+
+std::string reviewedFields(const protocol::PacketView& packet, const FunctionSpec& spec) {
+    const std::vector<std::string_view> names = reviewedFieldNames(spec);
     std::string out;
     for (std::size_t f = 0; f < packet.fieldCount(); ++f) {
         const protocol::PacketView::Field& field = packet.field(f);
-        if (field.name == "audit_action" || isPasswordField(field.name))
+        if (std::find(names.begin(), names.end(), field.name) == names.end() ||
+            isPasswordField(field.name))
             continue;
         if (!out.empty())
             out.push_back(',');
@@ -150,21 +226,29 @@ std::string reviewedFields(const protocol::PacketView& packet) {
             appendEscaped(out, packet.text(0, f));
             break;
         }
+        if (out.size() > maxReviewedBytes)
+            throw ServiceError(errors::tooLarge, "需复核的请求过大：最多" +
+                                                     std::to_string(maxReviewedBytes) + "字节");
     }
     return out;
 }
 
-void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
-                 std::optional<double> rate) {
+ReviewDecision reviewGate(HandlerContext& ctx, const FunctionSpec& spec) {
+    const Request& r = ctx.request;
+    const std::int64_t fundAccount = r.integer("fund_account");
+    const std::optional<double> rate =
+        spec.rateField ? std::optional<double>(parseRate(r.text(spec.rateField))) : std::nullopt;
     expireApprovals(ctx);
-    const std::string fields = reviewedFields(ctx.request.packet());
-    if (ctx.request.optionalText("audit_action").value_or("0") == "2") {
-        useApproval(ctx, t, fields);
-        return;
-    }
-    const std::int32_t functionId = ctx.request.functionNo();
+    if (r.optionalText("audit_action").value_or("0") == "2")
+        return {useApproval(ctx, reviewedFields(r.packet(), spec))};
+    const std::int32_t functionId = r.functionNo();
     if (!ruleApplies(ctx.db, functionId, rate))
-        return;
+        return {};
+    const std::string fields = reviewedFields(r.packet(), spec);
+    if (!loadFundAccount(ctx.db, fundAccount))
+        return {ServiceError(errors::unknownAccount,
+                             "资金账户[" + std::to_string(fundAccount) + "]不存在")};
+    expireOpenReviews(ctx);
     const std::string reviewer = defaultReviewer(ctx.db, ctx.op);
     ctx.db
         .prepare("INSERT INTO review_process (function_id, operator_no, fund_account, "
@@ -178,16 +262,14 @@ void checkReview(HandlerContext& ctx, Transaction& t, std::int64_t fundAccount,
     const std::int64_t processId = ctx.db.lastInsertId();
     JournalEntry demanded = requestEntry(ctx, journal::reviewDemanded);
     demanded.fundAccount = fundAccount;
-    demanded.clientId = ctx.request.optionalText("client_id").value_or("");
     if (rate)
         demanded.rateAfter = journalRate(*rate);
     demanded.processId = processId;
     demanded.reviewer = reviewer;
     demanded.detail = "默认复核柜员" + reviewer;
     ctx.office.journal(ctx.db, demanded);
-    t.commit();
-    throw ServiceError(errors::reviewRequired,
-                       "该业务需要临柜复核," + std::to_string(processId) + "," + reviewer);
+    return {ServiceError(errors::reviewRequired,
+                         "该业务需要临柜复核," + std::to_string(processId) + "," + reviewer)};
 }
 
 std::string handleReview(HandlerContext& ctx) {
@@ -195,6 +277,10 @@ std::string handleReview(HandlerContext& ctx) {
     const std::int64_t processId = r.integer("process_id");
     r.int32("audit_branch_no");
     const std::string reviewerNo = r.text("audit_operator_no");
+    // The reviewer's number is journaled with every refusal: it is short or refused.
+    if (reviewerNo.size() > maxOperatorNoBytes)
+        throw ServiceError(errors::badRequest, "请求字段[audit_operator_no]过长：最多" +
+                                                   std::to_string(maxOperatorNoBytes) + "字节");
     const std::string reviewerPassword = r.text("auditop_password");
     r.int32("audit_level");
     r.int32("occur_date");
@@ -208,6 +294,12 @@ std::string handleReview(HandlerContext& ctx) {
         if (!s.step() || s.text(0) != ctx.op.operatorNo)
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]不存在");
+        if (s.text(1) == "4")
+            throw ServiceError(errors::noSuchProcess,
+                               "复核流程[" + std::to_string(processId) + "]已作废，请重新提交业务");
+        if (s.text(1) == "5")
+            throw ServiceError(errors::noSuchProcess,
+                               "复核流程[" + std::to_string(processId) + "]已过期，请重新提交业务");
         if (s.text(1) != "0")
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]已处理");
@@ -246,7 +338,14 @@ std::string handleReview(HandlerContext& ctx) {
         throw refuse(ServiceError(errors::sameReviewer, "复核柜员不能与经办柜员相同"));
     if (!reviewer.canReview)
         throw refuse(ServiceError(errors::noReviewRight, "柜员[" + reviewerNo + "]没有复核权限"));
-    ctx.office.checkPassword(ctx, reviewer, reviewerPassword, errors::reviewerPassword);
+    try {
+        ctx.office.checkPassword(ctx, reviewer, reviewerPassword, errors::reviewerPassword);
+    } catch (const ServiceError& e) {
+        if (e.errorNo() != errors::reviewerPassword)
+            throw;
+        countWrongReviewer(ctx, processId, reviewerNo);
+        throw;
+    }
 
     Transaction t(ctx.db);
     checkWaiting(); // another connection may have approved it meanwhile

@@ -77,8 +77,13 @@ void upgradeSchema(Database& db) {
                 "ALTER TABLE review_process ADD COLUMN approved_at INTEGER NOT NULL DEFAULT 0;");
     if (hasColumn("operator", "operator_no") && !hasColumn("operator", "disabled"))
         db.exec("ALTER TABLE operator ADD COLUMN disabled INTEGER NOT NULL DEFAULT 0");
-    // The lock of earlier versions gave way to throttling.
-    db.exec("DROP TABLE IF EXISTS password_failure");
+    if (hasColumn("review_process", "process_id") && !hasColumn("review_process", "wrong_reviews"))
+        db.exec("ALTER TABLE review_process ADD COLUMN wrong_reviews INTEGER NOT NULL DEFAULT 0");
+    if (hasColumn("password_guess", "guess_id") && !hasColumn("password_guess", "cleared"))
+        db.exec("ALTER TABLE password_guess ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
+    // The lock of earlier versions gave way to throttling, and the count per address to
+    // counts of the guesses themselves.
+    db.exec("DROP TABLE IF EXISTS password_failure; DROP TABLE IF EXISTS guess_source");
     createSchema(db);
 }
 

@@ -56,4 +56,26 @@ void modifyVip(Database& db, std::int64_t fundAccount, double rate) {
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
 }
 
+// A discount rate: a decimal in (0, 1] with at most two decimals, as "0.85" or "1".
+double parseRate(const std::string& text) {
+    const auto bad = [&] {
+        return ServiceError(errors::badRate,
+                            "佣金折扣[" + text + "]无效：应大于0且不大于1，最多两位小数");
+    };
+    const std::size_t dot = text.find('.');
+    const std::string whole = text.substr(0, dot);
+    const std::string decimals = dot == std::string::npos ? "" : text.substr(dot + 1);
+    const auto digits = [](const std::string& s) {
+        return s.find_first_not_of("0123456789") == std::string::npos;
+    };
+    if (whole.empty() || !digits(whole) || !digits(decimals) || decimals.size() > 2 ||
+        (dot != std::string::npos && decimals.empty()) || whole.size() > 3)
+        throw bad();
+    const int hundredths =
+        std::stoi(whole) * 100 + (decimals.empty() ? 0 : std::stoi((decimals + "0").substr(0, 2)));
+    if (hundredths <= 0 || hundredths > 100)
+        throw bad();
+    return hundredths / 100.0;
+}
+
 } // namespace backoffice

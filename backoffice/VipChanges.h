@@ -12,6 +12,10 @@
 
 namespace backoffice {
 
+// A discount rate: a decimal in (0, 1] with at most two decimals, as "0.85" or "1"; a
+// ServiceError says what is wrong with another.
+double parseRate(const std::string& text);
+
 void openVip(Database& db, const FundAccountRow& account, double rate,
              const std::string& operatorNo);
 void closeVip(Database& db, const FundAccountRow& account);

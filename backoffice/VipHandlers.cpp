@@ -2,7 +2,6 @@
 
 #include "BackOffice.h"
 #include "Records.h"
-#include "Review.h"
 #include "VipChanges.h"
 
 #include <algorithm>
@@ -21,28 +20,6 @@ FundAccountRow requireAccount(HandlerContext& ctx, std::int64_t fundAccount) {
         throw ServiceError(errors::unknownAccount,
                            "资金账户[" + std::to_string(fundAccount) + "]不存在");
     return *account;
-}
-
-// A discount rate: a decimal in (0, 1] with at most two decimals, as "0.85" or "1".
-double parseRate(const std::string& text) {
-    const auto bad = [&] {
-        return ServiceError(errors::badRate,
-                            "佣金折扣[" + text + "]无效：应大于0且不大于1，最多两位小数");
-    };
-    const std::size_t dot = text.find('.');
-    const std::string whole = text.substr(0, dot);
-    const std::string decimals = dot == std::string::npos ? "" : text.substr(dot + 1);
-    const auto digits = [](const std::string& s) {
-        return s.find_first_not_of("0123456789") == std::string::npos;
-    };
-    if (whole.empty() || !digits(whole) || !digits(decimals) || decimals.size() > 2 ||
-        (dot != std::string::npos && decimals.empty()) || whole.size() > 3)
-        throw bad();
-    const int hundredths =
-        std::stoi(whole) * 100 + (decimals.empty() ? 0 : std::stoi((decimals + "0").substr(0, 2)));
-    if (hundredths <= 0 || hundredths > 100)
-        throw bad();
-    return hundredths / 100.0;
 }
 
 bool isVip(Database& db, std::int64_t fundAccount) {
@@ -115,7 +92,6 @@ std::string handleClientSync(HandlerContext& ctx) {
     if (syncType < 0 || syncType > 2)
         throw ServiceError(errors::badRequest, "同步类型[" + std::to_string(syncType) + "]无效");
     requireAccount(ctx, fundAccount);
-    Transaction t(ctx.db);
     ctx.db
         .prepare("INSERT INTO sync_request (fund_account, branch_no, sync_type, operator_no) "
                  "VALUES (?, ?, ?, ?)")
@@ -129,7 +105,6 @@ std::string handleClientSync(HandlerContext& ctx) {
     e.fundAccount = fundAccount;
     e.detail = "同步类型" + std::to_string(syncType) + "，流水号" + std::to_string(serialNo);
     ctx.office.journal(ctx.db, e);
-    t.commit();
     protocol::PacketWriter w(730000, 0);
     w.addField("serial_no", FieldType::Integer);
     w.beginRecord();
@@ -137,9 +112,10 @@ std::string handleClientSync(HandlerContext& ctx) {
     return finishReply(w);
 }
 
-// Open, close and modify each check and write in one write transaction: what they checked
-// still holds when they write, a change that would change nothing is refused with why, and
-// a review approval is used up only together with the change it approved.
+// Sync, open, close and modify check and write in the write transaction dispatch opened for
+// them, after the review gate: what they checked still holds when they write, a change
+// that would change nothing is refused with why, and a review approval is used up only
+// together with the change it approved.
 
 std::string handleVipOpen(HandlerContext& ctx) {
     const Request& r = ctx.request;
@@ -147,7 +123,6 @@ std::string handleVipOpen(HandlerContext& ctx) {
     const std::string clientId = r.text("client_id");
     const std::int64_t fundAccount = r.integer("fund_account");
     const double rate = parseRate(r.text("discount_rate"));
-    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (account.clientId != clientId)
         throw ServiceError(errors::unknownClient, "客户[" + clientId + "]与资金账户不符");
@@ -155,32 +130,27 @@ std::string handleVipOpen(HandlerContext& ctx) {
         throw ServiceError(errors::accountNotNormal, "资金账户状态不正常，不能开通VIP");
     if (isVip(ctx.db, fundAccount))
         throw ServiceError(errors::alreadyVip, "该客户已是VIP客户");
-    checkReview(ctx, t, fundAccount, rate);
     openVip(ctx.db, account, rate, ctx.op.operatorNo);
     JournalEntry e = requestEntry(ctx, journal::vipOpen);
     e.clientId = clientId;
     e.fundAccount = fundAccount;
     e.rateAfter = journalRate(rate);
     ctx.office.journal(ctx.db, e);
-    t.commit();
     return okReply(730001, fundAccount);
 }
 
 std::string handleVipClose(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
-    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    checkReview(ctx, t, fundAccount, std::nullopt);
     JournalEntry e = requestEntry(ctx, journal::vipClose);
     e.clientId = account.clientId;
     e.fundAccount = fundAccount;
     e.rateBefore = vipRate(ctx.db, fundAccount);
     closeVip(ctx.db, account);
     ctx.office.journal(ctx.db, e);
-    t.commit();
     return okReply(730002, fundAccount);
 }
 
@@ -188,11 +158,9 @@ std::string handleVipModify(HandlerContext& ctx) {
     ctx.request.int32("branch_no");
     const std::int64_t fundAccount = ctx.request.integer("fund_account");
     const double rate = parseRate(ctx.request.text("discount_rate"));
-    Transaction t(ctx.db);
     const FundAccountRow account = requireAccount(ctx, fundAccount);
     if (!isVip(ctx.db, fundAccount))
         throw ServiceError(errors::notVip, "该客户不是VIP客户");
-    checkReview(ctx, t, fundAccount, rate);
     JournalEntry e = requestEntry(ctx, journal::vipModify);
     e.clientId = account.clientId;
     e.fundAccount = fundAccount;
@@ -200,7 +168,6 @@ std::string handleVipModify(HandlerContext& ctx) {
     e.rateAfter = journalRate(rate);
     modifyVip(ctx.db, fundAccount, rate);
     ctx.office.journal(ctx.db, e);
-    t.commit();
     return okReply(730003, fundAccount);
 }
 

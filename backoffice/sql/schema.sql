@@ -124,9 +124,11 @@ CREATE TABLE IF NOT EXISTS review_rule (
     description TEXT NOT NULL
 );
 -- status: 0 waiting for a reviewer, 1 approved, 2 used by the resent request, 3 expired
--- unused.
--- request_fields is what was reviewed: every field of the request but the passwords and
--- audit_action, as name=value in the request's order; the resend must carry the same.
+-- unused, 4 void after too many wrong reviewer passwords (wrong_reviews counts them), 5
+-- expired waiting, pushed out by newer demands of its operator.
+-- request_fields is what was reviewed: the fields of the request that the back office
+-- reads (header and function), never a password, as name=value in the request's order, at
+-- most 2 KiB; the resend must carry the same.
 -- approved_at is in seconds since 1970; an approval older than the configured age is
 -- no longer honoured.
 CREATE TABLE IF NOT EXISTS review_process (
@@ -139,33 +141,31 @@ CREATE TABLE IF NOT EXISTS review_process (
     status           TEXT NOT NULL DEFAULT '0',
     created_at       TEXT NOT NULL DEFAULT (datetime('now')),
     request_fields   TEXT NOT NULL DEFAULT '',
-    approved_at      INTEGER NOT NULL DEFAULT 0
+    approved_at      INTEGER NOT NULL DEFAULT 0,
+    wrong_reviews    INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS review_process_by_request
     ON review_process(operator_no, function_id, status);
+-- An operator's reviews waiting for a reviewer.
+CREATE INDEX IF NOT EXISTS review_process_by_operator ON review_process(operator_no, status);
 -- Approvals that may have expired unused.
 CREATE INDEX IF NOT EXISTS review_process_by_approval ON review_process(status, approved_at);
--- Password guesses that failed or are being checked, one row each: the guesses at one
--- operator within the window are bounded, from all sources together. Times are
+-- Password guesses that failed or are being checked, one row each, by the address they
+-- came from (an IPv6 address's /64). Within the window they are counted per address and
+-- operator (cleared: that operator's right password from the address cleared the count
+-- since), per address, and per operator from all addresses together. Times are
 -- milliseconds since 1970.
 CREATE TABLE IF NOT EXISTS password_guess (
     guess_id    INTEGER PRIMARY KEY AUTOINCREMENT,
     operator_no TEXT NOT NULL,
     source      TEXT NOT NULL,
-    at_ms       INTEGER NOT NULL
+    at_ms       INTEGER NOT NULL,
+    cleared     INTEGER NOT NULL DEFAULT 0
 );
 CREATE INDEX IF NOT EXISTS password_guess_by_operator ON password_guess(operator_no, at_ms);
--- Failed guesses per source address, whatever the operator: past a few, the source waits
--- until next_at_ms before it is heard again, longer after each failure.
-CREATE TABLE IF NOT EXISTS guess_source (
-    source     TEXT PRIMARY KEY,
-    failures   INTEGER NOT NULL,
-    last_at_ms INTEGER NOT NULL,
-    next_at_ms INTEGER NOT NULL
-);
-CREATE INDEX IF NOT EXISTS guess_source_by_time ON guess_source(last_at_ms);
--- Where each operator's password verified: such a source is still heard when strangers
--- have used up the operator's guesses.
+CREATE INDEX IF NOT EXISTS password_guess_by_source ON password_guess(source, at_ms);
+-- Where each operator's password verified: such an address still has a small allowance
+-- when strangers have used up the operator's guesses.
 CREATE TABLE IF NOT EXISTS operator_source (
     operator_no TEXT NOT NULL,
     source      TEXT NOT NULL,

@@ -101,7 +101,7 @@ TEST_F(AdminTest, OperatorCommandsChangeHimAndJournalTheAdministratorsName) {
     EXPECT_EQ(events,
               (std::vector<std::string>{journal::operatorAdded, journal::passwordSet,
                                         journal::operatorChanged, journal::operatorDisabled,
-                                        journal::operatorEnabled, journal::guessesReleased}));
+                                        journal::operatorEnabled, journal::operatorReleased}));
     EXPECT_TRUE(contains(entries()[2].detail, "由姓名钱九，营业部8，类别1，复核权限有改为姓名钱久，"
                                               "营业部9，类别2，复核权限无"))
         << entries()[2].detail;
@@ -313,8 +313,8 @@ TEST_F(AdminTest, ReleaseLiftsTheHourlyBoundOfGuesses) {
     EXPECT_EQ(Reply(bounded.handle(newCounter, loginPacket("1004", "pass1004"))).code(), 0);
     const auto all = backoffice::readJournal(bounded.database(), {});
     ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all.back().event, journal::guessesReleased);
-    EXPECT_EQ(all.back().detail, "管理员[trainer]解除操作员[1004]的密码猜测限制（清除3次）");
+    EXPECT_EQ(all.back().event, journal::operatorReleased);
+    EXPECT_EQ(all.back().detail, "管理员[trainer]解除操作员[1004]的密码错误限制，清除近期错误3次");
 }
 
 TEST_F(AdminTest, ExportAndImportCarryEveryClientInUtf8AndGb18030) {

@@ -183,10 +183,25 @@ TEST_F(ReviewTest, NoOneActsForAnotherOperator) {
 }
 
 TEST_F(ReviewTest, ARequesterGuessingAReviewersPasswordIsSlowedAndLocksNobody) {
-    const std::int64_t process = demand();
     const int free = office->office.options().throttle.freeFailures;
-    for (int i = 0; i <= free; ++i)
-        EXPECT_EQ(call(360042, review(process, "1002", "wrong")).code(), errors::reviewerPassword);
+    const int perProcess = office->office.options().wrongReviewsPerProcess;
+    ASSERT_EQ(free, perProcess); // the steps below take the defaults
+    // A few wrong reviewer passwords void the process: it has to be asked for again.
+    const std::int64_t first = demand();
+    for (int i = 1; i < perProcess; ++i)
+        EXPECT_EQ(call(360042, review(first, "1002", "wrong")).code(), errors::reviewerPassword);
+    Reply voided = call(360042, review(first, "1002", "wrong"));
+    EXPECT_EQ(voided.code(), errors::reviewerPassword);
+    EXPECT_EQ(voided.info(), "复核柜员密码错误次数过多，复核流程[" + std::to_string(first) +
+                                 "]已作废，请重新提交业务");
+    Reply gone = call(360042, review(first, "1002", "pass1002"));
+    EXPECT_EQ(gone.code(), errors::noSuchProcess);
+    EXPECT_EQ(gone.info(), "复核流程[" + std::to_string(first) + "]已作废，请重新提交业务");
+
+    // A new demand does not start the count at the reviewer afresh: past the free ones the
+    // counter waits, and even the right password is not checked from there meanwhile.
+    const std::int64_t process = demand();
+    EXPECT_EQ(call(360042, review(process, "1002", "wrong")).code(), errors::reviewerPassword);
     Reply slowed = call(360042, review(process, "1002", "wrong"));
     EXPECT_EQ(slowed.code(), errors::passwordThrottled);
     EXPECT_EQ(slowed.info(), "密码错误次数过多，请1秒后再试");
