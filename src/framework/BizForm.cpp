@@ -298,10 +298,17 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
                 consumed = true; // the focus has moved; the toolkit must not move it again
                 break;
             case Qt::Key_Down:
-                MoveFocus(true, false);
-                break;
             case Qt::Key_Up:
-                MoveFocus(false, false);
+                // The arrows only move the focus: a combo box's value changes through its
+                // drop-down (Alt+Down), never by walking the form; a button does not pass
+                // them on to the window, out of the form. Lists and grids keep them.
+                consumed = !usesArrows(QApplication::focusWidget());
+                MoveFocus(key->key() == Qt::Key_Down, false);
+                break;
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+                // On a button the toolkit would move the focus along the window's chain.
+                consumed = qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr;
                 break;
             default:
                 break;
