@@ -102,8 +102,10 @@ void TCustomQzEdit::focusOutEvent(QFocusEvent* event) {
     // losing the focus (another window, or this one closing), nor the form going away.
     // Going to a cancel button is giving up, not entering.
     // An entry refused and not changed since is not refused a second time on leaving.
+    // A part of the edit itself (the identifier edit's exchange box) is not leaving it.
     if (!validateOnLeave_ || refused_ || event->reason() == Qt::PopupFocusReason ||
-        event->reason() == Qt::ActiveWindowFocusReason || !isVisible())
+        event->reason() == Qt::ActiveWindowFocusReason || !isVisible() ||
+        isAncestorOf(QApplication::focusWidget()))
         return;
     if (const auto* to = qobject_cast<TQzBitBtn*>(QApplication::focusWidget());
         to && to->isCancel())

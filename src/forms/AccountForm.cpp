@@ -50,6 +50,11 @@ void TAccountFormBase::bindPanel(const TClientPanel& panel) {
         if (valid && QApplication::focusWidget() == panel_.btnCancel)
             panel_.btnOk->setFocus(Qt::TabFocusReason);
     };
+    // Another exchange makes the entry pending again: no client of the old one stays.
+    connect(panel_.hedQzID, &TQZIDEdit::exchangeChanged, this, [this] {
+        panel_.btnOk->setEnabled(false);
+        ClearInfoLabels(this);
+    });
     panel_.btnCancel->setCancel(true);
     panel_.btnOk->OnClick = [this](QObject*) { ClearedOnFailure([this] { btnOkClick(); }); };
     panel_.btnCancel->OnClick = [this](QObject*) { btnCancelClick(); };

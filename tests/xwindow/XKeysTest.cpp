@@ -133,3 +133,49 @@ TEST_F(XKeysModiTest, TheFocusWrapsAtTheFormsEdgesAndNeverReachesTheHostsTabBar)
     EXPECT_FALSE(hostTabs->hasFocus());
     EXPECT_TRUE(requestsOf(730001).empty());
 }
+
+TEST_F(XKeysSyncTest, TheExchangeBoxIsInTheTabOrderAndAnotherExchangeChecksTheEntryAgain) {
+    openInHost(730101);
+    ASSERT_TRUE(xwindow::keys({"F2"})); // 资产账号 -> 股东账号
+    ASSERT_EQ(edit().InputWay(), TQZIDEdit::iwStockAccount);
+    QComboBox* exchange = edit().exchangeBox();
+    ASSERT_EQ(edit().GetExchange(), "1"); // 沪A
+    ASSERT_TRUE(xwindow::type("123"));
+    // Shift+Tab reaches the box without checking the entry; Tab goes back to the edit.
+    const std::size_t before = requestCount();
+    ASSERT_TRUE(xwindow::keys({"shift+Tab"}));
+    ASSERT_TRUE(focusIn(exchange));
+    ASSERT_TRUE(xwindow::keys({"Tab"}));
+    ASSERT_TRUE(focusIn(&edit()));
+    EXPECT_EQ(requestCount(), before);
+    ASSERT_TRUE(xwindow::keys({"Return"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return form->ui().btnOk->isEnabled(); }));
+    EXPECT_EQ(edit().text(), "A000000123");
+    EXPECT_EQ(form->ui().lbFundAcco->text(), "80000001");
+    // 深A, chosen in the box: the panel empties and 确定 goes off at once.
+    ASSERT_TRUE(xwindow::click(&edit()));
+    ASSERT_TRUE(xwindow::keys({"shift+Tab"}));
+    ASSERT_TRUE(focusIn(exchange));
+    ASSERT_TRUE(xwindow::keys({"Next"})); // PageDown
+    ASSERT_TRUE(xwindow::waitFor([&] { return edit().GetExchange() == "2"; }));
+    EXPECT_FALSE(form->ui().btnOk->isEnabled());
+    EXPECT_EQ(form->ui().lbFundAcco->text(), "");
+    EXPECT_EQ(form->ui().lbCustName->text(), "");
+    EXPECT_EQ(edit().text(), "123") << "the digits as typed, not the padding for 沪A";
+    // Enter moves on to the edit, the next checks the digits for 深A.
+    const std::size_t resolutions = requestsOf(200086).size();
+    ASSERT_TRUE(xwindow::keys({"Return"}));
+    ASSERT_TRUE(focusIn(&edit()));
+    ASSERT_TRUE(xwindow::keys({"Return"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return form->ui().btnOk->isEnabled(); }));
+    const auto sent = requestsOf(200086);
+    ASSERT_GT(sent.size(), resolutions);
+    EXPECT_EQ(sent.back().value("account_type").toString(), "2");
+    EXPECT_EQ(sent.back().value("account_content").toString(), "0000000123");
+    // PageUp in the edit is a change of exchange as well.
+    ASSERT_TRUE(xwindow::click(&edit()));
+    ASSERT_TRUE(xwindow::keys({"Prior"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return !form->ui().btnOk->isEnabled(); }));
+    EXPECT_EQ(edit().GetExchange(), "1");
+    EXPECT_EQ(edit().text(), "123");
+}
