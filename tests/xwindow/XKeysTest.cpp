@@ -179,3 +179,34 @@ TEST_F(XKeysSyncTest, TheExchangeBoxIsInTheTabOrderAndAnotherExchangeChecksTheEn
     EXPECT_EQ(edit().GetExchange(), "1");
     EXPECT_EQ(edit().text(), "123");
 }
+
+TEST_F(XKeysSyncTest, AClosedPickListStaysClosedAndTheMenuGetsItsKeys) {
+    openInHost(730101);
+    ASSERT_TRUE(xwindow::keys({"F2", "F2", "F2", "F2"}));
+    ASSERT_EQ(edit().InputWay(), TQZIDEdit::iwCustomerNo);
+    ASSERT_TRUE(xwindow::type("100009"));
+    ASSERT_TRUE(xwindow::keys({"Return"}));
+    QListWidget* list = edit().subAccountList();
+    ASSERT_TRUE(xwindow::waitFor([&] { return list->isVisible(); }));
+    ASSERT_TRUE(xwindow::keys({"Escape"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return !list->isVisible(); }));
+    ASSERT_TRUE(focusIn(&edit()));
+    const std::size_t sent = requestCount();
+    ASSERT_TRUE(xwindow::keys({"alt+b"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return menu->isVisible(); }));
+    xwindow::spin(300);
+    EXPECT_FALSE(list->isVisible()) << "the pick list came back over the menu";
+    ASSERT_TRUE(xwindow::keys({"Down", "Return"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return !chosen.isEmpty(); }));
+    EXPECT_FALSE(chosen.isEmpty());
+    xwindow::spin(300);
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(form->ui().lbFundAcco->text(), "");
+    EXPECT_EQ(requestCount(), sent);
+    // The operator opens it again with Enter in the edit.
+    ASSERT_TRUE(xwindow::click(&edit()));
+    ASSERT_TRUE(xwindow::keys({"Return"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return list->isVisible(); }));
+    ASSERT_TRUE(xwindow::keys({"Down", "Return"}));
+    ASSERT_TRUE(xwindow::waitFor([&] { return form->ui().lbFundAcco->text() == "80000012"; }));
+}
