@@ -1,6 +1,7 @@
 #include "StartupConnect.h"
 
 #include "OperatorWait.h"
+#include "WaitCursor.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -32,15 +33,12 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
                                         const std::function<void(const QString&)>& failed) {
     for (;;) {
         QString reason;
-        QApplication::setOverrideCursor(Qt::WaitCursor);
         try {
-            auto transport = make();
-            QApplication::restoreOverrideCursor();
-            return transport;
+            const WaitCursor wait; // gone before the question, on every path
+            return make();
         } catch (const std::exception& e) {
             reason = QString::fromStdString(e.what());
         }
-        QApplication::restoreOverrideCursor();
         if (failed)
             failed(reason);
         QMessageBox box(QMessageBox::Critical, QStringLiteral("证券柜台"), cannotConnectText());
