@@ -1,6 +1,7 @@
 #include "LoginDialog.h"
 
 #include "HostPtr.h"
+#include "WaitCursor.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -79,10 +80,10 @@ bool LoginDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool LoginDialog::tryLogin() {
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     QString error;
     QString technical;
     try {
+        const WaitCursor wait;
         error = login_(operator_->text().trimmed(), password_->text());
     } catch (const EHostError& e) {
         // The back office could not be asked: words here, the technical line on hovering.
@@ -92,7 +93,6 @@ bool LoginDialog::tryLogin() {
         error = QStringLiteral("登录未能完成，请稍后重试。");
         technical = QString::fromStdString(e.what());
     }
-    QGuiApplication::restoreOverrideCursor();
     message_->setText(error);
     message_->setToolTip(technical);
     if (!error.isEmpty()) {

@@ -1,8 +1,10 @@
 #include "MainWindow.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
 #include <QTabBar>
@@ -49,7 +51,26 @@ MainWindow::MainWindow(CounterHost& host, ModuleLoader& module)
                                .arg(host.branchNo())
                                .arg(QString::fromStdString(host.branchName())));
     statusBar()->addPermanentWidget(operatorLine_);
-    resize(760, 520);
+    openWithinTheScreen();
+}
+
+void MainWindow::openWithinTheScreen() {
+    // The size the counter is laid out for, where the screen has room for it with a
+    // window frame. On a smaller screen (or a large scale) the window opens maximized: the
+    // window manager fits it, frame included, to the screen's available area, and a form
+    // that does not fit scrolls.
+    const QSize designed(760, 520);
+    const QSize frame(16, 64); // room left for a window manager's frame and title
+    resize(designed);
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!shown)
+        return;
+    const QSize room = shown->availableGeometry().size();
+    if (designed.width() + frame.width() > room.width() ||
+        designed.height() + frame.height() > room.height()) {
+        resize(designed.boundedTo(room - frame));
+        setWindowState(windowState() | Qt::WindowMaximized);
+    }
 }
 
 QString MainWindow::captionOf(std::int32_t menuCode) const {

@@ -37,6 +37,8 @@ private:
         QScrollArea* page;
         QWidget* closeNotify;
     };
+    // Opens no larger than the screen's available area.
+    void openWithinTheScreen();
     void closeTab(std::int32_t menuCode);
     QString captionOf(std::int32_t menuCode) const;
 

@@ -19,10 +19,8 @@ void OperatorWait::begins() {
 void OperatorWait::pump() {
     if (!onGuiThread() || depth_ == 0)
         return;
-    if (!hourglass_ && qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        hourglass_ = true;
-    }
+    if (!hourglass_ && qobject_cast<QApplication*>(QCoreApplication::instance()))
+        hourglass_.emplace();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
@@ -35,10 +33,7 @@ void OperatorWait::ends() {
     if (--depth_ > 0)
         return;
     qApp->removeEventFilter(this);
-    if (hourglass_) {
-        QApplication::restoreOverrideCursor();
-        hourglass_ = false;
-    }
+    hourglass_.reset();
 }
 
 bool OperatorWait::eventFilter(QObject* watched, QEvent* event) {

@@ -4,10 +4,13 @@
 // click, wheel turn and close-box click that reaches it is thrown away, never delivered
 // once the reply is in: nothing the operator typed blind acts on what the reply shows.
 
+#include "WaitCursor.h"
+
 #include <QObject>
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 class OperatorWait : public QObject {
 public:
@@ -28,6 +31,6 @@ private:
     static bool onGuiThread();
 
     int depth_ = 0;
-    bool hourglass_ = false;
+    std::optional<WaitCursor> hourglass_;
     std::uint64_t discarded_ = 0;
 };

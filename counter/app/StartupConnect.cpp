@@ -2,6 +2,7 @@
 
 #include "OperatorWait.h"
 #include "TcpTransport.h"
+#include "WaitCursor.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -40,11 +41,9 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
     for (;;) {
         QString reason;
         QString text = cannotConnectText();
-        QApplication::setOverrideCursor(Qt::WaitCursor);
         try {
-            auto transport = make();
-            QApplication::restoreOverrideCursor();
-            return transport;
+            const WaitCursor wait; // gone before the question, on every path
+            return make();
         } catch (const UnknownHostError& e) {
             // A name that does not resolve is the room's set-up, not a server that is down.
             reason = QString::fromStdString(e.what());
@@ -52,7 +51,6 @@ std::unique_ptr<Transport> connectOrAsk(const std::function<std::unique_ptr<Tran
         } catch (const std::exception& e) {
             reason = QString::fromStdString(e.what());
         }
-        QApplication::restoreOverrideCursor();
         if (failed)
             failed(reason);
         QMessageBox box(QMessageBox::Critical, QStringLiteral("证券柜台"), text);

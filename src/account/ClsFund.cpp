@@ -113,8 +113,9 @@ bool TFund::ResolveAccount(char way, const std::string& exchange, const std::str
     const std::int32_t branchNo = ReplyValue(owner_, "branch_no").toInt32();
     CommonInfo().clientBranchNo = branchNo;
     owner_.currentClientBranchNo = branchNo;
+    // A fixed text buffer: the value ends at its first NUL, then at the capacity.
     account_content =
-        CutToCapacity(ReplyValue(owner_, "account_content").toText(), AccountContentCapacity);
+        CutToCapacity(VariantToText(ReplyValue(owner_, "account_content")), AccountContentCapacity);
     return true;
 }
 

@@ -5,8 +5,6 @@
 
 #include <QtGlobal>
 
-#include <algorithm>
-
 namespace EventBarrier {
 
 namespace {
@@ -40,16 +38,11 @@ ErrorReport reportOf(const std::exception_ptr& error) {
     } catch (const EDetailedError& e) {
         return {e.what(), e.detail()};
     } catch (const std::exception& e) {
-        // A message in Chinese is already the operator's (the printer's "没有可用的打印机");
-        // one in plain ASCII is technical (a conversion, an index): words for the operator,
-        // the message behind the details.
-        const std::string message = e.what();
-        const bool words = std::any_of(message.begin(), message.end(), [](char c) {
-            return static_cast<unsigned char>(c) >= 0x80;
-        });
-        if (words)
-            return {message, {}};
-        return {"程序内部错误，本次操作未完成。", message};
+        // The operator's words travel as EDetailedError (or the host's description), said
+        // so where they are made; any other message is technical (a conversion, an index,
+        // a system error with a path in it), whatever its characters: words for the
+        // operator, the message behind the details.
+        return {"程序内部错误，本次操作未完成。", e.what()};
     } catch (...) {
         return {"未知错误", {}};
     }

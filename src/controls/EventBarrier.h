@@ -3,6 +3,8 @@
 // is caught and shown to the operator, and the form carries on, as the application object
 // of the platform does; an exception never reaches Qt's event loop. The operator reads
 // words; the technical line (the failing operation and its status) goes to the details.
+// Whose words a message is, is said where it is raised: an EDetailedError's text and the
+// host's description are the operator's; every other message is a technical line.
 
 #include <exception>
 #include <functional>

@@ -102,8 +102,13 @@ void TCustomQzEdit::focusOutEvent(QFocusEvent* event) {
     // losing the focus (another window, or this one closing), nor the form going away.
     // Going to a cancel button is giving up, not entering.
     // An entry refused and not changed since is not refused a second time on leaving.
+    // A part of the edit itself (the identifier edit's exchange box) is not leaving it, nor
+    // is the host's menu: its keys are the menu's, and a check then would bring what the
+    // entry offers (a pick list the operator closed) back over the menu.
     if (!validateOnLeave_ || refused_ || event->reason() == Qt::PopupFocusReason ||
-        event->reason() == Qt::ActiveWindowFocusReason || !isVisible())
+        event->reason() == Qt::MenuBarFocusReason ||
+        event->reason() == Qt::ActiveWindowFocusReason || !isVisible() ||
+        isAncestorOf(QApplication::focusWidget()))
         return;
     if (const auto* to = qobject_cast<TQzBitBtn*>(QApplication::focusWidget());
         to && to->isCancel())

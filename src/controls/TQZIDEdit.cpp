@@ -22,7 +22,10 @@ TQZIDEdit::TQZIDEdit(QWidget* parent)
     : TCustomQzEdit(parent), exchange_(new QComboBox(this)), list_(new QListWidget(this)) {
     for (const Exchange& e : exchanges)
         exchange_->addItem(QString::fromUtf8(e.caption), QString::fromLatin1(e.code));
-    exchange_->setFocusPolicy(Qt::NoFocus);
+    exchange_->setFocusPolicy(Qt::StrongFocus);
+    connect(exchange_, &QComboBox::activated, this, &TQZIDEdit::exchangeChosen);
+    exchange_->installEventFilter(this);
+    connect(this, &QLineEdit::textEdited, this, [this](const QString& text) { typed_ = text; });
     exchange_->setToolTip(QStringLiteral("交易所（PageUp/PageDown 切换）"));
     list_->setWindowFlags(Qt::Popup);
     list_->setFocusPolicy(Qt::StrongFocus);
@@ -104,10 +107,22 @@ void TQZIDEdit::keyPressEvent(QKeyEvent* event) {
         const int step = event->key() == Qt::Key_PageDown ? 1 : -1;
         const int count = exchange_->count();
         exchange_->setCurrentIndex((exchange_->currentIndex() + step + count) % count);
-        markPending();
+        exchangeChosen();
         return;
     }
     TCustomQzEdit::keyPressEvent(event);
+}
+
+void TQZIDEdit::exchangeChosen() {
+    if (inputWay_ != iwStockAccount)
+        return;
+    // The entry was padded for the exchange it was checked under: the digits as typed are
+    // what is checked for the new one.
+    if (!typed_.isEmpty())
+        setText(typed_);
+    if (!text().isEmpty())
+        markPending();
+    emit exchangeChanged();
 }
 
 void TQZIDEdit::SetSubAccounts(const QStringList& accounts) {
@@ -158,6 +173,13 @@ bool TQZIDEdit::subAccountValidate() {
 }
 
 bool TQZIDEdit::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the exchange box has moved the focus on to the edit; passed up from the box,
+    // it would check the entry at once.
+    if (watched == exchange_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
+    }
     if (watched == list_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
@@ -177,6 +199,7 @@ bool TQZIDEdit::eventFilter(QObject* watched, QEvent* event) {
 void TQZIDEdit::Clear() {
     clear();
     picked_.clear();
+    typed_.clear();
     list_->hide();
     discardEntry();
 }

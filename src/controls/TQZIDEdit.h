@@ -1,7 +1,9 @@
 #pragma once
 // The identifier edit: the operator types an asset account, a shareholder account, a fund
 // card, a bank card or a client number. For a shareholder account the exchange is picked
-// in the box at the edit's left (PageUp and PageDown step through it). For a client
+// in the box at the edit's left (PageUp and PageDown step through it, in the edit and in
+// the box; Shift+Tab from the edit reaches the box). Another exchange makes the entry
+// pending again, as typed. For a client
 // number the client's fund accounts are offered in a list below the edit to pick from
 // with the arrow keys and Enter. F2 switches to the next kind that has a caption, as a
 // click on the lead label does.
@@ -49,12 +51,16 @@ public:
     void SetSubAccounts(const QStringList& accounts);
     QString PickedSubAccount() const { return picked_; }
     QListWidget* subAccountList() const { return list_; }
+    // The exchange box at the edit's left: in the tab order right before the edit.
+    QComboBox* exchangeBox() const { return exchange_; }
     // The operator's pick of the offered entry at that row.
     void pickSubAccount(int row);
     void Clear();
 
 signals:
     void inputWayChanged(int way);
+    // The operator chose another exchange: the entry is pending again, as typed.
+    void exchangeChanged();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -65,6 +71,7 @@ protected:
 private:
     void placeExchangeBox();
     bool subAccountValidate();
+    void exchangeChosen();
 
     QStringList captions_;
     int inputWay_ = iwCustomerNo;
@@ -73,4 +80,5 @@ private:
     QStringList subAccounts_;
     bool offered_ = false; // sub-accounts set during the last validation
     QString picked_;
+    QString typed_; // the entry as the operator typed it, before any padding
 };

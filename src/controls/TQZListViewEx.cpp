@@ -270,9 +270,22 @@ QWidget* TQZListViewEx::totalBar() const {
 void TQZListViewEx::updateTotal() {
     total_->setText(QStringLiteral("%1：%2 条").arg(totalCaption_).arg(model_->rowCount()));
     total_->setVisible(!totalCaption_.isEmpty());
+    updateGeometries();
+}
+
+void TQZListViewEx::updateGeometries() {
+    QTableView::updateGeometries();
+    // The total bar takes a line under the rows. The table placed its headers for a
+    // viewport without it: the row numbers are placed again beside the viewport as it now
+    // stands, so that each stays level with its row at any scale.
     const int h = totalCaption_.isEmpty() ? 0 : fontMetrics().height() + 6;
-    setViewportMargins(verticalHeader()->isVisible() ? verticalHeader()->width() : 0,
-                       horizontalHeader()->height(), 0, h);
+    const QMargins margins = viewportMargins();
+    if (margins.bottom() != h)
+        setViewportMargins(margins.left(), margins.top(), margins.right(), h);
+    const QRect rows = viewport()->geometry();
+    if (!verticalHeader()->isHidden())
+        verticalHeader()->setGeometry(rows.left() - margins.left(), rows.top(), margins.left(),
+                                      rows.height());
     total_->setGeometry(frameWidth(), height() - frameWidth() - h, width() - 2 * frameWidth(), h);
 }
 

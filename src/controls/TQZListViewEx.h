@@ -102,6 +102,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void updateGeometries() override;
 
 private:
     void askForMore();

@@ -39,19 +39,24 @@ void TAccountFormBase::bindPanel(const TClientPanel& panel) {
     panel_.lbQzID->setEdit(panel_.hedQzID);
     panel_.hedQzID->setLeadLabel(panel_.lbQzID);
     panel_.hedQzID->OnValidate = [this](QObject* sender, bool& valid) {
-        hedQzIDValidate(sender, valid);
+        ClearedOnFailure([&] { hedQzIDValidate(sender, valid); });
     };
     panel_.hedQzID->OnSubAccountValidate = [this](QObject* sender, bool& valid) {
         panel_.btnOk->setEnabled(false);
-        hedQzIDSubAccountValidate(sender, valid);
+        ClearedOnFailure([&] { hedQzIDSubAccountValidate(sender, valid); });
         panel_.btnOk->setEnabled(valid);
         // Enter moved on before the client was accepted, past a 确定 still disabled: the
         // operator's next Enter is meant for 确定, not for 取消.
         if (valid && QApplication::focusWidget() == panel_.btnCancel)
             panel_.btnOk->setFocus(Qt::TabFocusReason);
     };
+    // Another exchange makes the entry pending again: no client of the old one stays.
+    connect(panel_.hedQzID, &TQZIDEdit::exchangeChanged, this, [this] {
+        panel_.btnOk->setEnabled(false);
+        ClearInfoLabels(this);
+    });
     panel_.btnCancel->setCancel(true);
-    panel_.btnOk->OnClick = [this](QObject*) { btnOkClick(); };
+    panel_.btnOk->OnClick = [this](QObject*) { ClearedOnFailure([this] { btnOkClick(); }); };
     panel_.btnCancel->OnClick = [this](QObject*) { btnCancelClick(); };
     // No client is shown yet.
     panel_.btnOk->setEnabled(false);
@@ -187,4 +192,16 @@ void TAccountFormBase::ClearIdentification() {
     panel_.hedQzID->Clear();
     ClearInfoLabels(this);
     panel_.btnOk->setEnabled(false);
+}
+
+void TAccountFormBase::ClearedOnFailure(const std::function<void()>& step) {
+    // A raised error is a request whose outcome is unknown (no reply, a broken link, a
+    // time-out): as after a refusal, nothing stays ready to be sent again unchecked; the
+    // operator starts over with a new identification and its checks.
+    try {
+        step();
+    } catch (...) {
+        ClearIdentification();
+        throw;
+    }
 }

@@ -12,6 +12,7 @@
 #include "QZForm.h"
 #include "SysConfig.h"
 
+#include <functional>
 #include <memory>
 
 class QGroupBox;
@@ -88,6 +89,9 @@ protected:
 
     // After a request: the identifier edit empty and focused, the panel empty, "确定" off.
     void ClearIdentification();
+    // Runs a step of the identification or of 确定; when it raises an error, the
+    // identification is cleared before the error travels on.
+    void ClearedOnFailure(const std::function<void()>& step);
 
 private:
     TClientPanel panel_;

@@ -89,8 +89,15 @@ void TfrmClientmodi::hedQzIDSubAccountValidate(QObject* sender, bool& valid) {
     }
 }
 
+QString TfrmClientmodi::ReviewRateBefore() const {
+    return menuCode() == ModifyMenu ? loadedRate_ : QString();
+}
+
 int TfrmClientmodi::VipClientSet(int type) {
     int result = -1;
+    // A new check loads the client's rate afresh; none stands until it has.
+    if (type == 4 || type == 5)
+        loadedRate_.clear();
     const std::int32_t functionNo = functionOf(type);
     BeginRequest(*this, functionNo); // the standard header
     SetRequestField(*this, "branch_no", Variant(currentClientBranchNo));
@@ -118,7 +125,8 @@ int TfrmClientmodi::VipClientSet(int type) {
         if (records == 0) {
             ShowWarning(QStringLiteral("该VIP客户未开户!"));
         } else {
-            ui_->hedDicrate->setText(rateText(ReplyValue(*this, "discount_rate").toReal()));
+            loadedRate_ = rateText(ReplyValue(*this, "discount_rate").toReal());
+            ui_->hedDicrate->setText(loadedRate_);
             result = 0;
         }
         break;

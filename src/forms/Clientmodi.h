@@ -23,6 +23,8 @@ public:
     int VipClientSet(int type);
 
     Ui::TfrmClientmodi& ui() { return *ui_; }
+    // A modify changes the rate the client holds: the one loaded with the client.
+    QString ReviewRateBefore() const override;
 
 protected:
     void HostAttached() override;
@@ -34,4 +36,5 @@ private:
     bool RateWithinBound();
 
     std::unique_ptr<Ui::TfrmClientmodi> ui_;
+    QString loadedRate_; // the rate of the client shown, as the back office holds it
 };

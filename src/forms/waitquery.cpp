@@ -110,16 +110,9 @@ void CloseWaitQuery() {
 }
 
 WaitQueryGuard::WaitQueryGuard(const QString& text) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        ShowWaitQuery(text, 1);
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
-    }
+    ShowWaitQuery(text, 1);
 }
 
 WaitQueryGuard::~WaitQueryGuard() {
     CloseWaitQuery();
-    QApplication::restoreOverrideCursor();
 }

@@ -2,6 +2,8 @@
 // The wait popup of long queries: a borderless window with an animation and the text in
 // two labels, the back one a shadow of the front one.
 
+#include "WaitCursor.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -46,4 +48,7 @@ public:
     ~WaitQueryGuard();
     WaitQueryGuard(const WaitQueryGuard&) = delete;
     WaitQueryGuard& operator=(const WaitQueryGuard&) = delete;
+
+private:
+    const WaitCursor cursor_; // before the popup, restored after it
 };

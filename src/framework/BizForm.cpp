@@ -5,6 +5,7 @@
 #include "KeyPreview.h"
 #include "MessageDialogs.h"
 #include "TCustomQzEdit.h"
+#include "TQZIDEdit.h"
 #include "TQzBitBtn.h"
 
 #include <QAbstractItemView>
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QPushButton>
@@ -200,14 +202,32 @@ bool canFocus(const QWidget* w, const QWidget* form) {
     return w->isEnabled() && w->isVisibleTo(form) && w->focusPolicy() != Qt::NoFocus;
 }
 
+// The identifier edit whose exchange box the control is; none for any other control.
+TQZIDEdit* exchangeBoxOf(const QWidget* w) {
+    auto* edit = w ? qobject_cast<TQZIDEdit*>(w->parentWidget()) : nullptr;
+    return edit && edit->exchangeBox() == w ? edit : nullptr;
+}
+
+// The container a control belongs to in the tab order. The exchange box sits inside its
+// identifier edit but is a control of the edit's own container.
+QWidget* tabParent(const QWidget* w) {
+    if (TQZIDEdit* edit = exchangeBoxOf(w))
+        return edit->parentWidget();
+    return w->parentWidget();
+}
+
 } // namespace
 
 QWidget* TBizFormBase::nextControl(QWidget* container, QWidget* from, bool forward) const {
     // All controls under the container, in tab order.
+    // An identifier edit's exchange box comes right before its edit, as it shows.
     QList<QWidget*> controls;
     for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
-        if (container->isAncestorOf(w))
-            controls << w;
+        if (!container->isAncestorOf(w) || exchangeBoxOf(w))
+            continue;
+        if (auto* edit = qobject_cast<TQZIDEdit*>(w))
+            controls << edit->exchangeBox();
+        controls << w;
     }
     if (controls.isEmpty())
         return nullptr;
@@ -218,8 +238,7 @@ QWidget* TBizFormBase::nextControl(QWidget* container, QWidget* from, bool forwa
     for (qsizetype step = 1; step <= n; ++step) {
         const qsizetype i = ((at + (forward ? step : -step)) % n + n) % n;
         QWidget* w = controls.at(i);
-        if (canFocus(w, this) && (w->focusPolicy() & Qt::TabFocus) &&
-            w->parentWidget() == container)
+        if (canFocus(w, this) && (w->focusPolicy() & Qt::TabFocus) && tabParent(w) == container)
             return w;
     }
     return nullptr;
@@ -231,19 +250,24 @@ void TBizFormBase::MoveFocus(bool forward, bool fromTabOrEnter) {
         return;
     if (!fromTabOrEnter && usesArrows(active))
         return;
+    const auto next = [&]() -> QWidget* {
+        QWidget* parent = tabParent(active);
+        QWidget* found = nullptr;
+        if (parent != this && isContainer(parent))
+            found = nextControl(parent, active, forward);
+        return found ? found : nextControl(const_cast<TBizFormBase*>(this), active, forward);
+    };
     // The entry is checked before the focus moves on: a refusal keeps the operator in the
     // edit. Checked only while the focus leaves, the toolkit would finish the move to the
-    // next control after the refusal had put the focus back.
+    // next control after the refusal had put the focus back. Going to the edit's own
+    // exchange box is not leaving the edit.
+    QWidget* found = next();
     if (auto* edit = qobject_cast<TCustomQzEdit*>(active);
-        edit && fromTabOrEnter && edit->validatesOnLeave() &&
-        (!edit->validateEntry() || QApplication::focusWidget() != active))
-        return;
-    QWidget* found = nullptr;
-    QWidget* parent = active->parentWidget();
-    if (parent != this && isContainer(parent))
-        found = nextControl(parent, active, forward);
-    if (!found)
-        found = nextControl(const_cast<TBizFormBase*>(this), active, forward);
+        edit && fromTabOrEnter && edit->validatesOnLeave() && !edit->isAncestorOf(found)) {
+        if (!edit->validateEntry() || QApplication::focusWidget() != active)
+            return;
+        found = next(); // the check may have enabled a control (确定)
+    }
     if (found)
         found->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);
 }
@@ -298,10 +322,17 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
                 consumed = true; // the focus has moved; the toolkit must not move it again
                 break;
             case Qt::Key_Down:
-                MoveFocus(true, false);
-                break;
             case Qt::Key_Up:
-                MoveFocus(false, false);
+                // The arrows only move the focus: a combo box's value changes through its
+                // drop-down (Alt+Down), never by walking the form; a button does not pass
+                // them on to the window, out of the form. Lists and grids keep them.
+                consumed = !usesArrows(QApplication::focusWidget());
+                MoveFocus(key->key() == Qt::Key_Down, false);
+                break;
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+                // On a button the toolkit would move the focus along the window's chain.
+                consumed = qobject_cast<QAbstractButton*>(QApplication::focusWidget()) != nullptr;
                 break;
             default:
                 break;

@@ -30,6 +30,9 @@ public:
     // The name of the client the form shows, for a reviewer to read; empty where the form
     // shows none.
     virtual QString ReviewClientName() const { return {}; }
+    // The discount rate the client holds before the change the form sends, for a reviewer
+    // to read beside the new one; empty where the form changes no rate.
+    virtual QString ReviewRateBefore() const { return {}; }
     IAppFrame* appFrame() const { return appFrame_.get(); }
 
     // The cached host objects. Only the communication object's getter hides errors (it

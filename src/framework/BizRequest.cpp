@@ -120,8 +120,10 @@ QStringList ReviewSummary(TBizFormBase& form, const Variant& D) {
         lines << QStringLiteral("资产账号：") + fundAccount;
     if (const QString name = form.ReviewClientName().trimmed(); !name.isEmpty())
         lines << QStringLiteral("客户姓名：") + name;
-    if (!rate.isEmpty())
-        lines << QStringLiteral("佣金折扣：") + rate;
+    // A change of rate shows the rate before and after: that change is what is approved.
+    if (const QString before = form.ReviewRateBefore().trimmed(); !rate.isEmpty())
+        lines << QStringLiteral("佣金折扣：") +
+                     (before.isEmpty() ? rate : before + QStringLiteral(" → ") + rate);
     return lines;
 }
 

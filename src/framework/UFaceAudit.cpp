@@ -133,7 +133,9 @@ void TfrmFaceAudit::askPassword() {
 }
 
 void TfrmFaceAudit::hedPasswordValidate(bool& valid) {
-    granted_ = false;
+    // The back office has taken the approval: it stands, and is not asked for again.
+    if (granted_)
+        return;
     ui_->hbtnOK->setDefault(false);
     if (ui_->hedPassword->GetAsPassword().isEmpty()) {
         // An empty password is never sent: it could only count as a wrong one.
@@ -143,12 +145,24 @@ void TfrmFaceAudit::hedPasswordValidate(bool& valid) {
     }
     valid =
         SendReview(owner_, ui_->hedOperator->text(), ui_->hedPassword->GetAsPassword(), processNo_);
-    granted_ = valid;
+    if (valid)
+        grant();
     // Accepted: 确认 takes the focus where no value is left to check, and shows it.
     if (granted_ && ui_->hedValue1->isHidden() && ui_->hedValue2->isHidden()) {
         ui_->hbtnOK->setDefault(true);
         ui_->hbtnOK->setFocus(Qt::TabFocusReason);
     }
+}
+
+void TfrmFaceAudit::grant() {
+    // The back office took this reviewer's approval for this review once and for all:
+    // another reviewer now would only be told that the review is done. The reviewer and
+    // the password stay as approved until 确认 resends with the approval, or 取消.
+    granted_ = true;
+    ui_->lbGranted->setText(QStringLiteral("已由柜员%1复核通过").arg(ui_->hedOperator->text()));
+    ui_->lbGranted->show();
+    ui_->hedOperator->setReadOnly(true);
+    ui_->hedPassword->setReadOnly(true);
 }
 
 void TfrmFaceAudit::hbtnOKClick() {

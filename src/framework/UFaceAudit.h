@@ -44,6 +44,8 @@ private:
     void hedValue2Validate(bool& valid);
     void hedPasswordValidate(bool& valid);
     void hbtnOKClick();
+    // The reviewer's password was accepted: the approval stands until 确认 or 取消.
+    void grant();
     // The password field keeps the focus with the reason said.
     void askPassword();
 

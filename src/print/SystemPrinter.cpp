@@ -1,6 +1,7 @@
 #include "SystemPrinter.h"
 
 #include "PrintErrors.h"
+#include "WaitCursor.h"
 
 #include <QCursor>
 #include <QDir>
@@ -77,15 +78,6 @@ QString stoppedReason(const QByteArray& queue) {
     ippDelete(response);
     return reason;
 }
-
-// The hourglass while the print service is asked, restored on every path.
-class WaitCursor {
-public:
-    WaitCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QGuiApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 // The job's paper: the size the pages were drawn on, for the queue not to fit them to its
 // own default paper.
@@ -189,7 +181,7 @@ QString TSystemPrinter::Close() {
         return {};
     // The temporary PDF is removed at the end, whatever becomes of the job.
     const std::unique_ptr<QTemporaryFile> pdf = std::move(pdf_);
-    const WaitCursor wait;
+    const WaitCursor wait; // the hourglass while the print service is asked
     EndPages();
     const QByteArray queue = queue_.toUtf8();
     const QByteArray title = documentName_.toUtf8();

@@ -221,6 +221,26 @@ TEST_F(AccountRepliesTest, ResolutionKeepsEighteenCharactersAndTheFirstOfTheType
               "100001");
 }
 
+TEST_F(AccountRepliesTest, AccountContentEndsAtItsFirstNulThenKeepsEighteenCharacters) {
+    TFund fund(form);
+    // A fixed text buffer: what follows the NUL is not part of the value.
+    script->answer(width(0), 105006);
+    script->answer(
+        records(resolution, {{Variant(std::int64_t{80000001}), Variant("1"),
+                              Variant(std::int64_t{8}), Variant(std::string("12\0 34", 6))}}),
+        200086);
+    ASSERT_TRUE(fund.ResolveAccount('6', "", std::string(1, '\0'), "100001", '0'));
+    EXPECT_EQ(fund.account_content, "12");
+    // Cut at the NUL first, then to the capacity.
+    script->answer(width(0), 105006);
+    script->answer(records(resolution, {{Variant(std::int64_t{80000001}), Variant("1"),
+                                         Variant(std::int64_t{8}),
+                                         Variant(std::string("1234567890123456789\0x", 21))}}),
+                   200086);
+    ASSERT_TRUE(fund.ResolveAccount('6', "", std::string(1, '\0'), "100001", '0'));
+    EXPECT_EQ(fund.account_content, "123456789012345678");
+}
+
 TEST_F(AccountRepliesTest, ServerErrorOrBadReplyValuesOfTheResolution) {
     ScriptedDialogs::Installed dialogs;
     TFund fund(form);

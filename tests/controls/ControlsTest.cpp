@@ -1,6 +1,7 @@
 #include "../framework/HostFixture.h"
 
 #include "AviFile.h"
+#include "EventBarrier.h"
 #include "TAnimate.h"
 #include "TPasswordEdit.h"
 #include "TQZIDEdit.h"
@@ -10,6 +11,7 @@
 #include "TQzCheckCombo.h"
 #include "TQzComboBox.h"
 #include "TQzEdit.h"
+#include "Tools.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -463,4 +465,22 @@ TEST(AviFile, RefusesWhatIsDamagedAndTheAnimationStaysEmpty) {
     EXPECT_FALSE(animate.isActive());
     EXPECT_TRUE(animate.setFileName(QStringLiteral(WAIT_AVI)));
     EXPECT_EQ(animate.frameCount(), 12);
+}
+
+TEST(EventBarrierTest, WhoseWordsAMessageIsIsSaidWhereItIsRaised) {
+    // A technical line stays technical with a Chinese path in it: words for the operator,
+    // the line behind the details.
+    const EventBarrier::ErrorReport technical = EventBarrier::reportOf(std::make_exception_ptr(
+        std::runtime_error("cannot open /home/柜员/凭证.txt: No such file or directory")));
+    EXPECT_EQ(technical.text, "程序内部错误，本次操作未完成。");
+    EXPECT_EQ(technical.detail, "cannot open /home/柜员/凭证.txt: No such file or directory");
+    // The operator's words are raised as such, in any characters, with their detail.
+    const EventBarrier::ErrorReport words = EventBarrier::reportOf(
+        std::make_exception_ptr(EDetailedError("没有可用的打印机", "lpstat: no destinations")));
+    EXPECT_EQ(words.text, "没有可用的打印机");
+    EXPECT_EQ(words.detail, "lpstat: no destinations");
+    const EventBarrier::ErrorReport ascii =
+        EventBarrier::reportOf(std::make_exception_ptr(EDetailedError("PRN")));
+    EXPECT_EQ(ascii.text, "PRN");
+    EXPECT_EQ(ascii.detail, "");
 }

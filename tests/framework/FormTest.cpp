@@ -5,6 +5,7 @@
 #include "QZForm.h"
 #include "TQzBitBtn.h"
 #include "TQzEdit.h"
+#include "Tools.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -280,7 +281,8 @@ TEST_F(FormTest, AHandlerThatRaisesShowsTheErrorAndTheFormCarriesOn) {
     form.InitFromHost(730101, 0, 0, frame.get());
     showActive(form);
     form.button->OnClick = [](QObject*) { throw EHostError("Receive", hr::timeout); };
-    form.top->OnValidate = [](QObject*, bool&) { throw std::runtime_error("校验失败"); };
+    // The operator's words are raised as such; a plain message would be a technical line.
+    form.top->OnValidate = [](QObject*, bool&) { throw EDetailedError("校验失败"); };
     form.button->click();
     ASSERT_EQ(dialogs->shown.size(), 1u);
     EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Error);
@@ -293,7 +295,7 @@ TEST_F(FormTest, AHandlerThatRaisesShowsTheErrorAndTheFormCarriesOn) {
     QTest::keyClicks(form.top, "12");
     press(Qt::Key_Return);
     ASSERT_EQ(dialogs->shown.size(), 2u);
-    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("校验失败")); // words already
+    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("校验失败"));
     EXPECT_EQ(dialogs->details[1], QString());
     EXPECT_EQ(focused(), form.top); // the rejected entry keeps the operator in the field
     form.top->OnValidate = nullptr;

@@ -5,9 +5,12 @@
 #include "StartupConnect.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -41,4 +44,39 @@ TEST(XConnectWait, KeysTypedWhileConnectingAreThrownAwayNotReplayed) {
     // Typed now, keys arrive as ever.
     ASSERT_TRUE(xwindow::type("1"));
     EXPECT_TRUE(xwindow::waitFor([&] { return edit.text() == "1"; }));
+}
+
+TEST(XConnectWait, TheHourglassOfAConnectionGoesOnEveryPath) {
+    // Shown while the connection is made, whatever way the attempt ends.
+    int shapeWhileConnecting = -1;
+    const auto connecting = [&] {
+        if (const QCursor* c = QApplication::overrideCursor())
+            shapeWhileConnecting = c->shape();
+    };
+    EXPECT_THROW(counter::connectOrAsk(
+                     [&]() -> std::unique_ptr<counter::Transport> {
+                         connecting();
+                         throw 42; // an error of no standard kind
+                     },
+                     {}, {}),
+                 int);
+    EXPECT_EQ(shapeWhileConnecting, Qt::WaitCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // Refused, then given up at the question: the cursor is back before the question shows.
+    shapeWhileConnecting = -1;
+    bool cursorAtTheQuestion = true;
+    EXPECT_EQ(counter::connectOrAsk(
+                  [&]() -> std::unique_ptr<counter::Transport> {
+                      connecting();
+                      throw std::runtime_error("refused");
+                  },
+                  [&](QMessageBox& box) {
+                      cursorAtTheQuestion = QApplication::overrideCursor() != nullptr;
+                      QTimer::singleShot(0, &box, [&box] { box.reject(); });
+                  },
+                  {}),
+              nullptr);
+    EXPECT_EQ(shapeWhileConnecting, Qt::WaitCursor);
+    EXPECT_FALSE(cursorAtTheQuestion);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }

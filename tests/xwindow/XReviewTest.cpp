@@ -14,17 +14,26 @@
 
 #include <QLabel>
 
+#include <sqlite3.h>
+
 namespace {
 
 class XReviewTest : public XFormTest<TfrmClientmodi> {
 protected:
     // 张三 (80000001) opened at 0.45, which asks for a review; `act` runs in the dialog.
     void openAtLowRate(std::function<void(TfrmFaceAudit&)> act) {
-        openForm(730102);
-        enterByKeys("80000001");
+        sendForReview(730102, "80000001", "0.45", std::move(act));
+    }
+
+    // The client of the entry sent with the rate on the form of the menu code, which asks
+    // for a review; `act` runs in the dialog.
+    void sendForReview(std::int32_t menuCode, const QString& entry, const QString& rate,
+                       std::function<void(TfrmFaceAudit&)> act) {
+        openForm(menuCode);
+        enterByKeys(entry);
         ASSERT_TRUE(xwindow::waitFor([&] { return form->ui().hedDicrate->hasFocus(); }));
         ASSERT_TRUE(xwindow::keys({"ctrl+a", "BackSpace"}));
-        ASSERT_TRUE(xwindow::type("0.45"));
+        ASSERT_TRUE(xwindow::type(rate));
         ASSERT_TRUE(xwindow::keys({"Return"}));
         ASSERT_TRUE(xwindow::waitFor([&] { return form->ui().btnOk->hasFocus(); }));
         bool shown = false;
@@ -121,4 +130,56 @@ TEST_F(XReviewTest, AWrongPasswordIsSentOnceAndTheReviewerMayCancel) {
     });
     EXPECT_EQ(requestsOf(360042).size(), 1u);
     EXPECT_EQ(requestsOf(730001).size(), 1u);
+}
+
+TEST_F(XReviewTest, AnAcceptedApprovalStandsAndConfirmResendsWithIt) {
+    openAtLowRate([&](TfrmFaceAudit& review) {
+        auto& ui = review.ui();
+        ASSERT_TRUE(xwindow::waitFor([&] { return ui.hedPassword->hasFocus(); }));
+        ASSERT_TRUE(xwindow::type("pass1002"));
+        ASSERT_TRUE(xwindow::keys({"Return"}));
+        ASSERT_TRUE(xwindow::waitFor([&] { return ui.hbtnOK->hasFocus(); }));
+        EXPECT_TRUE(ui.lbGranted->isVisible());
+        EXPECT_EQ(ui.lbGranted->text(), QStringLiteral("已由柜员1002复核通过"));
+        // Another reviewer now: neither field takes him, nothing is sent.
+        ASSERT_TRUE(xwindow::click(ui.hedOperator));
+        ASSERT_TRUE(xwindow::keys({"ctrl+a", "BackSpace"}));
+        ASSERT_TRUE(xwindow::type("1003"));
+        ASSERT_TRUE(xwindow::click(ui.hedPassword));
+        ASSERT_TRUE(xwindow::type("pass1003"));
+        xwindow::spin(200);
+        EXPECT_EQ(ui.hedOperator->text(), "1002");
+        EXPECT_EQ(ui.hedPassword->text(), "pass1002");
+        EXPECT_TRUE(ui.hedOperator->isReadOnly());
+        EXPECT_TRUE(ui.hedPassword->isReadOnly());
+        EXPECT_FALSE(xwindow::grabWindow(&review, "x-730102-review-granted").isEmpty());
+        ASSERT_TRUE(xwindow::click(ui.hbtnOK));
+    });
+    EXPECT_EQ(requestsOf(360042).size(), 1u);
+    const auto opens = requestsOf(730001);
+    ASSERT_EQ(opens.size(), 2u);
+    EXPECT_EQ(opens[1].value("audit_action").toString(), "2");
+    EXPECT_EQ(warnings(QStringLiteral("操作成功！")), 1u);
+    for (const auto& shown : dialogs->shown)
+        EXPECT_FALSE(shown.text.startsWith(QStringLiteral("错  误  号")))
+            << shown.text.toStdString();
+}
+
+TEST_F(XReviewTest, AModifyShowsTheRateBeforeAndAfter) {
+    // This branch asks for a review of a modify to a rate below 0.50.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(dir.filePath("office.db").toUtf8().constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "INSERT INTO review_rule VALUES (730003, 0.50, 'modify')", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    QString summary;
+    sendForReview(730104, "80000003", "0.40", [&](TfrmFaceAudit& review) {
+        if (const auto* label = review.findChild<QLabel*>("lbSummary"))
+            summary = label->text();
+        ASSERT_TRUE(xwindow::click(review.ui().hbtnCancel));
+    });
+    EXPECT_TRUE(summary.endsWith(QStringLiteral("\n佣金折扣：0.80 → 0.40")))
+        << summary.toStdString();
+    EXPECT_EQ(requestsOf(730003).size(), 1u);
 }

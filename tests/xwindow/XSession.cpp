@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointF>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
@@ -155,9 +156,12 @@ bool Session::start(QString* error) {
     // xdotool can be held between a key's press and its release for longer than the
     // repeat delay, and one Enter would arrive as several. A minute's delay keeps a tap a
     // tap.
-    server_ = Child({"Xvfb", "-displayfd", QString::number(pipeFds[1]), "-screen", "0",
-                     "1024x768x24", "-nolisten", "tcp", "-noreset", "-ardelay", "60000"},
-                    pipeFds[1]);
+    // The screen is 1024x768 unless MARLO_X_SCREEN names another size ("1280x800").
+    const QString size = qEnvironmentVariable("MARLO_X_SCREEN", QStringLiteral("1024x768"));
+    server_ =
+        Child({"Xvfb", "-displayfd", QString::number(pipeFds[1]), "-screen", "0",
+               size + QStringLiteral("x24"), "-nolisten", "tcp", "-noreset", "-ardelay", "60000"},
+              pipeFds[1]);
     close(pipeFds[1]);
     // Xvfb writes the display number it took once it accepts connections.
     const std::string number = firstLineOf(pipeFds[0], 10000);
@@ -222,9 +226,11 @@ bool type(const QString& text) {
 bool pointAt(const QWidget* widget) {
     // Not `mousemove --sync`: it waits for a motion that never comes when the pointer is
     // there already.
+    // xdotool counts the screen's pixels; the toolkit, at a scale, its own larger ones.
     const QPoint centre = widget->mapToGlobal(widget->rect().center());
-    return xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y())}) &&
-           waitFor([&] { return QCursor::pos() == centre; });
+    const QPoint pixel = (QPointF(centre) * widget->devicePixelRatioF()).toPoint();
+    return xdotool({"mousemove", QString::number(pixel.x()), QString::number(pixel.y())}) &&
+           waitFor([&] { return (QCursor::pos() - centre).manhattanLength() <= 1; });
 }
 
 bool click(const QWidget* widget) {

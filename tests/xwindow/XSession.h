@@ -47,7 +47,8 @@ private:
 // The X server and window manager of this test process; DISPLAY names it once started.
 class Session {
 public:
-    // Starts Xvfb on a free display and openbox on it; false with the reason on failure.
+    // Starts Xvfb on a free display (1024x768, or the size MARLO_X_SCREEN names) and
+    // openbox on it; false with the reason on failure.
     bool start(QString* error);
     void stop();
     QString display() const { return display_; }
