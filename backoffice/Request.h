@@ -33,6 +33,7 @@ constexpr std::int32_t passwordThrottled = 1015;
 constexpr std::int32_t unknownBranch = 1016;
 constexpr std::int32_t busy = 1017;
 constexpr std::int32_t tooLarge = 1018;
+constexpr std::int32_t tooManyLogins = 1019;
 constexpr std::int32_t unknownAccount = 2001;
 constexpr std::int32_t unknownClient = 2002;
 constexpr std::int32_t badRate = 3001;

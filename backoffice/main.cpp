@@ -7,6 +7,7 @@
 //                          [--workers N] [--review-age-s N] [--login-timeout-ms N]
 //                          [--max-strangers N] [--max-strangers-per-source N]
 //                          [--guesses-per-hour N] [--max-hashes N]
+//                          [--max-logins-per-operator N]
 //   marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] [--days N]
 //   marlo-backoffice journal --db FILE [--since DATE] [--until DATE] [--operator NO]
 //                            [--client ID] [--fund-account NO] [--format table|csv|json]
@@ -44,6 +45,7 @@ int usage() {
                  "                              [--max-strangers N] "
                  "[--max-strangers-per-source N]\n"
                  "                              [--guesses-per-hour N] [--max-hashes N]\n"
+                 "                              [--max-logins-per-operator N]\n"
                  "       marlo-backoffice cert --cert FILE --key FILE [--host NAME,...] "
                  "[--days N]\n"
                  "       marlo-backoffice journal --db FILE [--since DATE] [--until DATE] "
@@ -112,6 +114,8 @@ int serve(std::map<std::string, std::string>& options) {
         o.maxStrangers = std::stoul(options["max-strangers"]);
     if (options.contains("max-strangers-per-source"))
         o.maxStrangersPerSource = std::stoul(options["max-strangers-per-source"]);
+    if (options.contains("max-logins-per-operator"))
+        o.maxLoginsPerOperator = std::stoul(options["max-logins-per-operator"]);
     backoffice::OfficeOptions officeOptions;
     if (options.contains("review-age-s"))
         officeOptions.reviewMaxAge = std::chrono::seconds(std::stoi(options["review-age-s"]));
