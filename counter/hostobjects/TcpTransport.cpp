@@ -35,15 +35,6 @@ std::int32_t functionOf(const std::string& packet) {
 // The back office's answer to a request on a connection where nobody is logged in.
 constexpr std::int32_t notLoggedIn = 1013;
 
-std::int32_t returnCodeOf(const std::string& reply) {
-    protocol::PacketView view;
-    return view.decode(reply) == protocol::DecodeStatus::Ok ? view.returnCode() : -1;
-}
-
-bool accepted(const std::string& reply) {
-    return returnCodeOf(reply) == 0;
-}
-
 // A request refused for want of a login on a connection whose replayed login was refused
 // is answered with why that login was refused.
 std::string refusedForLogin(const std::string& reply, const std::string& loginRefusal) {
@@ -94,6 +85,10 @@ TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> wait
     link_->io.restart();
     if (!result->empty())
         throw std::runtime_error(*result);
+    // The server is there; the login makes the connection it is made on.
+    boost::system::error_code ignored;
+    link_->stream->socket().close(ignored);
+    broken_ = true;
 }
 
 TcpTransport::~TcpTransport() {
@@ -217,7 +212,6 @@ void TcpTransport::open(std::function<void(std::string)> done) {
 
 void TcpTransport::connect(Callbacks callbacks) {
     callbacks_ = std::move(callbacks);
-    asio::post(link_->io, [this] { readReplies(); });
     thread_ = std::thread([this] {
         auto work = asio::make_work_guard(link_->io);
         link_->io.run();
@@ -235,38 +229,93 @@ HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
             return hr::transportBroken;
     }
     asio::post(link_->io, [this, packetId, request = std::move(request)]() mutable {
-        if (functionOf(request) == loginFunction) {
-            loginPacket_ = packetId;
-            pendingLogin_ = request;
-        } else if (!loginRefusal_.empty() && !login_.empty()) {
-            // The replayed login was refused: it is tried again ahead of the request.
-            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
-        }
-        out_.push_back(protocol::encodeFrame(packetId, request));
-        writeNext();
+        // Closed meanwhile for want of a login, it is made again first.
+        reopen([this, packetId, request = std::move(request)](bool ok) mutable {
+            if (!ok)
+                return callbacks_.broken(hr::transportBroken);
+            queue(packetId, std::move(request));
+        });
     });
     return hr::ok;
+}
+
+void TcpTransport::abandoned(std::int64_t packetId, HRESULT) {
+    asio::post(link_->io, [this, packetId] { awaited_.erase(packetId); });
+}
+
+void TcpTransport::queue(std::int64_t packetId, std::string request) {
+    if (functionOf(request) == loginFunction) {
+        loginPacket_ = packetId;
+        pendingLogin_ = request;
+    } else if (!loginRefusal_.empty() && !login_.empty()) {
+        // The replayed login was refused: it is tried again ahead of the request.
+        out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+        ++replays_;
+    }
+    awaited_.insert(packetId);
+    out_.push_back(protocol::encodeFrame(packetId, request));
+    writeNext();
 }
 
 void TcpTransport::reopen(std::function<void(bool)> done) {
     if (!broken_)
         return done(true);
+    reopening_.push_back(std::move(done));
+    if (reopening_.size() > 1)
+        return; // being made already
     ++connection_;
     link_->stream.reset();
     link_->reader = protocol::FrameReader();
     out_.clear();
     writing_ = false;
     loginRefusal_.clear();
-    open([this, done = std::move(done)](const std::string& error) {
-        if (!error.empty())
-            return done(false);
-        broken_ = false;
-        if (!login_.empty())
-            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
-        readReplies();
-        writeNext();
-        done(true);
+    awaited_.clear();
+    replays_ = 0;
+    loggedIn_ = false;
+    open([this](const std::string& error) {
+        const auto waiting = std::move(reopening_);
+        reopening_.clear();
+        if (error.empty()) {
+            broken_ = false;
+            if (!login_.empty()) {
+                out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+                ++replays_;
+            }
+            readReplies();
+            writeNext();
+        }
+        for (const auto& done : waiting)
+            done(error.empty());
     });
+}
+
+bool TcpTransport::take(protocol::Frame& frame) {
+    protocol::PacketView view;
+    if (view.decode(frame.packet) != protocol::DecodeStatus::Ok)
+        return false;
+    if (frame.packetId == replayedLogin && replays_ > 0) {
+        --replays_;
+        // A refusal shows in the reply of the request behind it.
+        loggedIn_ = view.returnCode() == 0;
+        loginRefusal_ = loggedIn_ ? std::string() : frame.packet;
+        return true;
+    }
+    if (awaited_.erase(frame.packetId) == 0) {
+        if (callbacks_.dropped)
+            callbacks_.dropped(frame.packetId);
+        return true;
+    }
+    if (!loginRefusal_.empty() && view.returnCode() == notLoggedIn)
+        frame.packet = refusedForLogin(frame.packet, loginRefusal_);
+    if (frame.packetId == loginPacket_ && !pendingLogin_.empty()) {
+        // A refused login empties the server's session, so it is not replayed.
+        loggedIn_ = view.returnCode() == 0;
+        login_ = loggedIn_ ? std::move(pendingLogin_) : std::string();
+        pendingLogin_.clear();
+        loginRefusal_.clear();
+    }
+    callbacks_.deliver(frame.packetId, std::move(frame.packet));
+    return true;
 }
 
 void TcpTransport::readReplies() {
@@ -279,25 +328,22 @@ void TcpTransport::readReplies() {
                 return fail();
             link_->reader.feed(link_->in.data(), n);
             while (auto frame = link_->reader.next()) {
-                if (frame->packetId == replayedLogin) {
-                    // A refusal shows in the reply of the request behind it.
-                    loginRefusal_ = accepted(frame->packet) ? std::string() : frame->packet;
-                    continue;
-                }
-                if (!loginRefusal_.empty() && returnCodeOf(frame->packet) == notLoggedIn)
-                    frame->packet = refusedForLogin(frame->packet, loginRefusal_);
-                if (frame->packetId == loginPacket_ && !pendingLogin_.empty()) {
-                    // A refused login empties the server's session, so it is not replayed.
-                    login_ = accepted(frame->packet) ? std::move(pendingLogin_) : std::string();
-                    pendingLogin_.clear();
-                    loginRefusal_.clear();
-                }
-                callbacks_.deliver(frame->packetId, std::move(frame->packet));
+                if (!take(*frame))
+                    return fail();
             }
             if (link_->reader.bad())
                 return fail();
+            if (!loggedIn_ && awaited_.empty() && replays_ == 0 && out_.empty())
+                return rest();
             readReplies();
         });
+}
+
+void TcpTransport::rest() {
+    ++connection_;
+    broken_ = true;
+    boost::system::error_code ignored;
+    link_->stream->socket().close(ignored);
 }
 
 void TcpTransport::writeNext() {
@@ -325,6 +371,9 @@ void TcpTransport::fail() {
     boost::system::error_code ignored;
     link_->stream->socket().close(ignored);
     out_.clear();
+    awaited_.clear();
+    replays_ = 0;
+    loggedIn_ = false;
     callbacks_.broken(hr::transportBroken);
 }
 
