@@ -32,6 +32,11 @@ std::int32_t functionOf(const std::string& packet) {
     return view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
 }
 
+// How long a connection nobody is logged in on is kept once nothing is awaited on it: a
+// login that follows at once goes on it, well within the server's grace for a new
+// connection; one typed later connects anew.
+constexpr auto restAfter = std::chrono::seconds(1);
+
 // The back office's answer to a request on a connection where nobody is logged in.
 constexpr std::int32_t notLoggedIn = 1013;
 
@@ -68,6 +73,7 @@ struct TcpTransport::Link {
     std::optional<net::Stream> stream;
     protocol::FrameReader reader;
     std::vector<char> in = std::vector<char>(65536);
+    asio::steady_timer restTimer{io};
 };
 
 TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> waitPump)
@@ -85,10 +91,6 @@ TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> wait
     link_->io.restart();
     if (!result->empty())
         throw std::runtime_error(*result);
-    // The server is there; the login makes the connection it is made on.
-    boost::system::error_code ignored;
-    link_->stream->socket().close(ignored);
-    broken_ = true;
 }
 
 TcpTransport::~TcpTransport() {
@@ -212,6 +214,10 @@ void TcpTransport::open(std::function<void(std::string)> done) {
 
 void TcpTransport::connect(Callbacks callbacks) {
     callbacks_ = std::move(callbacks);
+    asio::post(link_->io, [this] {
+        readReplies();
+        restSoon();
+    });
     thread_ = std::thread([this] {
         auto work = asio::make_work_guard(link_->io);
         link_->io.run();
@@ -333,17 +339,27 @@ void TcpTransport::readReplies() {
             }
             if (link_->reader.bad())
                 return fail();
-            if (!loggedIn_ && awaited_.empty() && replays_ == 0 && out_.empty())
-                return rest();
+            if (idle())
+                restSoon();
             readReplies();
         });
 }
 
-void TcpTransport::rest() {
-    ++connection_;
-    broken_ = true;
-    boost::system::error_code ignored;
-    link_->stream->socket().close(ignored);
+bool TcpTransport::idle() const {
+    return !broken_ && !loggedIn_ && awaited_.empty() && replays_ == 0 && out_.empty();
+}
+
+void TcpTransport::restSoon() {
+    link_->restTimer.expires_after(restAfter);
+    link_->restTimer.async_wait(
+        [this, connection = connection_](const boost::system::error_code& ec) {
+            if (ec || connection != connection_ || !idle())
+                return;
+            ++connection_;
+            broken_ = true;
+            boost::system::error_code ignored;
+            link_->stream->socket().close(ignored);
+        });
 }
 
 void TcpTransport::writeNext() {

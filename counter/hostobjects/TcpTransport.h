@@ -7,11 +7,12 @@
 // belongs to the connection, so a new connection first logs in again with the login that
 // last succeeded.
 //
-// A connection nobody is logged in on is held only while a request is on it: the one made
-// at start-up to see that the server is there is closed at once, and the login connects
-// anew, so the server's login deadline and its room for strangers are spent on nothing
-// but the login itself. A reply with a packet id no request awaits is thrown away (the
-// callbacks' `dropped` is told); bytes that are not a packet break the link.
+// A connection nobody is logged in on is held only while a request is on it, and a second
+// after: the one made at start-up to see that the server is there carries a login that
+// follows at once, and is closed otherwise (the login typed later connects anew), so the
+// server's login deadline and its room for strangers are spent on nothing but the login. A reply
+// with a packet id no request awaits is thrown away (the callbacks' `dropped` is told); bytes that
+// are not a packet break the link.
 
 #include "Transport.h"
 
@@ -80,9 +81,11 @@ private:
     void readReplies();
     void writeNext();
     void fail();
-    // Closes a connection nobody is logged in on and nothing is awaited on; the next
-    // request connects again.
-    void rest();
+    // Whether the connection is there with nobody logged in on it and nothing awaited.
+    bool idle() const;
+    // Closes the connection in a moment if it is idle then; the next request connects
+    // again.
+    void restSoon();
 
     BackOfficeAddress address_;
     std::function<void()> waitPump_;

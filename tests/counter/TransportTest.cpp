@@ -391,14 +391,12 @@ TEST_F(TransportTest, ARequestThatMayHaveReachedTheServerFailsAndIsNotSentAgain)
               "与后台的连接已断开，本次业务可能未完成，请查询确认后再重试。\n"
               "(ARCom.Receive failed with status 0x80041004)");
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    // The look at start-up, then the request's own: nothing went again behind the
-    // operator's back.
-    EXPECT_EQ(server.connections(), 2);
+    EXPECT_EQ(server.connections(), 1); // nothing went again behind the operator's back
     EXPECT_EQ(server.requests(), 1);
 
     // The operator repeats it: a new connection carries it.
     EXPECT_EQ(com->Receive(send(com), 5000, &data), hr::transportBroken);
-    EXPECT_EQ(server.connections(), 3);
+    EXPECT_EQ(server.connections(), 2);
     EXPECT_EQ(server.requests(), 2);
 }
 
@@ -512,13 +510,13 @@ TEST_F(TransportTest, TheCounterHoldsNoConnectionWithoutALogin) {
     const auto settles = [&](std::size_t connections) {
         const auto start = std::chrono::steady_clock::now();
         while (server.server.connections() != connections &&
-               std::chrono::steady_clock::now() - start < std::chrono::seconds(3))
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return server.server.connections() == connections;
     };
     auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
         std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
-    EXPECT_TRUE(settles(0)) << "the look at start-up kept its connection";
+    EXPECT_TRUE(settles(0)) << "the connection made at start-up was kept without a login";
     EXPECT_EQ(loginWith(com, "wrong"), 1012);
     EXPECT_TRUE(settles(0)) << "a refused login kept its connection";
     login(com);
