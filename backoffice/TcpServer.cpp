@@ -561,11 +561,15 @@ void TcpServer::Impl::accept() {
 void TcpServer::Impl::admit(tcp::socket socket) {
     std::string source = peerOf(socket);
     const auto now = Clock::now();
-    // Strangers per address, and the oldest of each past its grace; the keys are the
-    // connections' own.
+    // Strangers per address, the oldest of each and the oldest past its grace; the keys
+    // are the connections' own.
     struct Strangers {
         std::size_t count = 0;
         Connection* oldest = nullptr;
+        Connection* oldestPastGrace = nullptr;
+        // The one that may be pushed out: any of an address that holds several, since a
+        // counter connects once; of an address that holds one, only one past its grace.
+        Connection* evictable() const { return count > 1 ? oldest : oldestPastGrace; }
     };
     std::unordered_map<std::string_view, Strangers> bySource;
     bySource.reserve(options.maxStrangers);
@@ -576,28 +580,32 @@ void TcpServer::Impl::admit(tcp::socket socket) {
         ++strangers;
         auto& there = bySource[c->source()];
         ++there.count;
-        if (now - c->connectedAt() >= options.loginGrace &&
-            (!there.oldest || c->connectedAt() < there.oldest->connectedAt()))
+        if (!there.oldest || c->connectedAt() < there.oldest->connectedAt())
             there.oldest = c.get();
+        if (now - c->connectedAt() >= options.loginGrace &&
+            (!there.oldestPastGrace || c->connectedAt() < there.oldestPastGrace->connectedAt()))
+            there.oldestPastGrace = c.get();
     }
     const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
-    // When full, the oldest stranger past its grace of the address that has the most goes:
-    // a new counter may be about to log in, and a counter connecting from its own address
-    // is not pushed out by an address that keeps opening connections. A newcomer from that
-    // address itself is refused instead: closing it at once costs less than a connection
-    // set up and another closed for it, turn after turn. So is one from an address that
-    // has just had a stranger pushed out: were it to push out the next one in turn,
-    // strangers that reconnect at once would keep every slot within its grace.
+    // When full, the oldest stranger of the address that has the most goes: a new counter
+    // may be about to log in, and a counter connecting from its own address is not pushed
+    // out by an address that keeps opening connections. The one stranger of an address is
+    // not pushed out within its grace: that is a counter's time to log in. A newcomer from
+    // the address that has the most is refused instead: closing it at once costs less than
+    // a connection set up and another closed for it, turn after turn. So is one from an
+    // address that has just had a stranger pushed out: were it to push out the next one in
+    // turn, strangers that reconnect at once would keep every slot within its grace.
     Connection* evicted = nullptr;
     std::size_t most = 0;
     if (full && !pushedOutLately(source, now)) {
         for (const auto& [from, there] : bySource) {
-            if (!there.oldest)
+            Connection* candidate = there.evictable();
+            if (!candidate)
                 continue;
             if (there.count > most ||
-                (there.count == most && there.oldest->connectedAt() < evicted->connectedAt())) {
+                (there.count == most && candidate->connectedAt() < evicted->connectedAt())) {
                 most = there.count;
-                evicted = there.oldest;
+                evicted = candidate;
             }
         }
     }

@@ -34,10 +34,11 @@ public:
         // maxStrangers such connections are kept, at most maxStrangersPerSource from one
         // address: strangers never fill the slots that logged-in counters need. When they
         // are all taken, a newcomer pushes out the oldest stranger of the address that has
-        // the most, but never one younger than loginGrace, and never when its own address
-        // had a stranger pushed out within loginGrace; otherwise the newcomer is refused.
-        // So a counter that logs in within loginGrace of connecting is never pushed out,
-        // and strangers that only reconnect when closed cannot keep every slot young.
+        // the most, but never the one stranger of an address within loginGrace, and never
+        // when its own address had a stranger pushed out within loginGrace; otherwise the
+        // newcomer is refused. So a counter that logs in within loginGrace of connecting is
+        // never pushed out, however many addresses strangers come from, and strangers that
+        // only reconnect when closed cannot keep every slot young.
         std::chrono::milliseconds loginTimeout{std::chrono::seconds(15)};
         std::chrono::milliseconds loginGrace{std::chrono::seconds(5)};
         std::size_t maxStrangers = 64;
