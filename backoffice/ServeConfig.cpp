@@ -39,6 +39,7 @@ constexpr OptionSpec serveSpecs[] = {
     {"max-strangers-per-source", Kind::Number, 1, 1'000'000},
     {"guesses-per-hour", Kind::Number, 1, 1'000'000},
     {"max-hashes", Kind::Number, 1, 1024},
+    {"max-logins-per-operator", Kind::Number, 1, 1'000'000},
     {"checkpoint-interval-s", Kind::Number, 1, 31'536'000},
 };
 
@@ -153,6 +154,8 @@ ServeSettings serveSettings(const Options& options) {
         options.number("max-strangers", static_cast<std::int64_t>(o.maxStrangers)));
     o.maxStrangersPerSource = static_cast<std::size_t>(options.number(
         "max-strangers-per-source", static_cast<std::int64_t>(o.maxStrangersPerSource)));
+    o.maxLoginsPerOperator = static_cast<std::size_t>(options.number(
+        "max-logins-per-operator", static_cast<std::int64_t>(o.maxLoginsPerOperator)));
     OfficeOptions& office = s.office;
     office.reviewMaxAge = seconds(options.number("review-age-s", office.reviewMaxAge.count()));
     office.throttle.guessesPerOperator =

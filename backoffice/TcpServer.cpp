@@ -4,6 +4,7 @@
 
 #include "protocol/Frame.h"
 #include "protocol/Net.h"
+#include "protocol/Packet.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
@@ -38,6 +39,72 @@ std::string peerOf(tcp::socket& socket) {
     return ec ? std::string("unknown") : peer.address().to_string();
 }
 
+constexpr std::int32_t loginFunction = 100001;
+
+// The operator a login request names, or nothing when the request is no login.
+std::optional<std::string> loginOperator(const std::string& packet) {
+    protocol::PacketView view;
+    if (view.decode(packet) != protocol::DecodeStatus::Ok || view.functionNo() != loginFunction)
+        return std::nullopt;
+    const auto field = view.indexOf("operator_no");
+    if (field < 0 || view.recordCount() == 0 ||
+        view.field(static_cast<std::size_t>(field)).type != protocol::FieldType::Text)
+        return std::string(); // refused by the back office, which says why
+    return std::string(view.text(0, static_cast<std::size_t>(field)));
+}
+
+bool accepted(const std::string& reply) {
+    protocol::PacketView view;
+    return view.decode(reply) == protocol::DecodeStatus::Ok && view.returnCode() == 0;
+}
+
+// The connections logged in, per operator and in all. Each connection is counted once,
+// under the operator logged in on it. Logins under way are not counted: strangers who
+// guess at an operator must not take his slots.
+class LoginSlots {
+public:
+    LoginSlots(std::size_t perOperator, std::size_t total)
+        : perOperator_(perOperator), total_(total) {}
+
+    // Why a connection counted under `held` (empty: none) may not log in as `operatorNo`;
+    // empty when it may.
+    std::string refusal(const std::string& held, const std::string& operatorNo) const {
+        if (held == operatorNo)
+            return {};
+        const auto it = counts_.find(operatorNo);
+        if (it != counts_.end() && it->second >= perOperator_)
+            return "操作员[" + operatorNo + "]已在" + std::to_string(perOperator_) +
+                   "个连接上登录，请先退出其他柜台的登录，或请管理员处理";
+        if (held.empty() && counted_ >= total_)
+            return "后台的登录连接已满，请稍后再试";
+        return {};
+    }
+
+    // The connection counted under `from` is counted under `to` from now on; either may be
+    // empty (not counted).
+    void move(std::string& from, const std::string& to) {
+        if (from == to)
+            return;
+        if (!from.empty()) {
+            const auto it = counts_.find(from);
+            if (--it->second == 0)
+                counts_.erase(it);
+            --counted_;
+        }
+        if (!to.empty()) {
+            ++counts_[to];
+            ++counted_;
+        }
+        from = to;
+    }
+
+private:
+    std::size_t perOperator_;
+    std::size_t total_;
+    std::size_t counted_ = 0;
+    std::unordered_map<std::string, std::size_t> counts_;
+};
+
 // How often the connections' deadlines are looked at.
 // The answer to a request that was still queued when the server began to finish.
 std::string refusal(const std::string& packet) {
@@ -63,6 +130,9 @@ struct TcpServer::Impl {
     void finish(std::chrono::milliseconds grace);
     // Stops the loop once every connection is closed or the grace has passed.
     void awaitFinished(Clock::time_point deadline);
+    // Whether a stranger of that address was pushed out for a newcomer within the grace
+    // period; such an address pushes out no other.
+    bool pushedOutLately(const std::string& source, Clock::time_point now);
     void hold(std::ptrdiff_t delta) {
         const std::size_t now = held += static_cast<std::size_t>(delta);
         std::size_t peak = peakHeld.load();
@@ -81,10 +151,16 @@ struct TcpServer::Impl {
     // answer might never be sent.
     std::atomic<bool> finishing{false};
     std::optional<asio::ssl::context> tls;
+    std::uint16_t port = 0;
     std::unordered_set<std::shared_ptr<Connection>> open;
+    LoginSlots logins;
+    // When a stranger of each address was last pushed out.
+    std::unordered_map<std::string, Clock::time_point> pushedOut;
     std::atomic<std::size_t> openCount{0};
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<std::uint64_t> refused{0};
+    std::atomic<std::uint64_t> refusedLogins{0};
+    std::atomic<std::uint64_t> faults{0};
     std::atomic<std::uint64_t> acceptFailures{0};
     std::atomic<std::size_t> held{0};
     std::atomic<std::size_t> peakHeld{0};
@@ -167,6 +243,7 @@ public:
         holdTimer_.cancel();
         reader_ = protocol::FrameReader(0);
         account();
+        server_.logins.move(loginAs_, {});
         // Uncounted before the peer can see the close, so whoever saw it also sees the
         // connection gone from the count.
         --server_.openCount;
@@ -197,7 +274,7 @@ public:
     // The server is finishing: nothing more is read or taken; the connection closes once
     // the request in hand is answered.
     void finish() {
-        finishing_ = true;
+        closing_ = true;
         next_.reset();
         account();
         if (rejected_ || (!busy_ && out_.empty()))
@@ -206,7 +283,7 @@ public:
 
 private:
     void read() {
-        if (reading_ || handshaking_ || closed_ || rejected_ || next_ || outputFull())
+        if (reading_ || handshaking_ || closed_ || rejected_ || closing_ || next_ || outputFull())
             return;
         reading_ = true;
         stream_.asyncReadSome(
@@ -232,7 +309,7 @@ private:
     // Takes the next whole frame to a worker when none is in hand; reads on only when no
     // whole frame is waiting, so a client that pipelines is held to one frame in memory.
     void pump() {
-        if (closed_ || rejected_ || holding_ || finishing_)
+        if (closed_ || rejected_ || holding_ || closing_)
             return;
         const bool waited = next_.has_value(); // taken while the one before was in hand
         takeFrame();
@@ -241,22 +318,77 @@ private:
         if (next_ && !busy_ && !outputFull()) {
             if (waited && !pipelineAllowance())
                 return;
-            busy_ = true;
-            asio::post(session_->loggedIn() ? server_.workers : server_.strangerWorkers,
-                       [self = shared_from_this(), frame = std::move(*next_)]() mutable {
-                           std::string reply = self->server_.finishing
-                                                   ? refusal(frame.packet)
-                                                   : self->session_->handle(frame.packet);
-                           asio::post(self->server_.io, [self, id = frame.packetId,
-                                                         reply = std::move(reply)]() mutable {
-                               self->replied(id, reply);
-                           });
-                       });
+            protocol::Frame frame = std::move(*next_);
             next_.reset();
+            auto login = loginOperator(frame.packet);
+            if (login && !login->empty()) {
+                const std::string refusal = server_.logins.refusal(loginAs_, *login);
+                if (!refusal.empty())
+                    return refuseLogin(frame.packetId, refusal);
+            }
+            dispatch(std::move(frame), std::move(login));
             takeFrame();
         }
         account();
         read();
+    }
+
+    // To a worker. Nothing may escape into the pool, which would end the process: a
+    // request whose handling throws gets no reply, and its connection is closed.
+    void dispatch(protocol::Frame frame, std::optional<std::string> login) {
+        busy_ = true;
+        asio::post(session_->loggedIn() ? server_.workers : server_.strangerWorkers,
+                   [self = shared_from_this(), frame = std::move(frame),
+                    login = std::move(login)]() noexcept {
+                       std::optional<std::string> reply;
+                       try {
+                           reply = self->server_.finishing ? refusal(frame.packet)
+                                                           : self->session_->handle(frame.packet);
+                       } catch (...) {
+                       }
+                       try {
+                           asio::post(self->server_.io,
+                                      [self, id = frame.packetId, login = std::move(login),
+                                       reply = std::move(reply)]() mutable {
+                                          self->replied(id, login, std::move(reply));
+                                      });
+                       } catch (...) {
+                       }
+                   });
+    }
+
+    // A login over a bound: answered without a try of its password, and the connection
+    // closed once the answer is sent, so no session it had stays open.
+    void refuseLogin(std::int64_t packetId, const std::string& why) {
+        ++server_.refusedLogins;
+        closing_ = true;
+        next_.reset();
+        reader_ = protocol::FrameReader(0);
+        send(packetId, errorReply(loginFunction, errors::tooManyLogins, why));
+    }
+
+    // After a request: the connection is counted under the operator logged in on it.
+    // False when it must be closed once the reply is sent: a login refused on a connection
+    // that stays logged in (who is logged in on it is then not known here), or accepted
+    // over a bound that logins under way at once passed together (its reply is then the
+    // refusal).
+    bool settleLogin(const std::optional<std::string>& login, std::string& reply) {
+        if (!session_->loggedIn()) {
+            server_.logins.move(loginAs_, {});
+            return true;
+        }
+        if (!login)
+            return true;
+        if (login->empty() || !accepted(reply))
+            return false;
+        const std::string refusal = server_.logins.refusal(loginAs_, *login);
+        if (!refusal.empty()) {
+            ++server_.refusedLogins;
+            reply = errorReply(loginFunction, errors::tooManyLogins, refusal);
+            return false;
+        }
+        server_.logins.move(loginAs_, *login);
+        return true;
     }
 
     bool outputFull() const { return outBytes_ >= server_.options.maxOutput; }
@@ -298,18 +430,30 @@ private:
         });
     }
 
-    void replied(std::int64_t packetId, const std::string& reply) {
+    void replied(std::int64_t packetId, const std::optional<std::string>& login,
+                 std::optional<std::string> reply) {
         busy_ = false;
         if (closed_ || rejected_)
             return;
+        if (!reply) {
+            ++server_.faults;
+            return close(true);
+        }
+        if (!settleLogin(login, *reply))
+            closing_ = true;
         const auto holdBack = session_->holdBack();
         if (holdBack.count() > 0)
             hold(holdBack);
+        send(packetId, *reply);
+        pump();
+    }
+
+    void send(std::int64_t packetId, const std::string& reply) {
         out_.push_back(protocol::encodeFrame(packetId, reply));
         outBytes_ += out_.back().size();
         lastActivity_ = Clock::now();
+        account();
         write();
-        pump();
     }
 
     void write() {
@@ -328,7 +472,7 @@ private:
                 self->outBytes_ -= self->out_.front().size();
                 self->out_.pop_front();
                 self->lastWrite_ = self->lastActivity_ = Clock::now();
-                if (self->finishing_ && self->out_.empty() && !self->busy_)
+                if (self->closing_ && self->out_.empty() && !self->busy_)
                     return self->close(false);
                 self->write();
                 self->pump();
@@ -360,7 +504,11 @@ private:
     bool busy_ = false;
     bool closed_ = false;
     bool rejected_ = false;
-    bool finishing_ = false;
+    // Taking no more requests (a refused login, or the server finishing); closed once its
+    // replies are sent.
+    bool closing_ = false;
+    // The operator it is counted under in the server's login slots; empty: none.
+    std::string loginAs_;
     // A held connection takes no request until its hold timer goes off.
     bool holding_ = false;
     // Pipelined requests it may still send at once; refilled over time.
@@ -377,6 +525,9 @@ private:
 
 TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
     : service(service_), options(std::move(options_)),
+      logins(options.maxLoginsPerOperator, options.maxConnections > options.maxStrangers
+                                               ? options.maxConnections - options.maxStrangers
+                                               : options.maxConnections),
       workers(std::max<std::size_t>(1, options.workers)),
       strangerWorkers(std::max<std::size_t>(1, options.strangerWorkers)) {
     const bool secure = !options.certificateFile.empty() || !options.keyFile.empty();
@@ -411,6 +562,7 @@ TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
         throw std::runtime_error("bind " + options.host + ":" + std::to_string(options.port) +
                                  ": " + ec.message());
     acceptor.listen(asio::socket_base::max_listen_connections);
+    port = acceptor.local_endpoint().port();
 }
 
 void TcpServer::Impl::accept() {
@@ -435,48 +587,81 @@ void TcpServer::Impl::accept() {
 
 void TcpServer::Impl::admit(tcp::socket socket) {
     std::string source = peerOf(socket);
-    // Strangers per address, and the oldest of each; the keys are the connections' own.
-    std::unordered_map<std::string_view, std::pair<std::size_t, Connection*>> bySource;
+    const auto now = Clock::now();
+    // Strangers per address, the oldest of each and the oldest past its grace; the keys
+    // are the connections' own.
+    struct Strangers {
+        std::size_t count = 0;
+        Connection* oldest = nullptr;
+        Connection* oldestPastGrace = nullptr;
+        // The one that may be pushed out: any of an address that holds several, since a
+        // counter connects once; of an address that holds one, only one past its grace.
+        Connection* evictable() const { return count > 1 ? oldest : oldestPastGrace; }
+    };
+    std::unordered_map<std::string_view, Strangers> bySource;
     bySource.reserve(options.maxStrangers);
     std::size_t strangers = 0;
     for (const auto& c : open) {
         if (!c->stranger())
             continue;
         ++strangers;
-        auto& [count, oldest] = bySource[c->source()];
-        ++count;
-        if (!oldest || c->connectedAt() < oldest->connectedAt())
-            oldest = c.get();
+        auto& there = bySource[c->source()];
+        ++there.count;
+        if (!there.oldest || c->connectedAt() < there.oldest->connectedAt())
+            there.oldest = c.get();
+        if (now - c->connectedAt() >= options.loginGrace &&
+            (!there.oldestPastGrace || c->connectedAt() < there.oldestPastGrace->connectedAt()))
+            there.oldestPastGrace = c.get();
     }
     const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
     // When full, the oldest stranger of the address that has the most goes: a new counter
     // may be about to log in, and a counter connecting from its own address is not pushed
-    // out by an address that keeps opening connections. A newcomer from that address
-    // itself is refused instead: closing it at once costs less than a connection set up
-    // and another closed for it, turn after turn.
+    // out by an address that keeps opening connections. The one stranger of an address is
+    // not pushed out within its grace: that is a counter's time to log in. A newcomer from
+    // the address that has the most is refused instead: closing it at once costs less than
+    // a connection set up and another closed for it, turn after turn. So is one from an
+    // address that has just had a stranger pushed out: were it to push out the next one in
+    // turn, strangers that reconnect at once would keep every slot within its grace.
     Connection* evicted = nullptr;
     std::size_t most = 0;
-    for (const auto& [from, strangersThere] : bySource) {
-        const auto& [count, oldest] = strangersThere;
-        if (count > most || (count == most && oldest->connectedAt() < evicted->connectedAt())) {
-            most = count;
-            evicted = oldest;
+    if (full && !pushedOutLately(source, now)) {
+        for (const auto& [from, there] : bySource) {
+            Connection* candidate = there.evictable();
+            if (!candidate)
+                continue;
+            if (there.count > most ||
+                (there.count == most && candidate->connectedAt() < evicted->connectedAt())) {
+                most = there.count;
+                evicted = candidate;
+            }
         }
     }
     const auto mine = bySource.find(source);
-    const std::size_t fromSource = mine == bySource.end() ? 0 : mine->second.first;
+    const std::size_t fromSource = mine == bySource.end() ? 0 : mine->second.count;
     if (fromSource >= options.maxStrangersPerSource || (full && (!evicted || fromSource >= most))) {
         ++refused;
         boost::system::error_code ignored;
         socket.close(ignored);
         return;
     }
-    if (full)
+    if (full) {
+        pushedOut.insert_or_assign(evicted->source(), now);
         evicted->close(true);
+    }
     auto c = std::make_shared<Connection>(*this, std::move(socket), std::move(source));
     open.insert(c);
     ++openCount;
     c->start();
+}
+
+bool TcpServer::Impl::pushedOutLately(const std::string& source, Clock::time_point now) {
+    // Only a stranger past its grace is pushed out, and its slot is then taken by one
+    // within it: the entries within the grace are about as many as the slots.
+    if (pushedOut.size() > 4 * (options.maxStrangers + 1))
+        std::erase_if(pushedOut,
+                      [&](const auto& entry) { return now - entry.second >= options.loginGrace; });
+    const auto it = pushedOut.find(source);
+    return it != pushedOut.end() && now - it->second < options.loginGrace;
 }
 
 void TcpServer::Impl::sweep() {
@@ -530,7 +715,7 @@ TcpServer::~TcpServer() {
 }
 
 std::uint16_t TcpServer::port() const {
-    return impl_->acceptor.local_endpoint().port();
+    return impl_->port;
 }
 
 void TcpServer::run(bool stopOnSignals) {
@@ -560,6 +745,12 @@ std::uint64_t TcpServer::dropped() const {
 }
 std::uint64_t TcpServer::refused() const {
     return impl_->refused.load();
+}
+std::uint64_t TcpServer::refusedLogins() const {
+    return impl_->refusedLogins.load();
+}
+std::uint64_t TcpServer::faults() const {
+    return impl_->faults.load();
 }
 std::uint64_t TcpServer::acceptFailures() const {
     return impl_->acceptFailures.load();

@@ -6,7 +6,9 @@
 // has one request in hand at a time. Per connection: a bounded output (reading stops until
 // the client reads), a deadline for a whole frame (and for the TLS handshake), an idle
 // time-out and a cap on the number of connections. Running out of descriptors pauses
-// accepting for a moment; it neither spins nor stops the server.
+// accepting for a moment; it neither spins nor stops the server. Every request gets a
+// reply, or its connection is closed: a handler that throws ends its connection, never
+// the server.
 
 #include "protocol/Service.h"
 
@@ -29,12 +31,23 @@ public:
         std::chrono::milliseconds idleTimeout{std::chrono::minutes(30)};
         std::size_t maxConnections = 256;
         // A connection on which nobody has logged in is closed after this, and at most
-        // maxStrangers such connections are kept (the oldest goes for a new one), at most
-        // maxStrangersPerSource from one address: strangers never fill the slots that
-        // logged-in counters need.
+        // maxStrangers such connections are kept, at most maxStrangersPerSource from one
+        // address: strangers never fill the slots that logged-in counters need. When they
+        // are all taken, a newcomer pushes out the oldest stranger of the address that has
+        // the most, but never the one stranger of an address within loginGrace, and never
+        // when its own address had a stranger pushed out within loginGrace; otherwise the
+        // newcomer is refused. So a counter that logs in within loginGrace of connecting is
+        // never pushed out, however many addresses strangers come from, and strangers that
+        // only reconnect when closed cannot keep every slot young.
         std::chrono::milliseconds loginTimeout{std::chrono::seconds(15)};
+        std::chrono::milliseconds loginGrace{std::chrono::seconds(5)};
         std::size_t maxStrangers = 64;
         std::size_t maxStrangersPerSource = 32;
+        // Connections logged in (or logging in) as one operator: a counter needs one, and
+        // one or two more while it reconnects. A login over this, or one that would leave
+        // fewer than maxStrangers slots for new logins, is refused before its password is
+        // tried, and its connection is closed once the refusal is sent.
+        std::size_t maxLoginsPerOperator = 4;
         // The longest request frame taken; a longer one closes its connection before it is
         // read.
         std::size_t maxFrame = 256 * 1024;
@@ -87,6 +100,10 @@ public:
     std::uint64_t dropped() const;
     // Connections refused over the cap, or from a source with too many strangers.
     std::uint64_t refused() const;
+    // Logins refused over the bound per operator or the bound of logged-in connections.
+    std::uint64_t refusedLogins() const;
+    // Requests whose handling failed with an exception; their connections were closed.
+    std::uint64_t faults() const;
     // Accepts that failed (descriptors run out, for one).
     std::uint64_t acceptFailures() const;
     // The bytes the connections hold in their input and output buffers, now and at most.

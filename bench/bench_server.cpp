@@ -6,6 +6,10 @@
 //  - 4 counters' p99 while the idle hoarders churn connections at the server, against
 //    none and against the same churn at a listener that only closes;
 //  - 4 counters' p99 and throughput while all the hostile mixes run, against none;
+//  - 4 counters' p99 under each insider mix (an operator with his own password: one who
+//    guesses the reviewer's password in a review, one who opens as many logged-in
+//    connections as he can), against none, on a server with its default bounds, and what
+//    each insider got;
 //  - the server's peak memory (its resident high-water mark);
 //  - the cost of synchronous=FULL per write against NORMAL.
 // The hostile clients run in a process of their own (this program again, with --hostile),
@@ -39,9 +43,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <thread>
 #include <tuple>
 #include <variant>
@@ -300,7 +306,161 @@ void giants(std::uint16_t port, std::vector<std::thread>& threads) {
     }
 }
 
+// One request on a connection and its reply, or nothing once the server closes, 10 s pass
+// or the hostile process is told to stop.
+std::optional<protocol::PacketView> call(int fd, const std::string& request, std::string& reply) {
+    const std::string frame = protocol::encodeFrame(1, request);
+    if (::send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size()))
+        return std::nullopt;
+    protocol::FrameReader reader;
+    char buffer[65536];
+    const auto until = Clock::now() + 10s;
+    while (!stopHostiles && Clock::now() < until) {
+        if (auto f = reader.next()) {
+            reply = std::move(f->packet);
+            protocol::PacketView view;
+            if (view.decode(reply) != protocol::DecodeStatus::Ok)
+                return std::nullopt;
+            return view;
+        }
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+            return std::nullopt;
+        if (n > 0)
+            reader.feed(buffer, static_cast<std::size_t>(n));
+    }
+    return std::nullopt;
+}
+
+std::string textOf(const protocol::PacketView& view, std::string_view name) {
+    const auto i = view.indexOf(name);
+    return i < 0 || view.recordCount() == 0
+               ? std::string()
+               : std::string(view.text(0, static_cast<std::size_t>(i)));
+}
+
+// What the insiders got, written by the hostile process when it stops.
+std::atomic<long> reviewDemands{0};
+std::atomic<long> reviewerGuessesChecked{0};
+std::atomic<long> reviewerGuessesRefused{0};
+std::atomic<int> lastRefusal{0};
+std::atomic<long> slotsHeldAtMost{0};
+std::atomic<long> slotLoginsRefused{0};
+
+// 1004's VIP open at a rate that needs a review.
+std::string reviewDemand() {
+    std::vector<Field> fields = header(730001);
+    fields[1].value = std::string("1004");
+    fields.insert(fields.end(), {{"op_password", std::string("pass1004")},
+                                 {"branch_no", std::int64_t{8}},
+                                 {"client_id", std::string("100001")},
+                                 {"fund_account", std::int64_t{80000001}},
+                                 {"discount_rate", std::string("0.45")}});
+    return packet(730001, fields);
+}
+
+// 1004's review request 360042 for the process, naming reviewer 1002 with a guess.
+std::string reviewGuess(std::int64_t process, const std::string& guess) {
+    std::vector<Field> fields = header(360042);
+    fields[1].value = std::string("1004");
+    fields.insert(fields.end(), {{"op_password", std::string("pass1004")},
+                                 {"process_id", process},
+                                 {"audit_branch_no", std::int64_t{0}},
+                                 {"audit_operator_no", std::string("1002")},
+                                 {"auditop_password", guess},
+                                 {"audit_level", std::int64_t{1}},
+                                 {"occur_date", std::int64_t{0}},
+                                 {"task_serial_no", std::int64_t{0}},
+                                 {"audit_remark", std::string(1, '\0')}});
+    return packet(360042, fields);
+}
+
+// Operator 1004, logged in at his own counter, asks for a VIP open that needs a review and
+// guesses reviewer 1002's password in it, as fast as the server answers; a new review
+// when that one is refused. Reviewer 1002 has approved one review at that counter before
+// (the first, with his password), as he would have in a branch.
+void reviewerGuesser(std::uint16_t port, std::vector<std::thread>& threads) {
+    threads.emplace_back([port] {
+        const std::string demand = reviewDemand();
+        std::string reply;
+        for (long guess = 0; !stopHostiles;) {
+            const int fd = rawConnection(port, "127.0.0.30");
+            auto loggedIn = call(fd, login("1004", "pass1004"), reply);
+            while (loggedIn && loggedIn->returnCode() == 0 && !stopHostiles) {
+                const auto asked = call(fd, demand, reply);
+                if (!asked || asked->returnCode() != 360415)
+                    break;
+                ++reviewDemands;
+                // "该业务需要临柜复核,PROCESS,REVIEWER"
+                const std::string info = textOf(*asked, "error_info");
+                const std::size_t comma = info.find(',');
+                const std::int64_t process = std::atoll(info.c_str() + comma + 1);
+                for (;;) {
+                    const auto answer =
+                        call(fd,
+                             reviewGuess(process, reviewDemands == 1 && guess == 0
+                                                      ? std::string("pass1002")
+                                                      : "guess" + std::to_string(guess)),
+                             reply);
+                    ++guess;
+                    if (answer && answer->returnCode() == 0)
+                        break; // the approval that makes this counter known to him
+                    if (!answer)
+                        break;
+                    if (answer->returnCode() != 3604) {
+                        ++reviewerGuessesRefused;
+                        lastRefusal = answer->returnCode();
+                        break;
+                    }
+                    ++reviewerGuessesChecked;
+                }
+            }
+            ::close(fd);
+        }
+    });
+}
+
+// Operator 1003's password on as many connections as he can open, each logged in and held;
+// a connection refused or closed is opened again at once.
+void slotTaker(std::uint16_t port, std::vector<std::thread>& threads) {
+    threads.emplace_back([port] {
+        const std::string hello = login("1003", "pass1003");
+        std::vector<int> held;
+        std::string reply;
+        while (!stopHostiles) {
+            for (int& fd : held) {
+                pollfd p{fd, POLLIN, 0};
+                char byte;
+                if (::poll(&p, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0) {
+                    ::close(fd);
+                    fd = -1;
+                }
+            }
+            std::erase(held, -1);
+            for (int tries = 0; tries < 256 && held.size() < 256 && !stopHostiles; ++tries) {
+                const int fd = rawConnection(port, "127.0.0.31");
+                const auto answer = call(fd, hello, reply);
+                if (answer && answer->returnCode() == 0) {
+                    held.push_back(fd);
+                } else {
+                    ++slotLoginsRefused;
+                    ::close(fd);
+                }
+            }
+            slotsHeldAtMost = std::max<long>(slotsHeldAtMost, static_cast<long>(held.size()));
+        }
+        for (int fd : held)
+            ::close(fd);
+    });
+}
+
 using Mix = void (*)(std::uint16_t, std::vector<std::thread>&);
+const std::vector<std::pair<std::string, Mix>>& insiderMixes() {
+    static const std::vector<std::pair<std::string, Mix>> all{
+        {"reviewer-guesser", &reviewerGuesser}, {"slot-taker", &slotTaker}};
+    return all;
+}
+
 const std::vector<std::pair<std::string, Mix>>& mixes() {
     static const std::vector<std::pair<std::string, Mix>> all{{"guessers", &guessers},
                                                               {"non-readers", &nonReaders},
@@ -321,8 +481,22 @@ int runHostiles(const std::string& which, std::uint16_t port) {
     for (const auto& [name, mix] : mixes())
         if (which == "all" || which == name)
             mix(port, threads);
+    for (const auto& [name, mix] : insiderMixes())
+        if (which == name)
+            mix(port, threads);
     for (std::thread& t : threads)
         t.join();
+    if (which == "reviewer-guesser")
+        std::fprintf(stderr,
+                     "    reviewer-guesser: %ld review demands, %ld guesses at the reviewer's "
+                     "password answered as wrong, %ld refused otherwise (the last with %d)\n",
+                     reviewDemands.load(), reviewerGuessesChecked.load(),
+                     reviewerGuessesRefused.load(), lastRefusal.load());
+    if (which == "slot-taker")
+        std::fprintf(stderr,
+                     "    slot-taker: at most %ld connections logged in at once, %ld logins "
+                     "refused\n",
+                     slotsHeldAtMost.load(), slotLoginsRefused.load());
     return 0;
 }
 
@@ -471,11 +645,15 @@ int run() {
     backoffice::makeSelfSignedCertificate(cert, key, {});
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
-    const auto serve = [&](bool tls) {
-        std::vector<std::string> args{BACKOFFICE_EXE, "serve",    "--db",
-                                      dbPath,         "--listen", "127.0.0.1:0"};
+    // The load figures' 32 counters all log in as 1001: here one operator may hold them.
+    const auto serve = [&](bool tls, const std::string& db = std::string(),
+                           bool defaultBounds = false) {
+        std::vector<std::string> args{BACKOFFICE_EXE,           "serve",    "--db",
+                                      db.empty() ? dbPath : db, "--listen", "127.0.0.1:0"};
         if (tls)
             args.insert(args.end(), {"--cert", cert, "--key", key});
+        if (!defaultBounds)
+            args.insert(args.end(), {"--max-logins-per-operator", "32"});
         auto child = std::make_unique<Child>(args);
         const std::string banner = child->firstLine();
         const std::size_t colon = banner.rfind(':');
@@ -566,6 +744,30 @@ int run() {
                 statusKiB(plain->pid(), "VmHWM"), statusKiB(secure->pid(), "VmHWM"));
     plain.reset();
     secure.reset();
+
+    // The insiders, each on a server of its own with its default bounds and fresh data.
+    std::printf("TCP, 4 counters' p99 under each insider mix, against none (server with its "
+                "default bounds):\n");
+    for (const auto& [name, mix] : insiderMixes()) {
+        const std::string db = (dir / (name + ".db")).string();
+        {
+            backoffice::Database fresh(db, true);
+            backoffice::seedTraining(fresh);
+        }
+        auto [server, port] = serve(false, db, true);
+        const counter::BackOfficeAddress address{"127.0.0.1", port, false, {}};
+        const Figures calm = measure(address, 4);
+        Figures attacked;
+        {
+            Child hostile({self, "--hostile", name, std::to_string(port)});
+            std::this_thread::sleep_for(500ms);
+            attacked = measure(address, 4);
+        }
+        std::printf("  %-16s p99 %.2f ms, alone %.2f ms (%.2fx); %.0f req/s, alone %.0f "
+                    "req/s\n",
+                    name.c_str(), attacked.p99ms, calm.p99ms, attacked.p99ms / calm.p99ms,
+                    attacked.perSecond, calm.perSecond);
+    }
 
     const double full = microsecondsPerWrite(dir, true);
     const double normal = microsecondsPerWrite(dir, false);

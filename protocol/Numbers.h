@@ -36,6 +36,8 @@ constexpr std::int32_t unknownBranch = 1016;
 constexpr std::int32_t busy = 1017;
 constexpr std::int32_t tooLarge = 1018;
 constexpr std::int32_t operatorDisabled = 1019; // disabled, or no password set yet
+// One operator holds as many logged-in connections as a counter needs, not every slot.
+constexpr std::int32_t tooManyLogins = 1020;
 constexpr std::int32_t unknownAccount = 2001;
 constexpr std::int32_t unknownClient = 2002;
 constexpr std::int32_t badRate = 3001;

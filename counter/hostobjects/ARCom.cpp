@@ -25,7 +25,11 @@ std::string noReplyWithin(std::int32_t timeoutMs) {
 ARCom::ARCom(std::unique_ptr<Transport> transport) : transport_(std::move(transport)) {
     transport_->connect(
         {[this](std::int64_t id, std::string reply) { deliver(id, std::move(reply)); },
-         [this](HRESULT status) { broken(status); }});
+         [this](HRESULT status) { broken(status); },
+         [this](std::int64_t) {
+             std::lock_guard lock(mutex_);
+             ++dropped_;
+         }});
 }
 
 ARCom::~ARCom() {

@@ -34,17 +34,13 @@ std::int32_t functionOf(const std::string& packet) {
     return view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
 }
 
+// How long a connection nobody is logged in on is kept once nothing is awaited on it: a
+// login that follows at once goes on it, well within the server's grace for a new
+// connection; one typed later connects anew.
+constexpr auto restAfter = std::chrono::seconds(1);
+
 // The back office's answer to a request on a connection where nobody is logged in.
 constexpr std::int32_t notLoggedIn = 1013;
-
-std::int32_t returnCodeOf(const std::string& reply) {
-    protocol::PacketView view;
-    return view.decode(reply) == protocol::DecodeStatus::Ok ? view.returnCode() : -1;
-}
-
-bool accepted(const std::string& reply) {
-    return returnCodeOf(reply) == 0;
-}
 
 // A request refused for want of a login on a connection whose replayed login was refused
 // is answered with why that login was refused.
@@ -79,6 +75,7 @@ struct TcpTransport::Link {
     std::optional<net::Stream> stream;
     protocol::FrameReader reader;
     std::vector<char> in = std::vector<char>(65536);
+    asio::steady_timer restTimer{io};
 };
 
 TcpTransport::TcpTransport(BackOfficeAddress address, std::function<void()> waitPump)
@@ -225,7 +222,10 @@ void TcpTransport::open(std::function<void(std::string)> done) {
 
 void TcpTransport::connect(Callbacks callbacks) {
     callbacks_ = std::move(callbacks);
-    asio::post(link_->io, [this] { readReplies(); });
+    asio::post(link_->io, [this] {
+        readReplies();
+        restSoon();
+    });
     thread_ = std::thread([this] {
         auto work = asio::make_work_guard(link_->io);
         link_->io.run();
@@ -243,38 +243,93 @@ HRESULT TcpTransport::submit(std::int64_t packetId, std::string request) {
             return hr::transportBroken;
     }
     asio::post(link_->io, [this, packetId, request = std::move(request)]() mutable {
-        if (functionOf(request) == loginFunction) {
-            loginPacket_ = packetId;
-            pendingLogin_ = request;
-        } else if (!loginRefusal_.empty() && !login_.empty()) {
-            // The replayed login was refused: it is tried again ahead of the request.
-            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
-        }
-        out_.push_back(protocol::encodeFrame(packetId, request));
-        writeNext();
+        // Closed meanwhile for want of a login, it is made again first.
+        reopen([this, packetId, request = std::move(request)](bool ok) mutable {
+            if (!ok)
+                return callbacks_.broken(hr::transportBroken);
+            queue(packetId, std::move(request));
+        });
     });
     return hr::ok;
+}
+
+void TcpTransport::abandoned(std::int64_t packetId, HRESULT) {
+    asio::post(link_->io, [this, packetId] { awaited_.erase(packetId); });
+}
+
+void TcpTransport::queue(std::int64_t packetId, std::string request) {
+    if (functionOf(request) == loginFunction) {
+        loginPacket_ = packetId;
+        pendingLogin_ = request;
+    } else if (!loginRefusal_.empty() && !login_.empty()) {
+        // The replayed login was refused: it is tried again ahead of the request.
+        out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+        ++replays_;
+    }
+    awaited_.insert(packetId);
+    out_.push_back(protocol::encodeFrame(packetId, request));
+    writeNext();
 }
 
 void TcpTransport::reopen(std::function<void(bool)> done) {
     if (!broken_)
         return done(true);
+    reopening_.push_back(std::move(done));
+    if (reopening_.size() > 1)
+        return; // being made already
     ++connection_;
     link_->stream.reset();
     link_->reader = protocol::FrameReader();
     out_.clear();
     writing_ = false;
     loginRefusal_.clear();
-    open([this, done = std::move(done)](const std::string& error) {
-        if (!error.empty())
-            return done(false);
-        broken_ = false;
-        if (!login_.empty())
-            out_.push_back(protocol::encodeFrame(replayedLogin, login_));
-        readReplies();
-        writeNext();
-        done(true);
+    awaited_.clear();
+    replays_ = 0;
+    loggedIn_ = false;
+    open([this](const std::string& error) {
+        const auto waiting = std::move(reopening_);
+        reopening_.clear();
+        if (error.empty()) {
+            broken_ = false;
+            if (!login_.empty()) {
+                out_.push_back(protocol::encodeFrame(replayedLogin, login_));
+                ++replays_;
+            }
+            readReplies();
+            writeNext();
+        }
+        for (const auto& done : waiting)
+            done(error.empty());
     });
+}
+
+bool TcpTransport::take(protocol::Frame& frame) {
+    protocol::PacketView view;
+    if (view.decode(frame.packet) != protocol::DecodeStatus::Ok)
+        return false;
+    if (frame.packetId == replayedLogin && replays_ > 0) {
+        --replays_;
+        // A refusal shows in the reply of the request behind it.
+        loggedIn_ = view.returnCode() == 0;
+        loginRefusal_ = loggedIn_ ? std::string() : frame.packet;
+        return true;
+    }
+    if (awaited_.erase(frame.packetId) == 0) {
+        if (callbacks_.dropped)
+            callbacks_.dropped(frame.packetId);
+        return true;
+    }
+    if (!loginRefusal_.empty() && view.returnCode() == notLoggedIn)
+        frame.packet = refusedForLogin(frame.packet, loginRefusal_);
+    if (frame.packetId == loginPacket_ && !pendingLogin_.empty()) {
+        // A refused login empties the server's session, so it is not replayed.
+        loggedIn_ = view.returnCode() == 0;
+        login_ = loggedIn_ ? std::move(pendingLogin_) : std::string();
+        pendingLogin_.clear();
+        loginRefusal_.clear();
+    }
+    callbacks_.deliver(frame.packetId, std::move(frame.packet));
+    return true;
 }
 
 void TcpTransport::readReplies() {
@@ -287,24 +342,31 @@ void TcpTransport::readReplies() {
                 return fail();
             link_->reader.feed(link_->in.data(), n);
             while (auto frame = link_->reader.next()) {
-                if (frame->packetId == replayedLogin) {
-                    // A refusal shows in the reply of the request behind it.
-                    loginRefusal_ = accepted(frame->packet) ? std::string() : frame->packet;
-                    continue;
-                }
-                if (!loginRefusal_.empty() && returnCodeOf(frame->packet) == notLoggedIn)
-                    frame->packet = refusedForLogin(frame->packet, loginRefusal_);
-                if (frame->packetId == loginPacket_ && !pendingLogin_.empty()) {
-                    // A refused login empties the server's session, so it is not replayed.
-                    login_ = accepted(frame->packet) ? std::move(pendingLogin_) : std::string();
-                    pendingLogin_.clear();
-                    loginRefusal_.clear();
-                }
-                callbacks_.deliver(frame->packetId, std::move(frame->packet));
+                if (!take(*frame))
+                    return fail();
             }
             if (link_->reader.bad())
                 return fail();
+            if (idle())
+                restSoon();
             readReplies();
+        });
+}
+
+bool TcpTransport::idle() const {
+    return !broken_ && !loggedIn_ && awaited_.empty() && replays_ == 0 && out_.empty();
+}
+
+void TcpTransport::restSoon() {
+    link_->restTimer.expires_after(restAfter);
+    link_->restTimer.async_wait(
+        [this, connection = connection_](const boost::system::error_code& ec) {
+            if (ec || connection != connection_ || !idle())
+                return;
+            ++connection_;
+            broken_ = true;
+            boost::system::error_code ignored;
+            link_->stream->socket().close(ignored);
         });
 }
 
@@ -333,6 +395,9 @@ void TcpTransport::fail() {
     boost::system::error_code ignored;
     link_->stream->socket().close(ignored);
     out_.clear();
+    awaited_.clear();
+    replays_ = 0;
+    loggedIn_ = false;
     callbacks_.broken(hr::transportBroken);
 }
 

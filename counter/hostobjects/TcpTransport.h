@@ -6,6 +6,13 @@
 // when the server is still not there); nothing is ever sent again on its own. The session
 // belongs to the connection, so a new connection first logs in again with the login that
 // last succeeded.
+//
+// A connection nobody is logged in on is held only while a request is on it, and a second
+// after: the one made at start-up to see that the server is there carries a login that
+// follows at once, and is closed otherwise (the login typed later connects anew), so the
+// server's login deadline and its room for strangers are spent on nothing but the login. A reply
+// with a packet id no request awaits is thrown away (the callbacks' `dropped` is told); bytes that
+// are not a packet break the link.
 
 #include "Transport.h"
 
@@ -18,6 +25,12 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unordered_set>
+#include <vector>
+
+namespace protocol {
+struct Frame;
+}
 
 namespace counter {
 
@@ -53,6 +66,7 @@ public:
 
     void connect(Callbacks callbacks) override;
     HRESULT submit(std::int64_t packetId, std::string request) override;
+    void abandoned(std::int64_t packetId, HRESULT status) override;
 
 private:
     struct Link;
@@ -63,14 +77,24 @@ private:
     void open(std::function<void(std::string error)> done);
     // The network loop run on this thread, the wait pump between, until `finished`.
     void waitFor(const std::function<bool()>& finished);
-    // On the network thread, after a broken connection: a new one made, the login replayed
-    // ahead of anything else; `done` is told whether the server could be reached.
+    // On the network thread, when there is no connection: a new one made, the login
+    // replayed ahead of anything else; `done` is told whether the server could be reached
+    // (at once when the connection is there).
     void reopen(std::function<void(bool)> done);
+    // On the network thread: the request written, and its reply awaited.
+    void queue(std::int64_t packetId, std::string request);
+    // Takes one reply frame: false when it is no packet at all.
+    bool take(protocol::Frame& frame);
     template <class Failed>
     void handshake(const std::shared_ptr<Opening>& o, const std::string& where, Failed failed);
     void readReplies();
     void writeNext();
     void fail();
+    // Whether the connection is there with nobody logged in on it and nothing awaited.
+    bool idle() const;
+    // Closes the connection in a moment if it is idle then; the next request connects
+    // again.
+    void restSoon();
 
     BackOfficeAddress address_;
     std::function<void()> waitPump_;
@@ -79,6 +103,13 @@ private:
     // Touched on the network thread only.
     std::deque<std::string> out_;
     bool writing_ = false;
+    // The packets whose replies are awaited, the replayed logins in flight, and whether a
+    // login was accepted on this connection.
+    std::unordered_set<std::int64_t> awaited_;
+    int replays_ = 0;
+    bool loggedIn_ = false;
+    // Told when the connection being made is there, or cannot be.
+    std::vector<std::function<void(bool)>> reopening_;
     // Each connection's handlers carry its number, so one of an old connection does nothing.
     std::uint64_t connection_ = 0;
     // The login request in flight, and the last one the server accepted.
@@ -88,6 +119,7 @@ private:
     // The reply that refused the replayed login on this connection; empty once one is
     // accepted.
     std::string loginRefusal_;
+    // No connection: it broke, or it was closed since nobody was logged in on it.
     std::atomic<bool> broken_{false};
     std::thread thread_;
 };

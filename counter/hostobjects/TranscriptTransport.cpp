@@ -161,6 +161,11 @@ std::string transcriptConnectFailure(std::string_view backoffice, std::string_vi
     return out + "}";
 }
 
+std::string transcriptDropped(std::int64_t packetId) {
+    return "{\"dir\":\"dropped\",\"packet\":" + std::to_string(packetId) +
+           ",\"error\":\"no request awaits this packet\"}";
+}
+
 bool appendTranscriptLine(const std::string& path, const std::string& line) {
     std::FILE* file = std::fopen(path.c_str(), "a");
     if (!file)
@@ -192,6 +197,12 @@ void TranscriptTransport::connect(Callbacks callbacks) {
     callbacks.deliver = [this, deliver = std::move(deliver)](std::int64_t id, std::string reply) {
         write(transcriptReply(id, reply));
         deliver(id, std::move(reply));
+    };
+    auto dropped = std::move(callbacks.dropped);
+    callbacks.dropped = [this, dropped = std::move(dropped)](std::int64_t id) {
+        write(transcriptDropped(id));
+        if (dropped)
+            dropped(id);
     };
     inner_->connect(std::move(callbacks));
 }

@@ -6,6 +6,8 @@
 //   {"dir":"reply","packet":N,"return_code":R,"fields":[names],"records":[[values],...]}
 // and a request that got no reply, with its status:
 //   {"dir":"failure","packet":N,"status":"0x80041004","error":"connection broken"}
+// and a reply the transport threw away, since no request awaits its packet id:
+//   {"dir":"dropped","packet":N,"error":"no request awaits this packet"}
 // and, before any of these, each failed attempt of the counter to reach its back office:
 //   {"dir":"connect","backoffice":"tcp://127.0.0.1:7001","error":"... Connection refused"}
 
@@ -24,6 +26,7 @@ std::string transcriptRequest(std::int64_t packetId, std::string_view packet);
 std::string transcriptReply(std::int64_t packetId, std::string_view packet);
 std::string transcriptFailure(std::int64_t packetId, HRESULT status, std::string_view what);
 std::string transcriptConnectFailure(std::string_view backoffice, std::string_view what);
+std::string transcriptDropped(std::int64_t packetId);
 // Appends one line to the transcript file; false when it cannot be written.
 bool appendTranscriptLine(const std::string& path, const std::string& line);
 

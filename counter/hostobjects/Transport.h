@@ -19,6 +19,8 @@ public:
         std::function<void(std::int64_t packetId, std::string reply)> deliver;
         // The transport can no longer carry anything; the status says why.
         std::function<void(HRESULT status)> broken;
+        // A reply the transport threw away: no request awaits its packet id.
+        std::function<void(std::int64_t packetId)> dropped = {};
     };
 
     virtual ~Transport() = default;

@@ -14,7 +14,9 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 namespace errors = backoffice::errors;
@@ -349,6 +351,7 @@ TEST_F(HostileClientTest, StrangersNeitherOutstayTheLoginDeadlineNorFillTheSlots
     options.maxStrangers = 4;
     options.maxStrangersPerSource = 3;
     options.loginTimeout = 600ms;
+    options.loginGrace = 50ms;
     serve(options);
     std::vector<std::unique_ptr<WireClient>> counters;
     for (int i = 0; i < 3; ++i) {
@@ -468,7 +471,9 @@ TEST_F(HostileClientTest, AClientClosedForABadFrameIsClosedAfterAPause) {
 // After a large request a connection's buffer returns to a small size: memory held for
 // idle connections does not keep the largest frame each ever sent.
 TEST_F(HostileClientTest, ALargeFrameIsNotKeptOnceConsumed) {
-    serve({});
+    backoffice::TcpServer::Options options;
+    options.maxLoginsPerOperator = 8;
+    serve(options);
     std::vector<std::unique_ptr<WireClient>> clients;
     Fields big = header(105006);
     big.push_back({"branch_no", std::int64_t{8}});
@@ -689,6 +694,7 @@ TEST_F(HostileClientTest, SlowSendersAndIdleConnectionsAreClosed) {
 TEST_F(HostileClientTest, ConnectionsOverTheCapAreRefusedAndServiceGoesOn) {
     backoffice::TcpServer::Options options;
     options.maxConnections = 6;
+    options.maxLoginsPerOperator = 6;
     serve(options);
     // Six counters logged in fill the server: nobody else gets in.
     std::vector<std::unique_ptr<WireClient>> crowd;
@@ -796,4 +802,234 @@ TEST(BackOfficeCommand, CertMakesAPrivatePairAndOverwritesNothing) {
     const auto before = std::filesystem::last_write_time(key);
     EXPECT_NE(std::system(command.c_str()), 0);
     EXPECT_EQ(std::filesystem::last_write_time(key), before);
+}
+
+// 64 addresses each hold one connection that never logs in, and open it again the moment
+// it is closed. A counter that gets a slot and logs in 3 s later is not pushed out.
+TEST_F(HostileClientTest, StrangersFromManyAddressesNeverPushOutACounterBeforeItsLogin) {
+    serve({});
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> strangers;
+    for (int a = 0; a < 64; ++a) {
+        strangers.emplace_back([&, a] {
+            const std::string source = "127.0.0." + std::to_string(10 + a);
+            while (!stop) {
+                WireClient held(port(), 50ms, source.c_str());
+                while (!stop && !held.closedByServer()) {
+                }
+                std::this_thread::sleep_for(1ms); // the machine stays usable for the test
+            }
+        });
+    }
+    const auto start = std::chrono::steady_clock::now();
+    while (server->connections() < 64 && std::chrono::steady_clock::now() - start < 10s)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(server->connections(), 64u);
+
+    // The counter is refused while every slot is within its grace; once it has one, it
+    // keeps it until it logs in.
+    std::unique_ptr<WireClient> counter;
+    while (std::chrono::steady_clock::now() - start < 20s) {
+        counter = std::make_unique<WireClient>(port(), 200ms);
+        if (!counter->closedByServer())
+            break;
+        counter.reset();
+    }
+    ASSERT_TRUE(counter) << "the counter never got a slot";
+    const auto pushedOutBefore = server->dropped();
+    std::this_thread::sleep_for(3s);
+    counter->setWait(10s);
+    auto login = counter->call(loginPacket("1001", "pass1001"));
+    stop = true;
+    for (std::thread& t : strangers)
+        t.join();
+    ASSERT_TRUE(login) << "the counter was pushed out before its login";
+    EXPECT_EQ(login->code(), 0);
+    EXPECT_EQ(counter->call(configRequest())->code(), 0);
+    // Its address pushed out one stranger; that stranger's address pushed out no other.
+    EXPECT_EQ(server->dropped() - pushedOutBefore, 0u);
+    EXPECT_GE(server->refused(), 1u);
+}
+
+// One operator's password opens his few connections, not every slot: the rest of 256
+// logins are refused before their password is tried, and other operators still log in.
+TEST_F(HostileClientTest, OneOperatorHoldsAFewConnectionsNotEverySlot) {
+    serve({});
+    std::vector<std::unique_ptr<WireClient>> taken;
+    int accepted = 0;
+    int refused = 0;
+    for (int i = 0; i < 256; ++i) {
+        taken.push_back(std::make_unique<WireClient>(port(), 5s));
+        auto login = taken.back()->call(loginPacket("1001", "pass1001"));
+        if (!login)
+            continue;
+        if (login->code() == 0) {
+            ++accepted;
+        } else {
+            EXPECT_EQ(login->code(), errors::tooManyLogins);
+            EXPECT_EQ(login->info(), "操作员[1001]已在4个连接上登录，请先退出其他柜台的登录，"
+                                     "或请管理员处理");
+            EXPECT_TRUE(taken.back()->closedByServer());
+            ++refused;
+        }
+    }
+    EXPECT_EQ(accepted, 4);
+    EXPECT_EQ(refused, 252);
+    EXPECT_EQ(server->refusedLogins(), 252u);
+    for (const char* op : {"1002", "1003", "1004"}) {
+        WireClient other(port(), 5s);
+        EXPECT_EQ(other.call(loginPacket(op, "pass" + std::string(op)))->code(), 0) << op;
+    }
+    // A connection of his that closes gives its slot back.
+    taken.front().reset();
+    const auto start = std::chrono::steady_clock::now();
+    while (server->connections() > 4 && std::chrono::steady_clock::now() - start < 3s)
+        std::this_thread::sleep_for(10ms);
+    WireClient again(port(), 5s);
+    EXPECT_EQ(again.call(loginPacket("1001", "pass1001"))->code(), 0);
+}
+
+// The logged-in connections of all operators leave the strangers' slots free: a login
+// over that bound is refused, and a new counter still connects.
+TEST_F(HostileClientTest, LoggedInConnectionsLeaveSlotsForNewLogins) {
+    backoffice::TcpServer::Options options;
+    options.maxConnections = 6;
+    options.maxStrangers = 2;
+    options.maxLoginsPerOperator = 2;
+    serve(options);
+    std::vector<std::unique_ptr<WireClient>> counters;
+    for (const char* op : {"1001", "1001", "1002", "1002"}) {
+        counters.push_back(std::make_unique<WireClient>(port(), 5s));
+        ASSERT_EQ(counters.back()->call(loginPacket(op, "pass" + std::string(op)))->code(), 0);
+    }
+    WireClient late(port(), 5s);
+    auto refused = late.call(loginPacket("1003", "pass1003"));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->code(), errors::tooManyLogins);
+    EXPECT_EQ(refused->info(), "后台的登录连接已满，请稍后再试");
+    WireClient stranger(port(), 300ms);
+    EXPECT_FALSE(stranger.closedByServer());
+    counters.back().reset();
+    const auto start = std::chrono::steady_clock::now();
+    while (server->connections() > 4 && std::chrono::steady_clock::now() - start < 3s)
+        std::this_thread::sleep_for(10ms);
+    WireClient next(port(), 5s);
+    EXPECT_EQ(next.call(loginPacket("1003", "pass1003"))->code(), 0);
+}
+
+namespace {
+
+// The back office, with two functions of its own for the tests: function 1 throws what no
+// handler should, and function 2 waits until the test lets it go on.
+class FaultyService final : public protocol::PacketService {
+public:
+    explicit FaultyService(std::unique_ptr<protocol::PacketService> inner)
+        : inner_(std::move(inner)) {}
+    std::unique_ptr<protocol::PacketSession> openSession() override { return openSession("x"); }
+    std::unique_ptr<protocol::PacketSession> openSession(const std::string& peer) override {
+        return std::make_unique<Session>(*this, inner_->openSession(peer));
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    // Whether a request of function 2 is in hand, and how many have finished.
+    bool waiting() const { return waiting_; }
+    int finished() const { return finished_; }
+
+private:
+    class Session final : public protocol::PacketSession {
+    public:
+        Session(FaultyService& service, std::unique_ptr<protocol::PacketSession> inner)
+            : service_(service), inner_(std::move(inner)) {}
+        std::string handle(std::string_view request) override {
+            protocol::PacketView view;
+            const int function =
+                view.decode(request) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
+            if (function == 1)
+                throw 42;
+            if (function == 2) {
+                service_.waiting_ = true;
+                std::unique_lock lock(service_.mutex_);
+                service_.changed_.wait(lock, [&] { return service_.released_; });
+                ++service_.finished_;
+            }
+            return inner_->handle(request);
+        }
+        bool loggedIn() const override { return inner_->loggedIn(); }
+        std::chrono::milliseconds holdBack() const override { return inner_->holdBack(); }
+
+    private:
+        FaultyService& service_;
+        std::unique_ptr<protocol::PacketSession> inner_;
+    };
+    std::unique_ptr<protocol::PacketService> inner_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    std::atomic<bool> waiting_{false};
+    std::atomic<int> finished_{0};
+};
+
+} // namespace
+
+class FaultyServiceTest : public HostileClientTest {
+protected:
+    void SetUp() override {
+        HostileClientTest::SetUp();
+        office.reset();
+        backOffice = std::make_shared<backoffice::BackOffice>(path);
+        faulty = new FaultyService(backoffice::serviceOf(backOffice));
+        service.reset(faulty);
+        server =
+            std::make_unique<backoffice::TcpServer>(*service, backoffice::TcpServer::Options{});
+        thread = std::thread([this] { server->run(); });
+    }
+    FaultyService* faulty = nullptr;
+};
+
+// A handler that throws something no handler should closes its own connection; the
+// server and the other counters go on.
+TEST_F(FaultyServiceTest, AHandlerThatThrowsClosesOnlyItsConnection) {
+    WireClient counter(port());
+    ASSERT_EQ(counter.call(loginPacket("1001", "pass1001"))->code(), 0);
+    WireClient faulting(port());
+    ASSERT_EQ(faulting.call(loginPacket("1002", "pass1002"))->code(), 0);
+    ASSERT_TRUE(faulting.sendPacket(buildPacket(1, header(1))));
+    EXPECT_FALSE(faulting.receive());
+    EXPECT_EQ(server->faults(), 1u);
+    EXPECT_EQ(counter.call(configRequest())->code(), 0);
+    WireClient stranger(port());
+    ASSERT_TRUE(stranger.sendPacket(buildPacket(1, header(1))));
+    EXPECT_FALSE(stranger.receive());
+    EXPECT_EQ(server->faults(), 2u);
+    EXPECT_EQ(counter.call(configRequest())->code(), 0);
+}
+
+// A client that goes while its request is on a worker: the worker finishes, the reply is
+// dropped, and the server goes on.
+TEST_F(FaultyServiceTest, AClientThatGoesWhileItsRequestIsOnAWorker) {
+    {
+        WireClient leaving(port());
+        ASSERT_EQ(leaving.call(loginPacket("1001", "pass1001"))->code(), 0);
+        ASSERT_TRUE(leaving.sendPacket(buildPacket(2, header(2))));
+        const auto start = std::chrono::steady_clock::now();
+        while (!faulty->waiting() && std::chrono::steady_clock::now() - start < 5s)
+            std::this_thread::sleep_for(5ms);
+        ASSERT_TRUE(faulty->waiting());
+    }
+    auto start = std::chrono::steady_clock::now();
+    while (server->connections() > 0 && std::chrono::steady_clock::now() - start < 5s)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(server->connections(), 0u);
+    faulty->release();
+    start = std::chrono::steady_clock::now();
+    while (faulty->finished() == 0 && std::chrono::steady_clock::now() - start < 5s)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(faulty->finished(), 1);
+    WireClient next(port());
+    ASSERT_EQ(next.call(loginPacket("1001", "pass1001"))->code(), 0);
+    EXPECT_EQ(next.call(configRequest())->code(), 0);
+    EXPECT_EQ(server->faults(), 0u);
 }

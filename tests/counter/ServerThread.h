@@ -18,6 +18,7 @@ public:
         backoffice::TcpServer::Options o;
         o.port = port;
         o.frameTimeout = frameTimeout;
+        o.maxLoginsPerOperator = 8; // the tests' counters all log in as one operator
         return o;
     }
     ~ServerThread() {

@@ -21,6 +21,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -34,6 +35,9 @@ public:
     std::unique_ptr<protocol::PacketSession> openSession() override {
         return std::make_unique<Session>(inner_->openSession());
     }
+    std::unique_ptr<protocol::PacketSession> openSession(const std::string& peer) override {
+        return std::make_unique<Session>(inner_->openSession(peer));
+    }
 
 private:
     class Session final : public protocol::PacketSession {
@@ -46,6 +50,8 @@ private:
                 std::this_thread::sleep_for(std::chrono::milliseconds(300));
             return inner_->handle(request);
         }
+        bool loggedIn() const override { return inner_->loggedIn(); }
+        std::chrono::milliseconds holdBack() const override { return inner_->holdBack(); }
 
     private:
         std::unique_ptr<protocol::PacketSession> inner_;
@@ -64,7 +70,9 @@ protected:
 
     // Opens the session of operator 1001 on the communication object, as the counter's
     // login does.
-    void login(HostPtr<IARCom>& com) {
+    void login(HostPtr<IARCom>& com) { ASSERT_EQ(loginWith(com, "pass1001"), 0); }
+    // The return code of a login of 1001 with that password.
+    std::int64_t loginWith(HostPtr<IARCom>& com, const char* password) {
         auto packer = newPacker();
         check(com->InitRequest(100001, packer.get()), "InitRequest");
         set(packer, "op_branch_no", Variant(std::int64_t{0}));
@@ -72,11 +80,11 @@ protected:
         set(packer, "op_station", Variant("test"));
         set(packer, "op_entrust_way", Variant("4"));
         set(packer, "function_id", Variant(std::int64_t{100001}));
-        set(packer, "password", Variant("pass1001"));
+        set(packer, "password", Variant(password));
         Variant id;
         check(com->Send(packed(packer), 1000, &id), "Send");
         auto reader = receive(com, id);
-        ASSERT_EQ(count(&IUnpackerDisp::ReturnCode, reader), 0);
+        return count(&IUnpackerDisp::ReturnCode, reader);
     }
 
     // Sends a configuration request (or one of function 1) and gives its packet id.
@@ -356,9 +364,11 @@ private:
             ++connections_;
             protocol::FrameReader reader;
             char buffer[4096];
-            for (ssize_t n; !reader.next() && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+            bool request = false;
+            for (ssize_t n; !(request = reader.next().has_value()) &&
+                            (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
                 reader.feed(buffer, static_cast<std::size_t>(n));
-            ++requests_;
+            requests_ += request;
             ::close(fd);
         }
     }
@@ -388,6 +398,131 @@ TEST_F(TransportTest, ARequestThatMayHaveReachedTheServerFailsAndIsNotSentAgain)
     EXPECT_EQ(com->Receive(send(com), 5000, &data), hr::transportBroken);
     EXPECT_EQ(server.connections(), 2);
     EXPECT_EQ(server.requests(), 2);
+}
+
+// A loopback server that answers each request frame with the bytes a test makes of it, one
+// connection at a time.
+class AnsweringServer {
+public:
+    explicit AnsweringServer(std::function<std::string(const protocol::Frame&)> answer)
+        : answer_(std::move(answer)) {
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~AnsweringServer() {
+        ::shutdown(listener_.fd(), SHUT_RDWR);
+        thread_.join();
+    }
+    std::uint16_t port() const { return listener_.port(); }
+
+private:
+    // A listener on a free port that accept() can be woken from.
+    class Listener {
+    public:
+        Listener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            ::inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+            EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            EXPECT_EQ(::listen(fd_, 4), 0);
+            socklen_t size = sizeof address;
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+            port_ = ntohs(address.sin_port);
+        }
+        ~Listener() { ::close(fd_); }
+        int fd() const { return fd_; }
+        std::uint16_t port() const { return port_; }
+
+    private:
+        int fd_;
+        std::uint16_t port_ = 0;
+    };
+
+    void serve() {
+        for (int fd; (fd = ::accept(listener_.fd(), nullptr, nullptr)) >= 0; ::close(fd)) {
+            protocol::FrameReader reader;
+            char buffer[4096];
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+                reader.feed(buffer, static_cast<std::size_t>(n));
+                while (auto frame = reader.next()) {
+                    const std::string out = answer_(*frame);
+                    for (std::size_t sent = 0; sent < out.size();) {
+                        const ssize_t k =
+                            ::send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+                        if (k <= 0)
+                            break;
+                        sent += static_cast<std::size_t>(k);
+                    }
+                }
+            }
+        }
+    }
+
+    Listener listener_;
+    std::function<std::string(const protocol::Frame&)> answer_;
+    std::thread thread_;
+};
+
+// The configuration reply the back office gives for branch 8.
+std::string configReply() {
+    protocol::PacketWriter w(105006, 0);
+    w.addField("int_config", protocol::FieldType::Integer);
+    w.beginRecord();
+    w.integer(8);
+    std::string packet;
+    EXPECT_TRUE(w.finish(packet));
+    return packet;
+}
+
+// A reply under a packet id no request awaits is thrown away and written down, never
+// handed on; a reply that is no packet at all breaks the link, however large it is.
+TEST_F(TransportTest, StrayRepliesAreDroppedAndBytesThatAreNoPacketBreakTheLink) {
+    const std::string transcript = dir.filePath("transcript.jsonl").toStdString();
+    std::atomic<int> answered{0};
+    AnsweringServer server([&](const protocol::Frame& request) {
+        if (++answered == 1)
+            return protocol::encodeFrame(999, configReply()) +
+                   protocol::encodeFrame(request.packetId, configReply());
+        return protocol::encodeFrame(request.packetId, std::string(16u << 20, 'x'));
+    });
+    auto* arcom = new counter::ARCom(std::make_unique<counter::TranscriptTransport>(
+        std::make_unique<counter::TcpTransport>("127.0.0.1", server.port()), transcript));
+    auto com = HostPtr<IARCom>::adopt(arcom);
+    auto reader = receive(com, send(com));
+    EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
+    EXPECT_EQ(arcom->droppedReplies(), 1u);
+    const auto written = lines(transcript);
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(written[1],
+              "{\"dir\":\"dropped\",\"packet\":999,\"error\":\"no request awaits this packet\"}");
+    EXPECT_NE(written[2].find("\"dir\":\"reply\",\"packet\":1,"), std::string::npos);
+
+    Variant data;
+    const HRESULT status = com->Receive(send(com), 10000, &data);
+    EXPECT_EQ(status, hr::transportBroken);
+    EXPECT_EQ(data.kind(), Variant::Kind::Empty);
+}
+
+// The counter holds a connection nobody is logged in on only while a request is on it:
+// the server's room for connections not yet logged in is not spent on a counter whose
+// operator is still typing.
+TEST_F(TransportTest, TheCounterHoldsNoConnectionWithoutALogin) {
+    ServerThread server(*service, std::chrono::milliseconds(5000));
+    const auto settles = [&](std::size_t connections) {
+        const auto start = std::chrono::steady_clock::now();
+        while (server.server.connections() != connections &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return server.server.connections() == connections;
+    };
+    auto com = HostPtr<IARCom>::adopt(new counter::ARCom(
+        std::make_unique<counter::TcpTransport>("127.0.0.1", server.server.port())));
+    EXPECT_TRUE(settles(0)) << "the connection made at start-up was kept without a login";
+    EXPECT_EQ(loginWith(com, "wrong"), 1012);
+    EXPECT_TRUE(settles(0)) << "a refused login kept its connection";
+    login(com);
+    auto reader = receive(com, send(com));
+    EXPECT_EQ(get(reader, Variant("int_config")).toInteger(), 8);
+    EXPECT_EQ(server.server.connections(), 1u);
 }
 
 TEST_F(TransportTest, ATimeOutIsDescribedAndWritten) {
