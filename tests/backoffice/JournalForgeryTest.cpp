@@ -5,6 +5,7 @@
 
 #include "BackOfficeFixture.h"
 
+#include "BackOfficeProcess.h"
 #include "Journal.h"
 #include "JournalKey.h"
 
@@ -18,24 +19,6 @@ namespace journal = backoffice::journal;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-Outcome backofficeCommand(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(BACKOFFICE_EXE), arguments);
-    if (!p.waitForFinished(20000)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
-}
 
 std::string hex(const unsigned char* bytes, std::size_t size) {
     std::string out(size * 2 + 1, '\0');
@@ -148,7 +131,7 @@ protected:
     }
     Outcome verify(const QStringList& more = {}) {
         db.reset(); // the command has the file to itself, as after the sqlite3 tool
-        Outcome r = backofficeCommand(
+        Outcome r = backofficeRun(
             QStringList{"journal", "verify", "--db", QString::fromStdString(path)} + more);
         db = std::make_unique<backoffice::Database>(path);
         return r;
@@ -261,7 +244,7 @@ TEST_F(JournalForgeryTest, ARateChangedStraightInTheTableIsFound) {
 TEST_F(JournalForgeryTest, ACutOnlyACheckpointFindsIsFoundAgainstIt) {
     db.reset();
     const Outcome taken =
-        backofficeCommand({"journal", "checkpoint", "--db", QString::fromStdString(path)});
+        backofficeRun({"journal", "checkpoint", "--db", QString::fromStdString(path)});
     db = std::make_unique<backoffice::Database>(path);
     ASSERT_EQ(taken.exitCode, 0) << taken.err;
     const std::string checkpoint = taken.out.substr(0, taken.out.find('\n'));
@@ -284,8 +267,7 @@ TEST_F(JournalForgeryTest, ACutOnlyACheckpointFindsIsFoundAgainstIt) {
 TEST_F(JournalForgeryTest, AJournalSealedWithAKeyThatIsGoneIsNeitherCheckedNorContinued) {
     db.reset();
     std::filesystem::rename(backoffice::journalKeyPath(path), path + ".elsewhere");
-    const Outcome r =
-        backofficeCommand({"journal", "verify", "--db", QString::fromStdString(path)});
+    const Outcome r = backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_NE(r.err.find("is missing"), std::string::npos) << r.err;
     EXPECT_THROW(backoffice::BackOffice{path}, backoffice::JournalKeyError);

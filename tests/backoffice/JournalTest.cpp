@@ -4,6 +4,7 @@
 
 #include "WireClient.h"
 
+#include "BackOfficeProcess.h"
 #include "Journal.h"
 #include "JournalReport.h"
 #include "Tools.h"
@@ -58,25 +59,6 @@ Fields review(std::int64_t processId, const std::string& reviewer, const std::st
 Fields resent(Fields fields) {
     fields.push_back({"audit_action", std::string("2")});
     return fields;
-}
-
-struct Outcome {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-// A command of marlo-backoffice, run as a person would from a shell.
-Outcome backofficeCommand(const QStringList& arguments) {
-    QProcess p;
-    p.start(QStringLiteral(BACKOFFICE_EXE), arguments);
-    if (!p.waitForFinished(20000)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
 }
 
 Outcome sqlite3Command(const std::string& path, const std::string& sql) {
@@ -340,7 +322,7 @@ TEST_F(JournalTest, ADatabaseOfAnEarlierVersionGetsItsJournalWhenOpened) {
         backoffice::Database db(path);
         db.exec("DROP TABLE journal; DROP INDEX review_process_by_approval");
     }
-    Outcome old = backofficeCommand({"journal", "verify", "--db", QString::fromStdString(path)});
+    Outcome old = backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
     EXPECT_EQ(old.exitCode, 1);
     EXPECT_NE(old.err.find("没有日志"), std::string::npos) << old.err;
     office = std::make_unique<CounterOffice>(path);
@@ -359,7 +341,7 @@ protected:
         office.reset(); // the sqlite3 tool and the command have the file to themselves
     }
     Outcome verifyCommand() {
-        return backofficeCommand({"journal", "verify", "--db", QString::fromStdString(path)});
+        return backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
     }
     void tamper(const std::string& sql) {
         const Outcome r = sqlite3Command(path, sql);
@@ -465,8 +447,7 @@ protected:
         ASSERT_EQ(Reply(office->office.handle(other, buildPacket(730003, fields))).code(), 0);
     }
     Outcome journalCommand(QStringList more) {
-        return backofficeCommand(QStringList{"journal", "--db", QString::fromStdString(path)} +
-                                 more);
+        return backofficeRun(QStringList{"journal", "--db", QString::fromStdString(path)} + more);
     }
 };
 
@@ -570,9 +551,9 @@ TEST_F(JournalTest, IsReadAndVerifiedWhileAServerServesTheDatabase) {
     while (written < 3)
         std::this_thread::sleep_for(5ms);
     const Outcome read =
-        backofficeCommand({"journal", "--db", QString::fromStdString(path), "--format", "json"});
+        backofficeRun({"journal", "--db", QString::fromStdString(path), "--format", "json"});
     const Outcome verified =
-        backofficeCommand({"journal", "verify", "--db", QString::fromStdString(path)});
+        backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
     // The server went on writing meanwhile and afterwards.
     const int during = written;
     const auto deadline = std::chrono::steady_clock::now() + 5s;
@@ -587,7 +568,7 @@ TEST_F(JournalTest, IsReadAndVerifiedWhileAServerServesTheDatabase) {
     server.kill();
     // Read-only: the reading left no trace the server did not make.
     const Outcome after =
-        backofficeCommand({"journal", "verify", "--db", QString::fromStdString(path)});
+        backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
     EXPECT_EQ(after.exitCode, 0) << after.out << after.err;
     EXPECT_NE(after.out.find("已校验" + std::to_string(written.load()) + "条"), std::string::npos)
         << after.out;
