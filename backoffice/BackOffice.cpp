@@ -23,9 +23,9 @@ constexpr std::size_t maxStationBytes = 64;
 
 } // namespace
 
-const FunctionSpec* functionSpec(std::int32_t functionNo) {
+const FunctionRule* functionRule(std::int32_t functionNo) {
     namespace f = protocol::function;
-    static const std::map<std::int32_t, FunctionSpec> table{
+    static const std::map<std::int32_t, FunctionRule> table{
         {f::login,
          {.handler = &handleOperatorLogin, .needsSession = false, .credential = "password"}},
         {f::operatorBranches, {.handler = &handleOperatorBranches, .credential = "password"}},
@@ -309,7 +309,7 @@ std::string BackOffice::answer(Session& session, std::string_view requestPacket,
     functionNo = packet.functionNo();
     // Whatever the outcome of a login, refused for its size or its header included, the
     // session no longer speaks for anyone it did before.
-    if (const FunctionSpec* spec = functionSpec(packet.functionNo()); spec && !spec->needsSession)
+    if (const FunctionRule* rule = functionRule(packet.functionNo()); rule && !rule->needsSession)
         session = Session{{}, 0, session.source, {}};
     if (requestPacket.size() > RequestLimits::maxRequestBytes)
         return errorReply(packet.functionNo(), errors::tooLarge,
@@ -340,11 +340,11 @@ std::string BackOffice::answer(Session& session, std::string_view requestPacket,
 std::string BackOffice::dispatch(Session& session, Database& db,
                                  const protocol::PacketView& packet) {
     const Request request(packet);
-    const FunctionSpec* spec = functionSpec(packet.functionNo());
+    const FunctionRule* rule = functionRule(packet.functionNo());
     const auto replaced = replaced_.find(packet.functionNo());
-    if ((!spec || spec->needsSession) && !session.open())
+    if ((!rule || rule->needsSession) && !session.open())
         throw ServiceError(errors::notLoggedIn, "请先登录");
-    if (!spec)
+    if (!rule)
         throw ServiceError(errors::unknownFunction,
                            "功能号[" + std::to_string(packet.functionNo()) + "]不存在");
     // The header every request carries.
@@ -356,7 +356,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     if (request.int32("function_id") != packet.functionNo())
         throw ServiceError(errors::badRequest, "请求字段[function_id]与功能号不符");
     const std::string operatorNo = request.text("operator_no");
-    if (spec->needsSession) {
+    if (rule->needsSession) {
         if (operatorNo != session.operatorNo)
             throw ServiceError(errors::notSessionOperator,
                                "操作员[" + operatorNo + "]不是本连接登录的操作员");
@@ -380,15 +380,15 @@ std::string BackOffice::dispatch(Session& session, Database& db,
         throw;
     }
     HandlerContext ctx{*this, db, request, session, std::move(op)};
-    if (spec->credential)
-        checkPassword(ctx, ctx.op, request.text(spec->credential));
+    if (rule->credential)
+        checkPassword(ctx, ctx.op, request.text(rule->credential));
     if (request.has("op_password"))
         checkPassword(ctx, ctx.op, request.text("op_password"));
     std::optional<Transaction> transaction;
-    if (spec->reviewable) {
+    if (rule->reviewable) {
         transaction.emplace(db);
         ctx.transaction = &*transaction;
-        const ReviewDecision decision = reviewGate(ctx, *spec);
+        const ReviewDecision decision = reviewGate(ctx, *rule);
         if (decision.refusal) {
             // A demand's process, and expiries found on the way, are kept with their
             // journal entries.
@@ -396,10 +396,10 @@ std::string BackOffice::dispatch(Session& session, Database& db,
             throw *decision.refusal;
         }
     }
-    std::string reply = (replaced == replaced_.end() ? spec->handler : replaced->second)(ctx);
+    std::string reply = (replaced == replaced_.end() ? rule->handler : replaced->second)(ctx);
     if (transaction)
         transaction->commit();
-    if (!spec->needsSession)
+    if (!rule->needsSession)
         session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     return reply;
 }
@@ -409,7 +409,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
 namespace backoffice {
 
 void BackOffice::replaceHandler(std::int32_t functionNo, Handler handler) {
-    if (!functionSpec(functionNo))
+    if (!functionRule(functionNo))
         throw std::invalid_argument("no function " + std::to_string(functionNo));
     replaced_[functionNo] = handler;
 }

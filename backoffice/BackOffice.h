@@ -83,7 +83,7 @@ using Handler = std::string (*)(HandlerContext&);
 
 // How dispatch treats a function before its handler runs, so that no handler can forget
 // a check.
-struct FunctionSpec {
+struct FunctionRule {
     Handler handler = nullptr;
     // Carried out only for the operator logged in on the session: every function but the
     // login.
@@ -102,7 +102,7 @@ struct FunctionSpec {
 };
 
 // The description of the function of that number, or none.
-const FunctionSpec* functionSpec(std::int32_t functionNo);
+const FunctionRule* functionRule(std::int32_t functionNo);
 
 class BackOffice {
 public:

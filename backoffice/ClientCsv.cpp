@@ -465,8 +465,8 @@ private:
         const std::string text = get(column);
         if (text.empty() && fallback)
             return *fallback;
-        const OptionSpec spec{column.c_str(), OptionSpec::Kind::Number, min, max};
-        if (const auto bad = checkValue(spec, text)) {
+        const OptionRule rule{column.c_str(), OptionRule::Kind::Number, min, max};
+        if (const auto bad = checkValue(rule, text)) {
             reason(column + ": " + (text.empty() ? std::string("no value") : *bad));
             return 0;
         }

@@ -27,28 +27,28 @@ std::optional<HostPort> parseHostPort(const std::string& text) {
     return HostPort{host, static_cast<std::uint16_t>(*port)};
 }
 
-std::optional<std::string> checkValue(const OptionSpec& spec, const std::string& value) {
-    switch (spec.kind) {
-    case OptionSpec::Kind::Text:
-    case OptionSpec::Kind::Flag:
+std::optional<std::string> checkValue(const OptionRule& rule, const std::string& value) {
+    switch (rule.kind) {
+    case OptionRule::Kind::Text:
+    case OptionRule::Kind::Flag:
         return std::nullopt;
-    case OptionSpec::Kind::YesNo:
+    case OptionRule::Kind::YesNo:
         if (value == "yes" || value == "no")
             return std::nullopt;
         return "'" + value + "' is neither yes nor no";
-    case OptionSpec::Kind::Address:
+    case OptionRule::Kind::Address:
         if (parseHostPort(value))
             return std::nullopt;
         return "'" + value + "' is not HOST:PORT with a port from 0 to 65535";
-    case OptionSpec::Kind::Number:
+    case OptionRule::Kind::Number:
         break;
     }
     const auto number = parseNumber(value);
     if (!number)
         return "'" + value + "' is not a whole number";
-    if (*number < spec.min || *number > spec.max)
-        return "'" + value + "' is out of range (" + std::to_string(spec.min) + " to " +
-               std::to_string(spec.max) + ")";
+    if (*number < rule.min || *number > rule.max)
+        return "'" + value + "' is out of range (" + std::to_string(rule.min) + " to " +
+               std::to_string(rule.max) + ")";
     return std::nullopt;
 }
 
@@ -72,7 +72,7 @@ void Options::fillFrom(const Options& under) {
         values_.try_emplace(name, value);
 }
 
-Options parseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> specs) {
+Options parseOptions(const std::vector<std::string>& args, std::span<const OptionRule> rules) {
     Options options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -81,20 +81,20 @@ Options parseOptions(const std::vector<std::string>& args, std::span<const Optio
             continue;
         }
         const std::string name = arg.starts_with("--") ? arg.substr(2) : arg.substr(1);
-        const auto spec = std::find_if(specs.begin(), specs.end(),
-                                       [&](const OptionSpec& s) { return name == s.name; });
-        if (spec == specs.end() || !arg.starts_with("--"))
+        const auto rule = std::find_if(rules.begin(), rules.end(),
+                                       [&](const OptionRule& s) { return name == s.name; });
+        if (rule == rules.end() || !arg.starts_with("--"))
             throw UsageError("unknown option " + arg);
         if (options.has(name))
             throw UsageError("option " + arg + " given twice");
-        if (spec->kind == OptionSpec::Kind::Flag) {
+        if (rule->kind == OptionRule::Kind::Flag) {
             options.set(name, "yes");
             continue;
         }
         if (i + 1 >= args.size())
             throw UsageError("option " + arg + " needs a value");
         const std::string& value = args[++i];
-        if (const auto bad = checkValue(*spec, value))
+        if (const auto bad = checkValue(*rule, value))
             throw UsageError(arg + ": " + *bad);
         options.set(name, value);
     }

@@ -21,7 +21,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionRule {
     enum class Kind {
         Text,    // any value
         Number,  // a whole number within min..max
@@ -36,7 +36,7 @@ struct OptionSpec {
 };
 
 // Why the value does not suit the option; nothing when it does.
-std::optional<std::string> checkValue(const OptionSpec& spec, const std::string& value);
+std::optional<std::string> checkValue(const OptionRule& rule, const std::string& value);
 
 // A whole number, all of the text, or nothing.
 std::optional<std::int64_t> parseNumber(const std::string& text);
@@ -70,7 +70,7 @@ private:
 };
 
 // "--name value" and "--name" for a flag, in any order among the words. An option not in
-// `specs`, one given twice, a missing value or a bad one is a UsageError.
-Options parseOptions(const std::vector<std::string>& args, std::span<const OptionSpec> specs);
+// `rules`, one given twice, a missing value or a bad one is a UsageError.
+Options parseOptions(const std::vector<std::string>& args, std::span<const OptionRule> rules);
 
 } // namespace backoffice

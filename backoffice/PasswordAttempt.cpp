@@ -47,30 +47,26 @@ PasswordAttempt PasswordAttempts::attempt(Database& db, const std::string& opera
         out.holdBack = throttle_.options().firstDelay;
         return out;
     };
-    if (passwords_.remembered(operatorNo, storedHash, password)) {
-        if (ownSession)
-            return out;
-        try {
-            throttle_.check(db, operatorNo, address, nowMs());
-        } catch (const ServiceError& refusal) {
-            if (refusal.errorNo() != errors::passwordThrottled)
-                throw;
-            return refused(refusal);
-        }
-        if (throttle_.changesOnVerified(db, operatorNo, address, nowMs())) {
-            Transaction t(db);
-            throttle_.verified(db, 0, operatorNo, address, nowMs());
-            t.commit();
-        }
+    const bool remembered = passwords_.remembered(operatorNo, storedHash, password);
+    if (remembered && ownSession)
         return out;
-    }
-    // A guess the throttle holds back costs neither a turn at the hash nor a write.
+    // A guess the throttle holds back costs neither a turn at the hash nor a write; a
+    // password known to be right is held to the same decision, so that it says nothing the
+    // bounds would hide.
     try {
         throttle_.check(db, operatorNo, address, nowMs());
     } catch (const ServiceError& refusal) {
         if (refusal.errorNo() != errors::passwordThrottled)
             throw;
         return refused(refusal);
+    }
+    if (remembered) {
+        if (throttle_.changesOnVerified(db, operatorNo, address, nowMs())) {
+            Transaction t(db);
+            throttle_.verified(db, 0, operatorNo, address, nowMs());
+            t.commit();
+        }
+        return out;
     }
     const Passwords::Turn turn = passwords_.takeTurn();
     if (!turn) {

@@ -25,16 +25,16 @@ struct ReviewDecision {
 // rule applies, the review process is recorded and the demand returned (error_info
 // "<text>,<process id>,<default reviewer>"). A rate rule applies to every request that
 // sets a rate. A demand past the operator's open reviews expires his oldest waiting ones.
-ReviewDecision reviewGate(HandlerContext& ctx, const FunctionSpec& spec);
+ReviewDecision reviewGate(HandlerContext& ctx, const FunctionRule& rule);
 
 // The names of the fields a review of the function records: the header fields the back
 // office reads, then the function's own.
-std::vector<std::string_view> reviewedFieldNames(const FunctionSpec& spec);
+std::vector<std::string_view> reviewedFieldNames(const FunctionRule& rule);
 
 // What a review process records of its request: the fields of reviewedFieldNames that it
 // carries, typed, in the request's order; never a password or audit_action. A longer
 // record than a review may store is refused.
-std::string reviewedFields(const protocol::PacketView& packet, const FunctionSpec& spec);
+std::string reviewedFields(const protocol::PacketView& packet, const FunctionRule& rule);
 
 // The most a review process stores of its request.
 constexpr std::size_t maxReviewedBytes = 2048;

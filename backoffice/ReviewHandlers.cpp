@@ -191,16 +191,16 @@ void countWrongReviewer(HandlerContext& ctx, std::int64_t processId, const std::
 
 } // namespace
 
-std::vector<std::string_view> reviewedFieldNames(const FunctionSpec& spec) {
+std::vector<std::string_view> reviewedFieldNames(const FunctionRule& rule) {
     // The fields of the standard header that the back office reads.
     std::vector<std::string_view> names{"op_branch_no", "operator_no", "op_station",
                                         "op_entrust_way", "function_id"};
-    names.insert(names.end(), spec.fields.begin(), spec.fields.end());
+    names.insert(names.end(), rule.fields.begin(), rule.fields.end());
     return names;
 }
 
-std::string reviewedFields(const protocol::PacketView& packet, const FunctionSpec& spec) {
-    const std::vector<std::string_view> names = reviewedFieldNames(spec);
+std::string reviewedFields(const protocol::PacketView& packet, const FunctionRule& rule) {
+    const std::vector<std::string_view> names = reviewedFieldNames(rule);
     std::string out;
     for (std::size_t f = 0; f < packet.fieldCount(); ++f) {
         const protocol::PacketView::Field& field = packet.field(f);
@@ -233,18 +233,18 @@ std::string reviewedFields(const protocol::PacketView& packet, const FunctionSpe
     return out;
 }
 
-ReviewDecision reviewGate(HandlerContext& ctx, const FunctionSpec& spec) {
+ReviewDecision reviewGate(HandlerContext& ctx, const FunctionRule& rule) {
     const Request& r = ctx.request;
     const std::int64_t fundAccount = r.integer("fund_account");
     const std::optional<double> rate =
-        spec.rateField ? std::optional<double>(parseRate(r.text(spec.rateField))) : std::nullopt;
+        rule.rateField ? std::optional<double>(parseRate(r.text(rule.rateField))) : std::nullopt;
     expireApprovals(ctx);
     if (r.optionalText("audit_action").value_or("0") == "2")
-        return {useApproval(ctx, reviewedFields(r.packet(), spec))};
+        return {useApproval(ctx, reviewedFields(r.packet(), rule))};
     const std::int32_t functionId = r.functionNo();
     if (!ruleApplies(ctx.db, functionId, rate))
         return {};
-    const std::string fields = reviewedFields(r.packet(), spec);
+    const std::string fields = reviewedFields(r.packet(), rule);
     if (!loadFundAccount(ctx.db, fundAccount))
         return {ServiceError(errors::unknownAccount,
                              "资金账户[" + std::to_string(fundAccount) + "]不存在")};

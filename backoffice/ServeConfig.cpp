@@ -17,9 +17,9 @@ namespace backoffice {
 
 namespace {
 
-using Kind = OptionSpec::Kind;
+using Kind = OptionRule::Kind;
 
-constexpr OptionSpec serveSpecs[] = {
+constexpr OptionRule serveRules[] = {
     {"config"},
     {"db"},
     {"listen", Kind::Address},
@@ -81,11 +81,11 @@ std::vector<std::string> defaultHosts(const std::string& listenHost) {
 
 } // namespace
 
-std::span<const OptionSpec> serveOptions() {
-    return serveSpecs;
+std::span<const OptionRule> serveOptions() {
+    return serveRules;
 }
 
-Options readConfigFile(const std::string& path, std::span<const OptionSpec> specs) {
+Options readConfigFile(const std::string& path, std::span<const OptionRule> rules) {
     std::ifstream in(path);
     if (!in)
         throw ConfigError(path + ": cannot read: " + std::strerror(errno));
@@ -102,20 +102,20 @@ Options readConfigFile(const std::string& path, std::span<const OptionSpec> spec
             throw ConfigError(where + "expected key = value, found '" + content + "'");
         const std::string key = trim(content.substr(0, equals));
         const std::string value = trim(content.substr(equals + 1));
-        const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) {
+        const auto rule = std::find_if(rules.begin(), rules.end(), [&](const OptionRule& s) {
             return key == s.name && key != "config";
         });
-        if (spec == specs.end())
+        if (rule == rules.end())
             throw ConfigError(where + "unknown key '" + key + "'");
         if (const auto seen = lineOf.find(key); seen != lineOf.end())
             throw ConfigError(where + "key '" + key + "' given already on line " +
                               std::to_string(seen->second));
         lineOf[key] = number;
-        if (value.empty() && spec->kind == Kind::Text)
+        if (value.empty() && rule->kind == Kind::Text)
             continue;
         if (value.empty())
             throw ConfigError(where + key + ": no value");
-        if (const auto bad = checkValue(*spec, value))
+        if (const auto bad = checkValue(*rule, value))
             throw ConfigError(where + key + ": " + *bad);
         options.set(key, value);
     }

@@ -22,12 +22,12 @@ public:
 };
 
 // The options of `serve`; all but `config` may stand in its configuration file too.
-std::span<const OptionSpec> serveOptions();
+std::span<const OptionRule> serveOptions();
 
 // Reads `key = value` lines; a line that starts with # is a comment, blank lines are
 // skipped. The keys are the option names; an unknown key, one given twice, a bad value or a
 // line without "=" is a ConfigError naming the file, the line and the reason.
-Options readConfigFile(const std::string& path, std::span<const OptionSpec> specs);
+Options readConfigFile(const std::string& path, std::span<const OptionRule> rules);
 
 struct ServeSettings {
     std::string db;

@@ -37,10 +37,10 @@
 
 namespace {
 
+using backoffice::OptionRule;
 using backoffice::Options;
-using backoffice::OptionSpec;
 using backoffice::UsageError;
-using Kind = OptionSpec::Kind;
+using Kind = OptionRule::Kind;
 
 // Exit statuses: 0 done, 1 failed or refused, 2 bad command line, 3 a journal that breaks.
 constexpr int failed = 1;
@@ -398,13 +398,13 @@ int restore(const Options& options) {
 struct Command {
     const char* name;
     const char* usage;
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
     std::size_t words; // operator numbers and the like after the command
     int (*run)(const Options&);
 };
 
 const std::vector<Command>& commands() {
-    static const std::vector<OptionSpec> journalFilter = {
+    static const std::vector<OptionRule> journalFilter = {
         {"db"},     {"since"},
         {"until"},  {"operator"},
         {"client"}, {"fund-account", Kind::Number, 0, std::numeric_limits<std::int64_t>::max()},

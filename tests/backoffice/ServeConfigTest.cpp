@@ -20,17 +20,17 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using backoffice::OptionSpec;
-using Kind = OptionSpec::Kind;
+using backoffice::OptionRule;
+using Kind = OptionRule::Kind;
 
 namespace {
 
-const std::vector<OptionSpec> specs{
+const std::vector<OptionRule> rules{
     {"db"}, {"workers", Kind::Number, 1, 64}, {"listen", Kind::Address}, {"reviewer", Kind::Flag}};
 
 std::string usageError(const std::vector<std::string>& args) {
     try {
-        backoffice::parseOptions(args, specs);
+        backoffice::parseOptions(args, rules);
     } catch (const backoffice::UsageError& e) {
         return e.what();
     }
@@ -67,7 +67,7 @@ TEST(CommandLineTest, AnUnknownRepeatedOrBadOptionIsRefusedByName) {
               "--listen: '127.0.0.1:70000' is not HOST:PORT with a port from 0 to 65535");
 
     const backoffice::Options o =
-        backoffice::parseOptions({"1005", "--reviewer", "--workers", "8", "x"}, specs);
+        backoffice::parseOptions({"1005", "--reviewer", "--workers", "8", "x"}, rules);
     EXPECT_EQ(o.words, (std::vector<std::string>{"1005", "x"}));
     EXPECT_TRUE(o.yes("reviewer", false));
     EXPECT_EQ(o.number("workers", 0), 8);
