@@ -4,8 +4,7 @@
 
 #include "WireClient.h"
 
-#include "OfficeService.h"
-#include "TcpServer.h"
+#include "ServedOfficeTest.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -97,31 +96,7 @@ constexpr auto answerBound = 2s;
 
 } // namespace
 
-class HostileClientTest : public BackOfficeTest {
-protected:
-    void serve(backoffice::TcpServer::Options options,
-               backoffice::OfficeOptions officeOptions = {}) {
-        office.reset(); // the server's back office has the file to itself
-        backOffice = std::make_shared<backoffice::BackOffice>(path, officeOptions);
-        service = backoffice::serviceOf(backOffice);
-        server = std::make_unique<backoffice::TcpServer>(*service, options);
-        thread = std::thread([this] { server->run(); });
-        office = std::make_unique<CounterOffice>(path); // to look at the database
-    }
-    void TearDown() override {
-        if (server)
-            server->stop();
-        if (thread.joinable())
-            thread.join();
-        server.reset();
-    }
-    std::uint16_t port() const { return server->port(); }
-
-    std::shared_ptr<backoffice::BackOffice> backOffice;
-    std::unique_ptr<protocol::PacketService> service;
-    std::unique_ptr<backoffice::TcpServer> server;
-    std::thread thread;
-};
+class HostileClientTest : public ServedOfficeTest {};
 
 TEST_F(HostileClientTest, PipelinedWrongLoginsAndRequestsWithoutALoginChangeNothing) {
     backoffice::OfficeOptions o;

@@ -5,8 +5,7 @@
 
 #include "WireClient.h"
 
-#include "OfficeService.h"
-#include "TcpServer.h"
+#include "ServedOfficeTest.h"
 #include "Tools.h"
 
 #include <thread>
@@ -65,30 +64,11 @@ std::int64_t demandOn(WireClient& counter) {
 
 } // namespace
 
-class InsiderTest : public BackOfficeTest {
+class InsiderTest : public ServedOfficeTest {
 protected:
     void serve(backoffice::OfficeOptions officeOptions = {}) {
-        office.reset(); // the server's back office has the file to itself
-        backOffice = std::make_shared<backoffice::BackOffice>(path, officeOptions);
-        service = backoffice::serviceOf(backOffice);
-        server =
-            std::make_unique<backoffice::TcpServer>(*service, backoffice::TcpServer::Options{});
-        thread = std::thread([this] { server->run(); });
-        office = std::make_unique<CounterOffice>(path); // to look at the database
+        ServedOfficeTest::serve({}, officeOptions);
     }
-    void TearDown() override {
-        if (server)
-            server->stop();
-        if (thread.joinable())
-            thread.join();
-        server.reset();
-    }
-    std::uint16_t port() const { return server->port(); }
-
-    std::shared_ptr<backoffice::BackOffice> backOffice;
-    std::unique_ptr<protocol::PacketService> service;
-    std::unique_ptr<backoffice::TcpServer> server;
-    std::thread thread;
 };
 
 // The insider guesses at reviewer 1002 from his own counter and logs in as himself between
