@@ -410,6 +410,7 @@ JournalCheck backupDatabase(const std::string& from, const std::string& to) {
     try {
         {
             Connection source(from, SQLITE_OPEN_READONLY);
+            keepPrivate(part, true);
             Connection copy(part, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             copyPages(source, copy, "backup of " + from);
             copyJournalKey(from, journalKeyPath(part));

@@ -97,7 +97,7 @@ private:
 
 BackOffice::BackOffice(const std::string& dbPath, OfficeOptions options)
     : path_(dbPath), options_(options), db_(dbPath, false, options.fullSync),
-      attempts_(options.throttle, options.maxHashes, options.hashWait) {
+      attempts_(options.throttle, options.maxHashes, options.hashWait), writes_(options.writePace) {
     // A database made by an earlier version gets the tables and columns added since.
     upgradeSchema(db_);
     // Before any change, so that the key records the tables as they stand.
@@ -384,6 +384,9 @@ std::string BackOffice::dispatch(Session& session, Database& db,
         checkPassword(ctx, ctx.op, request.text(rule->credential));
     if (request.has("op_password"))
         checkPassword(ctx, ctx.op, request.text("op_password"));
+    if ((rule->reviewable || packet.functionNo() == protocol::function::review) &&
+        !writes_.take(ctx.op.operatorNo))
+        throw ServiceError(errors::busy, "操作过于频繁，请稍后再试");
     std::optional<Transaction> transaction;
     if (rule->reviewable) {
         transaction.emplace(db);

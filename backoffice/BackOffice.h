@@ -8,6 +8,7 @@
 #include "Journal.h"
 #include "PasswordAttempt.h"
 #include "Request.h"
+#include "WritePacer.h"
 
 #include <chrono>
 #include <cstdint>
@@ -59,6 +60,8 @@ struct OfficeOptions {
     // before it is told the back office is busy.
     std::size_t maxHashes = 2;
     std::chrono::milliseconds hashWait{2000};
+    // How fast one operator's changes, review demands and reviews are taken.
+    WritePace writePace;
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;
     // Every change and review event is journaled; off only to measure what that costs.
@@ -157,6 +160,7 @@ private:
     OfficeOptions options_;
     Database db_;
     PasswordAttempts attempts_;
+    WritePacer writes_;
     std::map<std::int32_t, Handler> replaced_;
     std::mutex poolMutex_;
     std::vector<std::unique_ptr<Database>> idle_;

@@ -1,5 +1,9 @@
 #include "Database.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace backoffice {
 
 namespace {
@@ -8,7 +12,22 @@ namespace {
 }
 } // namespace
 
+void keepPrivate(const std::string& path, bool create) {
+    // Created 0600 here, the umask can only take bits away; SQLite gives the write-ahead log
+    // and shared memory it creates the mode of their database.
+    const int fd =
+        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
+    if (fd < 0)
+        return; // not there, or a name SQLite gives a meaning of its own: it says why
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0)
+        ::fchmod(fd, st.st_mode & 0700);
+    ::close(fd);
+}
+
 Database::Database(const std::string& path, bool create, bool fullSync) {
+    for (const char* suffix : {"", "-wal", "-shm"})
+        keepPrivate(path + suffix, create && *suffix == '\0');
     const int flags =
         SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {

@@ -22,10 +22,16 @@ public:
 class Statement;
 class CachedStatement;
 
+// The files of the back office hold password hashes and keys: `path` is made readable and
+// writable by its owner alone, whatever the umask. A file that does not exist is created
+// empty when `create`; one that exists loses any access its group and others had.
+void keepPrivate(const std::string& path, bool create);
+
 class Database {
 public:
     // Opens (creating when asked) the file in WAL mode with foreign keys on; a commit
-    // waits for the disk (synchronous FULL) unless fullSync is false.
+    // waits for the disk (synchronous FULL) unless fullSync is false. The file, its
+    // write-ahead log and shared memory are its owner's alone.
     explicit Database(const std::string& path, bool create = false, bool fullSync = true);
     struct ReadOnly {};
     // Opens an existing file for reading only, changing nothing in it: a database that a

@@ -141,7 +141,10 @@ void expireOpenReviews(HandlerContext& ctx) {
     while (s.step())
         expired.push_back({s.integer(0), s.integer(1), s.integer(2)});
     for (const auto& [processId, functionId, fundAccount] : expired) {
-        ctx.db.prepare("UPDATE review_process SET status = '5' WHERE process_id = ?")
+        // What the demand asked is no longer needed: the journal keeps what happened.
+        ctx.db
+            .prepare(
+                "UPDATE review_process SET status = '5', request_fields = '' WHERE process_id = ?")
             .bind(1, processId)
             .run();
         JournalEntry e = requestEntry(ctx, journal::reviewExpired);
@@ -171,7 +174,9 @@ void countWrongReviewer(HandlerContext& ctx, std::int64_t processId, const std::
     const int limit = ctx.office.options().wrongReviewsPerProcess;
     if (!s.step() || s.integer(0) < limit)
         return t.commit();
-    ctx.db.prepare("UPDATE review_process SET status = '4' WHERE process_id = ? AND status = '0'")
+    ctx.db
+        .prepare("UPDATE review_process SET status = '4', request_fields = '' WHERE process_id = ? "
+                 "AND status = '0'")
         .bind(1, processId)
         .run();
     if (ctx.db.changes() != 1)

@@ -1,6 +1,7 @@
 #include "TcpServer.h"
 
 #include "Request.h"
+#include "StrangerPool.h"
 
 #include "protocol/Frame.h"
 #include "protocol/Net.h"
@@ -12,12 +13,13 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <sys/resource.h>
+
 #include <atomic>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <stdexcept>
-#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -114,6 +116,40 @@ std::string refusal(const std::string& packet) {
     return errorReply(functionNo, errors::busy, "后台正在停止，请稍后再试");
 }
 
+// The strangers' pool as the descriptors allow: the soft limit is raised as far as the pool
+// and the logged-in connections want, within the hard one.
+std::size_t strangerRoom(const TcpServer::Options& o) {
+    // Too few descriptors for any pool is met by pausing accepts; a pool this small keeps
+    // the server reachable meanwhile.
+    constexpr std::size_t smallest = 16;
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return o.maxStrangers;
+    const rlim_t taken = o.maxConnections + o.descriptorReserve;
+    const rlim_t wanted = o.maxStrangers + taken;
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < wanted) {
+        const rlimit raised{std::min(wanted, limit.rlim_max), limit.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return o.maxStrangers;
+    const std::size_t room = limit.rlim_cur > taken ? limit.rlim_cur - taken : 0;
+    return std::min(o.maxStrangers, std::max(room, smallest));
+}
+
+StrangerPool::Bounds poolBounds(const TcpServer::Options& o) {
+    StrangerPool::Bounds bounds;
+    bounds.room = strangerRoom(o);
+    bounds.perSource = o.maxStrangersPerSource;
+    bounds.earlyDropFrom = o.earlyDropFrom;
+    bounds.earlyDropChance = o.earlyDropChance;
+    bounds.knownFor = o.knownFor;
+    bounds.knownRoom = o.knownRoom;
+    bounds.perKnownSource = o.maxStrangersPerKnownSource;
+    return bounds;
+}
+
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
     const auto quarter = std::min({o.frameTimeout, o.idleTimeout, o.loginTimeout}) / 4;
     return std::clamp(quarter, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
@@ -124,15 +160,12 @@ std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
 struct TcpServer::Impl {
     Impl(protocol::PacketService& service, Options options);
     void accept();
-    // A new connection, within the caps.
+    // A new connection, when the strangers' pool takes it.
     void admit(tcp::socket socket);
     void sweep();
     void finish(std::chrono::milliseconds grace);
     // Stops the loop once every connection is closed or the grace has passed.
     void awaitFinished(Clock::time_point deadline);
-    // Whether a stranger of that address was pushed out for a newcomer within the grace
-    // period; such an address pushes out no other.
-    bool pushedOutLately(const std::string& source, Clock::time_point now);
     void hold(std::ptrdiff_t delta) {
         const std::size_t now = held += static_cast<std::size_t>(delta);
         std::size_t peak = peakHeld.load();
@@ -154,8 +187,7 @@ struct TcpServer::Impl {
     std::uint16_t port = 0;
     std::unordered_set<std::shared_ptr<Connection>> open;
     LoginSlots logins;
-    // When a stranger of each address was last pushed out.
-    std::unordered_map<std::string, Clock::time_point> pushedOut;
+    StrangerPool strangers;
     std::atomic<std::size_t> openCount{0};
     std::atomic<std::uint64_t> dropped{0};
     std::atomic<std::uint64_t> refused{0};
@@ -175,9 +207,11 @@ namespace {
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(TcpServer::Impl& server, tcp::socket socket, std::string source)
-        : server_(server), stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
-                                              : net::Stream(std::move(socket))),
+    Connection(TcpServer::Impl& server, tcp::socket socket, std::string source,
+               StrangerPool::Admission admission)
+        : server_(server), admission_(admission),
+          stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
+                             : net::Stream(std::move(socket))),
           source_(std::move(source)), session_(server.service.openSession(source_)),
           reader_(server.options.maxFrame), in_(std::make_unique_for_overwrite<char[]>(inSize)),
           holdTimer_(server.io) {
@@ -187,8 +221,8 @@ public:
 
     const std::string& source() const { return source_; }
     Clock::time_point connectedAt() const { return connectedAt_; }
-    // Nobody has logged in on it, and no request is in hand that might.
-    bool stranger() const { return !busy_ && !session_->loggedIn(); }
+    // Nobody has ever logged in on it, and no request is in hand that might.
+    bool stranger() const { return !busy_ && admission_.taken; }
 
     void start() {
         boost::system::error_code ignored;
@@ -244,6 +278,7 @@ public:
         reader_ = protocol::FrameReader(0);
         account();
         server_.logins.move(loginAs_, {});
+        leavePool();
         // Uncounted before the peer can see the close, so whoever saw it also sees the
         // connection gone from the count.
         --server_.openCount;
@@ -373,10 +408,11 @@ private:
     // over a bound that logins under way at once passed together (its reply is then the
     // refusal).
     bool settleLogin(const std::optional<std::string>& login, std::string& reply) {
-        if (!session_->loggedIn()) {
-            server_.logins.move(loginAs_, {});
+        // A refused re-login ends the session, not the connection: it stays counted under
+        // the operator who was logged in on it, with the idle deadline it had, and may log
+        // in again.
+        if (!session_->loggedIn())
             return true;
-        }
         if (!login)
             return true;
         if (login->empty() || !accepted(reply))
@@ -388,7 +424,14 @@ private:
             return false;
         }
         server_.logins.move(loginAs_, *login);
+        leavePool();
+        server_.strangers.loggedIn(source_, Clock::now());
         return true;
+    }
+
+    void leavePool() {
+        server_.strangers.release(source_, admission_);
+        admission_.taken = false;
     }
 
     bool outputFull() const { return outBytes_ >= server_.options.maxOutput; }
@@ -486,6 +529,8 @@ private:
     }
 
     TcpServer::Impl& server_;
+    // Counted in the strangers' pool until a login succeeds on it.
+    StrangerPool::Admission admission_;
     net::Stream stream_;
     std::string source_;
     std::unique_ptr<protocol::PacketSession> session_;
@@ -525,9 +570,7 @@ private:
 
 TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
     : service(service_), options(std::move(options_)),
-      logins(options.maxLoginsPerOperator, options.maxConnections > options.maxStrangers
-                                               ? options.maxConnections - options.maxStrangers
-                                               : options.maxConnections),
+      logins(options.maxLoginsPerOperator, options.maxConnections), strangers(poolBounds(options)),
       workers(std::max<std::size_t>(1, options.workers)),
       strangerWorkers(std::max<std::size_t>(1, options.strangerWorkers)) {
     const bool secure = !options.certificateFile.empty() || !options.keyFile.empty();
@@ -587,81 +630,17 @@ void TcpServer::Impl::accept() {
 
 void TcpServer::Impl::admit(tcp::socket socket) {
     std::string source = peerOf(socket);
-    const auto now = Clock::now();
-    // Strangers per address, the oldest of each and the oldest past its grace; the keys
-    // are the connections' own.
-    struct Strangers {
-        std::size_t count = 0;
-        Connection* oldest = nullptr;
-        Connection* oldestPastGrace = nullptr;
-        // The one that may be pushed out: any of an address that holds several, since a
-        // counter connects once; of an address that holds one, only one past its grace.
-        Connection* evictable() const { return count > 1 ? oldest : oldestPastGrace; }
-    };
-    std::unordered_map<std::string_view, Strangers> bySource;
-    bySource.reserve(options.maxStrangers);
-    std::size_t strangers = 0;
-    for (const auto& c : open) {
-        if (!c->stranger())
-            continue;
-        ++strangers;
-        auto& there = bySource[c->source()];
-        ++there.count;
-        if (!there.oldest || c->connectedAt() < there.oldest->connectedAt())
-            there.oldest = c.get();
-        if (now - c->connectedAt() >= options.loginGrace &&
-            (!there.oldestPastGrace || c->connectedAt() < there.oldestPastGrace->connectedAt()))
-            there.oldestPastGrace = c.get();
-    }
-    const bool full = open.size() >= options.maxConnections || strangers >= options.maxStrangers;
-    // When full, the oldest stranger of the address that has the most goes: a new counter
-    // may be about to log in, and a counter connecting from its own address is not pushed
-    // out by an address that keeps opening connections. The one stranger of an address is
-    // not pushed out within its grace: that is a counter's time to log in. A newcomer from
-    // the address that has the most is refused instead: closing it at once costs less than
-    // a connection set up and another closed for it, turn after turn. So is one from an
-    // address that has just had a stranger pushed out: were it to push out the next one in
-    // turn, strangers that reconnect at once would keep every slot within its grace.
-    Connection* evicted = nullptr;
-    std::size_t most = 0;
-    if (full && !pushedOutLately(source, now)) {
-        for (const auto& [from, there] : bySource) {
-            Connection* candidate = there.evictable();
-            if (!candidate)
-                continue;
-            if (there.count > most ||
-                (there.count == most && candidate->connectedAt() < evicted->connectedAt())) {
-                most = there.count;
-                evicted = candidate;
-            }
-        }
-    }
-    const auto mine = bySource.find(source);
-    const std::size_t fromSource = mine == bySource.end() ? 0 : mine->second.count;
-    if (fromSource >= options.maxStrangersPerSource || (full && (!evicted || fromSource >= most))) {
+    const StrangerPool::Admission admission = strangers.admit(source, Clock::now());
+    if (!admission.taken) {
         ++refused;
         boost::system::error_code ignored;
         socket.close(ignored);
         return;
     }
-    if (full) {
-        pushedOut.insert_or_assign(evicted->source(), now);
-        evicted->close(true);
-    }
-    auto c = std::make_shared<Connection>(*this, std::move(socket), std::move(source));
+    auto c = std::make_shared<Connection>(*this, std::move(socket), std::move(source), admission);
     open.insert(c);
     ++openCount;
     c->start();
-}
-
-bool TcpServer::Impl::pushedOutLately(const std::string& source, Clock::time_point now) {
-    // Only a stranger past its grace is pushed out, and its slot is then taken by one
-    // within it: the entries within the grace are about as many as the slots.
-    if (pushedOut.size() > 4 * (options.maxStrangers + 1))
-        std::erase_if(pushedOut,
-                      [&](const auto& entry) { return now - entry.second >= options.loginGrace; });
-    const auto it = pushedOut.find(source);
-    return it != pushedOut.end() && now - it->second < options.loginGrace;
 }
 
 void TcpServer::Impl::sweep() {
@@ -745,6 +724,9 @@ std::uint64_t TcpServer::dropped() const {
 }
 std::uint64_t TcpServer::refused() const {
     return impl_->refused.load();
+}
+std::size_t TcpServer::strangerRoom() const {
+    return impl_->strangers.room();
 }
 std::uint64_t TcpServer::refusedLogins() const {
     return impl_->refusedLogins.load();

@@ -5,10 +5,10 @@
 // long query never stalls the other counters. Each connection is a session of its own and
 // has one request in hand at a time. Per connection: a bounded output (reading stops until
 // the client reads), a deadline for a whole frame (and for the TLS handshake), an idle
-// time-out and a cap on the number of connections. Running out of descriptors pauses
-// accepting for a moment; it neither spins nor stops the server. Every request gets a
-// reply, or its connection is closed: a handler that throws ends its connection, never
-// the server.
+// time-out, a cap on the logged-in connections and a pool for those not yet logged in. Running out
+// of descriptors pauses accepting for a moment; it neither spins nor stops the server. Every
+// request gets a reply, or its connection is closed: a handler that throws ends its connection,
+// never the server.
 
 #include "protocol/Service.h"
 
@@ -29,24 +29,34 @@ public:
         std::chrono::milliseconds frameTimeout{5000};
         // A connection with nothing begun and nothing in hand is closed after this.
         std::chrono::milliseconds idleTimeout{std::chrono::minutes(30)};
+        // Connections logged in, of all operators together.
         std::size_t maxConnections = 256;
-        // A connection on which nobody has logged in is closed after this, and at most
-        // maxStrangers such connections are kept, at most maxStrangersPerSource from one
-        // address: strangers never fill the slots that logged-in counters need. When they
-        // are all taken, a newcomer pushes out the oldest stranger of the address that has
-        // the most, but never the one stranger of an address within loginGrace, and never
-        // when its own address had a stranger pushed out within loginGrace; otherwise the
-        // newcomer is refused. So a counter that logs in within loginGrace of connecting is
-        // never pushed out, however many addresses strangers come from, and strangers that
-        // only reconnect when closed cannot keep every slot young.
+        // A connection on which nobody has logged in (a stranger, its TLS handshake
+        // included) is closed after this.
         std::chrono::milliseconds loginTimeout{std::chrono::seconds(15)};
-        std::chrono::milliseconds loginGrace{std::chrono::seconds(5)};
-        std::size_t maxStrangers = 64;
-        std::size_t maxStrangersPerSource = 32;
+        // Strangers share a pool of at most maxStrangers connections, fewer when the
+        // descriptors the process may open do not allow so many beside maxConnections and
+        // descriptorReserve (the database, its journal, the listener). Each address holds
+        // at most maxStrangersPerSource of them.
+        std::size_t maxStrangers = 4096;
+        std::size_t descriptorReserve = 64;
+        std::size_t maxStrangersPerSource = 4;
+        // Past earlyDropFrom of the strangers' share of the pool, a newcomer is refused at
+        // random, with a chance that rises from earlyDropChance to certainty as the share
+        // fills: whatever pattern strangers reconnect in, a counter that tries again gets
+        // in.
+        double earlyDropFrom = 0.5;
+        double earlyDropChance = 0.3;
+        // An address where a login succeeded within knownFor (a room's own counter) has
+        // knownRoom of the pool that strangers from other addresses cannot take, is never
+        // refused at random, and holds up to maxStrangersPerKnownSource.
+        std::chrono::seconds knownFor{std::chrono::hours(12)};
+        std::size_t knownRoom = 256;
+        std::size_t maxStrangersPerKnownSource = 16;
         // Connections logged in (or logging in) as one operator: a counter needs one, and
-        // one or two more while it reconnects. A login over this, or one that would leave
-        // fewer than maxStrangers slots for new logins, is refused before its password is
-        // tried, and its connection is closed once the refusal is sent.
+        // one or two more while it reconnects. A login over this, or over maxConnections, is
+        // refused before its password is tried, and its connection is closed once the
+        // refusal is sent.
         std::size_t maxLoginsPerOperator = 4;
         // The longest request frame taken; a longer one closes its connection before it is
         // read.
@@ -98,8 +108,11 @@ public:
     // Connections closed for a bad frame, a time-out, a client that does not read or a
     // failed handshake.
     std::uint64_t dropped() const;
-    // Connections refused over the cap, or from a source with too many strangers.
+    // New connections refused: the strangers' pool or their address's share full, or
+    // refused at random as the pool fills.
     std::uint64_t refused() const;
+    // The strangers' pool, as the descriptors allow.
+    std::size_t strangerRoom() const;
     // Logins refused over the bound per operator or the bound of logged-in connections.
     std::uint64_t refusedLogins() const;
     // Requests whose handling failed with an exception; their connections were closed.
