@@ -29,8 +29,9 @@ struct ThrottleOptions {
     int freeFailures = 3;
     std::chrono::milliseconds firstDelay{1000};
     std::chrono::milliseconds maxDelay{std::chrono::minutes(5)};
-    // Failed guesses from one address at anyone before the address itself waits as above.
-    int freeFailuresPerSource = 30;
+    // Failed guesses from one address at anyone before the address itself waits as above:
+    // few, since every new address brings this many, each a password hash.
+    int freeFailuresPerSource = 10;
     // Guesses at one operator from all addresses together within the window.
     int guessesPerOperator = 100;
     // Guesses at an operator that one of his own addresses may still make, within the

@@ -2,6 +2,7 @@
 
 #include "Request.h"
 #include "StrangerPool.h"
+#include "StrangerQueue.h"
 
 #include "protocol/Frame.h"
 #include "protocol/Net.h"
@@ -108,13 +109,18 @@ private:
 };
 
 // How often the connections' deadlines are looked at.
-// The answer to a request that was still queued when the server began to finish.
-std::string refusal(const std::string& packet) {
+// The answer to a request that is not carried out: `why` the back office is busy.
+std::string refusal(const std::string& packet, const char* why) {
     protocol::PacketView view;
     const std::int32_t functionNo =
         view.decode(packet) == protocol::DecodeStatus::Ok ? view.functionNo() : 0;
-    return errorReply(functionNo, errors::busy, "后台正在停止，请稍后再试");
+    return errorReply(functionNo, errors::busy, why);
 }
+
+// A request that was still queued when the server began to finish.
+constexpr const char* finishingRefusal = "后台正在停止，请稍后再试";
+// A stranger's request the strangers' queue has no room or time for.
+constexpr const char* strangersBusy = "后台繁忙，请稍后再试";
 
 // The strangers' pool as the descriptors allow: the soft limit is raised as far as the pool
 // and the logged-in connections want, within the hard one.
@@ -196,11 +202,12 @@ struct TcpServer::Impl {
     std::atomic<std::uint64_t> acceptFailures{0};
     std::atomic<std::size_t> held{0};
     std::atomic<std::size_t> peakHeld{0};
-    // Last: their workers are joined before anything they post to goes. Requests of
-    // connections nobody has logged in on (logins, with their slow password hash) have
-    // workers of their own, so logins waiting for a hash never hold up logged-in counters.
+    // Last: their threads are joined before anything they post to goes. Requests of
+    // connections nobody has logged in on (logins, with their slow password hash) have a
+    // queue and a thread of their own, so logins waiting for a hash never hold up logged-in
+    // counters.
     asio::thread_pool workers;
-    asio::thread_pool strangerWorkers;
+    StrangerQueue strangerWork;
 };
 
 namespace {
@@ -372,24 +379,32 @@ private:
     // request whose handling throws gets no reply, and its connection is closed.
     void dispatch(protocol::Frame frame, std::optional<std::string> login) {
         busy_ = true;
-        asio::post(session_->loggedIn() ? server_.workers : server_.strangerWorkers,
-                   [self = shared_from_this(), frame = std::move(frame),
-                    login = std::move(login)]() noexcept {
-                       std::optional<std::string> reply;
-                       try {
-                           reply = self->server_.finishing ? refusal(frame.packet)
-                                                           : self->session_->handle(frame.packet);
-                       } catch (...) {
-                       }
-                       try {
-                           asio::post(self->server_.io,
-                                      [self, id = frame.packetId, login = std::move(login),
-                                       reply = std::move(reply)]() mutable {
-                                          self->replied(id, login, std::move(reply));
-                                      });
-                       } catch (...) {
-                       }
-                   });
+        auto work = [self = shared_from_this(), frame = std::move(frame),
+                     login = std::move(login)](bool run) noexcept {
+            std::optional<std::string> reply;
+            try {
+                reply = self->server_.finishing ? refusal(frame.packet, finishingRefusal)
+                        : run                   ? self->session_->handle(frame.packet)
+                                                : refusal(frame.packet, strangersBusy);
+            } catch (...) {
+            }
+            try {
+                asio::post(self->server_.io, [self, id = frame.packetId, login = login,
+                                              reply = std::move(reply)]() mutable {
+                    self->replied(id, login, std::move(reply));
+                });
+            } catch (...) {
+            }
+        };
+        if (session_->loggedIn())
+            return asio::post(server_.workers, [work = std::move(work)] { work(true); });
+        // No room in the strangers' queue: refused now, on this thread, for almost nothing,
+        // and the connection takes no request for as long as the queue's wait, within which
+        // it would likely find the queue as full.
+        if (!server_.strangerWork.push(work, admission_.known)) {
+            hold(server_.options.strangerWait);
+            work(false);
+        }
     }
 
     // A login over a bound: answered without a try of its password, and the connection
@@ -572,7 +587,7 @@ TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
     : service(service_), options(std::move(options_)),
       logins(options.maxLoginsPerOperator, options.maxConnections), strangers(poolBounds(options)),
       workers(std::max<std::size_t>(1, options.workers)),
-      strangerWorkers(std::max<std::size_t>(1, options.strangerWorkers)) {
+      strangerWork({options.strangerQueue, options.strangerWait}) {
     const bool secure = !options.certificateFile.empty() || !options.keyFile.empty();
     if (!secure && !net::isLoopback(options.host))
         throw std::runtime_error("clear TCP only on a loopback address; give a certificate "
@@ -687,7 +702,7 @@ TcpServer::~TcpServer() {
     impl_->finishing = true;
     impl_->io.stop();
     impl_->workers.join();
-    impl_->strangerWorkers.join();
+    impl_->strangerWork.stop();
     for (const auto& c :
          std::vector<std::shared_ptr<Connection>>(impl_->open.begin(), impl_->open.end()))
         c->close(false);
@@ -733,6 +748,15 @@ std::uint64_t TcpServer::refusedLogins() const {
 }
 std::uint64_t TcpServer::faults() const {
     return impl_->faults.load();
+}
+std::uint64_t TcpServer::strangerRequestsDone() const {
+    return impl_->strangerWork.done();
+}
+std::uint64_t TcpServer::strangerRequestsRefused() const {
+    return impl_->strangerWork.refusedFull() + impl_->strangerWork.refusedLate();
+}
+std::size_t TcpServer::peakStrangerQueue() const {
+    return impl_->strangerWork.peakWaiting();
 }
 std::uint64_t TcpServer::acceptFailures() const {
     return impl_->acceptFailures.load();

@@ -1,14 +1,14 @@
 #pragma once
 // The back office as a TCP server many counters share, on Boost.Asio. One thread does all
-// the network work; the requests are handled by a small pool of workers (those of
-// connections nobody has logged in on by a pool of their own), so a slow password hash or a
-// long query never stalls the other counters. Each connection is a session of its own and
-// has one request in hand at a time. Per connection: a bounded output (reading stops until
-// the client reads), a deadline for a whole frame (and for the TLS handshake), an idle
-// time-out, a cap on the logged-in connections and a pool for those not yet logged in. Running out
-// of descriptors pauses accepting for a moment; it neither spins nor stops the server. Every
-// request gets a reply, or its connection is closed: a handler that throws ends its connection,
-// never the server.
+// the network work; the requests are handled by a small pool of workers, and those of
+// connections nobody has logged in on one at a time by a thread of their own, so a
+// slow password hash or a long query never stalls the other counters. Each connection is a
+// session of its own and has one request in hand at a time. Per connection: a bounded output
+// (reading stops until the client reads), a deadline for a whole frame (and for the TLS
+// handshake), an idle time-out, a cap on the logged-in connections and a pool for those not
+// yet logged in. Running out of descriptors pauses accepting for a moment; it neither spins
+// nor stops the server. Every request gets a reply, or its connection is closed: a handler
+// that throws ends its connection, never the server.
 
 #include "protocol/Service.h"
 
@@ -79,9 +79,15 @@ public:
         // so a flood keeps neither the server nor a worker busy for nobody.
         double pipelinedPerSecond = 50;
         double pipelinedBurst = 20;
+        // Workers for the requests of logged-in connections.
         std::size_t workers = 4;
-        // Workers for the requests of connections nobody has logged in on.
-        std::size_t strangerWorkers = 2;
+        // The requests of connections nobody has logged in on (logins, with their slow
+        // password hash) are done one at a time, on one thread of their own. At
+        // most strangerQueue wait, from addresses not known for a login and from known
+        // ones each; one more is refused as busy at once, and one from an unknown address
+        // that waited over strangerWait is refused when its turn comes.
+        std::size_t strangerQueue = 8;
+        std::chrono::milliseconds strangerWait{1000};
         // Both set: TLS with this certificate chain and private key (PEM files). Neither:
         // clear TCP, which is allowed on a loopback address only.
         std::string certificateFile;
@@ -117,6 +123,11 @@ public:
     std::uint64_t refusedLogins() const;
     // Requests whose handling failed with an exception; their connections were closed.
     std::uint64_t faults() const;
+    // Requests of connections nobody has logged in on: done, refused as busy (the queue
+    // full, or waited too long), and the most that waited at once.
+    std::uint64_t strangerRequestsDone() const;
+    std::uint64_t strangerRequestsRefused() const;
+    std::size_t peakStrangerQueue() const;
     // Accepts that failed (descriptors run out, for one).
     std::uint64_t acceptFailures() const;
     // The bytes the connections hold in their input and output buffers, now and at most.

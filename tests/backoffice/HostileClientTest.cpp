@@ -156,7 +156,12 @@ TEST_F(HostileClientTest, GuessersAreThrottledAndTheOperatorStillLogsIn) {
     o.throttle.guessesPerOperator = 10;
     o.maxHashes = 2;
     o.hashWait = 3s; // the operator's own login waits its turn rather than hear "busy"
-    serve({}, o);
+    backoffice::TcpServer::Options options;
+    // Room and time in the strangers' queue for every guesser and the lucky stranger: the
+    // throttle decides here, not the queue.
+    options.strangerQueue = 32;
+    options.strangerWait = 60s;
+    serve(options, o);
     {
         WireClient own(port(), 10s, "127.0.0.1");
         ASSERT_EQ(own.call(loginPacket("1004", "pass1004"))->code(), 0);
@@ -385,11 +390,12 @@ TEST_F(HostileClientTest, AnAddressThatOpensConnectionsNeverPushesOutAnother) {
     EXPECT_EQ(login->code(), 0);
 }
 
-// Logins from connections nobody has logged in on wait for the slow password hash on
-// workers of their own: a counter that is logged in is answered while they wait.
+// Logins from connections nobody has logged in on wait for the slow password hash on a
+// thread of their own: a counter that is logged in is answered while they wait.
 TEST_F(HostileClientTest, LoginsWaitingForTheHashDoNotHoldUpLoggedInCounters) {
     backoffice::TcpServer::Options options;
     options.workers = 2;
+    options.strangerWait = 60s; // each guess waits its turn, however slow the machine
     backoffice::OfficeOptions officeOptions;
     officeOptions.maxHashes = 1;
     serve(options, officeOptions);

@@ -1,0 +1,75 @@
+#include "StrangerQueue.h"
+
+#include <algorithm>
+
+namespace backoffice {
+
+StrangerQueue::StrangerQueue(Bounds bounds) : bounds_(bounds), thread_([this] { serve(); }) {}
+
+StrangerQueue::~StrangerQueue() {
+    stop();
+}
+
+void StrangerQueue::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    pushed_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool StrangerQueue::push(Work work, bool known) {
+    {
+        std::lock_guard lock(mutex_);
+        auto& queue = known ? known_ : unknown_;
+        if (stopping_ || queue.size() >= bounds_.length) {
+            ++refusedFull_;
+            return false;
+        }
+        queue.push_back({std::move(work), Clock::now()});
+        peakWaiting_ = std::max(peakWaiting_, known_.size() + unknown_.size());
+    }
+    pushed_.notify_one();
+    return true;
+}
+
+void StrangerQueue::serve() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        pushed_.wait(lock, [&] { return stopping_ || !known_.empty() || !unknown_.empty(); });
+        if (known_.empty() && unknown_.empty())
+            return;
+        auto& queue = known_.empty() ? unknown_ : known_;
+        Waiting next = std::move(queue.front());
+        queue.pop_front();
+        const bool late = &queue == &unknown_ && Clock::now() - next.since > bounds_.wait;
+        const bool run = !stopping_ && !late;
+        done_ += run ? 1 : 0;
+        refusedLate_ += late ? 1 : 0;
+        lock.unlock();
+        next.work(run);
+        next.work = nullptr; // what it holds goes outside the lock
+        lock.lock();
+    }
+}
+
+std::uint64_t StrangerQueue::done() const {
+    std::lock_guard lock(mutex_);
+    return done_;
+}
+std::uint64_t StrangerQueue::refusedFull() const {
+    std::lock_guard lock(mutex_);
+    return refusedFull_;
+}
+std::uint64_t StrangerQueue::refusedLate() const {
+    std::lock_guard lock(mutex_);
+    return refusedLate_;
+}
+std::size_t StrangerQueue::peakWaiting() const {
+    std::lock_guard lock(mutex_);
+    return peakWaiting_;
+}
+
+} // namespace backoffice

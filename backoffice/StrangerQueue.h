@@ -1,0 +1,74 @@
+#pragma once
+// The work of connections nobody has logged in on (their logins, each with a slow password
+// hash), done one at a time on a thread of its own: strangers get at most one core, and the
+// logged-in counters' workers the rest. Not at a lower priority: there the strangers' work,
+// a room's own counter logging in among it, would all but stop while anything else on the
+// machine runs. The queue is short and
+// its wait bounded: work that cannot start soon is refused at once rather than queued, so a
+// flood of guesses costs the server a refusal each, not a hash each. Work from an address
+// where a login succeeded lately (a room's own counter) goes before the others' and is never
+// refused for its wait.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace backoffice {
+
+class StrangerQueue {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Called on the queue's thread: `run` false when the work waited too long or the queue
+    // is stopping, and is to be refused rather than done.
+    using Work = std::function<void(bool run)>;
+
+    struct Bounds {
+        // Work waiting, from unknown addresses and from known ones, each.
+        std::size_t length = 8;
+        // Work from an unknown address that waited longer is refused.
+        std::chrono::milliseconds wait{1000};
+    };
+
+    explicit StrangerQueue(Bounds bounds);
+    ~StrangerQueue();
+    // Refuses what still waits and takes no more, then joins the thread; again, does nothing.
+    void stop();
+    StrangerQueue(const StrangerQueue&) = delete;
+    StrangerQueue& operator=(const StrangerQueue&) = delete;
+
+    // False, with `work` not taken, when the queue has no room for it: the caller refuses
+    // it at once.
+    bool push(Work work, bool known);
+
+    // Work done, refused for a full queue, refused for its wait; the most that waited at once.
+    std::uint64_t done() const;
+    std::uint64_t refusedFull() const;
+    std::uint64_t refusedLate() const;
+    std::size_t peakWaiting() const;
+
+private:
+    struct Waiting {
+        Work work;
+        Clock::time_point since;
+    };
+    void serve();
+
+    Bounds bounds_;
+    mutable std::mutex mutex_;
+    std::condition_variable pushed_;
+    std::deque<Waiting> known_;
+    std::deque<Waiting> unknown_;
+    bool stopping_ = false;
+    std::uint64_t done_ = 0;
+    std::uint64_t refusedFull_ = 0;
+    std::uint64_t refusedLate_ = 0;
+    std::size_t peakWaiting_ = 0;
+    std::thread thread_; // last: started once the rest is built
+};
+
+} // namespace backoffice
