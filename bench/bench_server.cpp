@@ -780,7 +780,8 @@ int run() {
     backoffice::makeSelfSignedCertificate(cert, key, {});
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
-    // The load figures' 32 counters all log in as 1001: here one operator may hold them.
+    // The load figures' 32 counters all log in as 1001, from one address at once: here one
+    // operator and one address may hold them.
     const auto serve = [&](bool tls, const std::string& db = std::string(),
                            bool defaultBounds = false) {
         std::vector<std::string> args{BACKOFFICE_EXE,           "serve",    "--db",
@@ -788,7 +789,8 @@ int run() {
         if (tls)
             args.insert(args.end(), {"--cert", cert, "--key", key});
         if (!defaultBounds)
-            args.insert(args.end(), {"--max-logins-per-operator", "32"});
+            args.insert(args.end(),
+                        {"--max-logins-per-operator", "32", "--max-strangers-per-source", "32"});
         auto child = std::make_unique<Child>(args);
         const std::string banner = child->firstLine();
         const std::size_t colon = banner.rfind(':');
