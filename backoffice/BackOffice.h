@@ -60,7 +60,7 @@ struct OfficeOptions {
     // before it is told the back office is busy.
     std::size_t maxHashes = 2;
     std::chrono::milliseconds hashWait{2000};
-    // How fast one operator's changes, review demands and reviews are taken.
+    // How fast one operator's changes and review demands are taken.
     WritePace writePace;
     // Commits wait for the disk; off only to measure what that costs.
     bool fullSync = true;

@@ -14,15 +14,20 @@ namespace {
 
 void keepPrivate(const std::string& path, bool create) {
     // Created 0600 here, the umask can only take bits away; SQLite gives the write-ahead log
-    // and shared memory it creates the mode of their database.
-    const int fd =
-        ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT : 0), 0600);
-    if (fd < 0)
-        return; // not there, or a name SQLite gives a meaning of its own: it says why
+    // and shared memory it creates the mode of their database. A file that exists is changed
+    // by its name: opening and closing it would drop the locks this process's SQLite
+    // connections hold on it.
+    if (create) {
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return;
+        }
+    }
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0)
-        ::fchmod(fd, st.st_mode & 0700);
-    ::close(fd);
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0)
+        ::chmod(path.c_str(), st.st_mode & 0700);
 }
 
 Database::Database(const std::string& path, bool create, bool fullSync) {

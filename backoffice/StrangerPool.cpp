@@ -1,5 +1,7 @@
 #include "StrangerPool.h"
 
+#include "PasswordThrottle.h"
+
 #include <algorithm>
 
 namespace backoffice {
@@ -13,14 +15,15 @@ std::size_t StrangerPool::strangersRoom() const {
     return bounds_.room - std::min(bounds_.knownRoom, bounds_.room / 2);
 }
 
-bool StrangerPool::known(const std::string& source, Clock::time_point now) const {
-    const auto it = known_.find(source);
+bool StrangerPool::known(const std::string& address, Clock::time_point now) const {
+    const auto it = known_.find(address);
     return it != known_.end() && now - it->second < bounds_.knownFor;
 }
 
 StrangerPool::Admission StrangerPool::admit(const std::string& source, Clock::time_point now) {
-    Admission admission{false, known(source, now)};
-    const auto it = perSource_.find(source);
+    const std::string address = PasswordThrottle::addressOf(source);
+    Admission admission{false, known(address, now)};
+    const auto it = perSource_.find(address);
     const std::size_t fromSource = it == perSource_.end() ? 0 : it->second;
     if (total_ >= bounds_.room)
         return admission;
@@ -31,8 +34,9 @@ StrangerPool::Admission StrangerPool::admit(const std::string& source, Clock::ti
         const std::size_t room = strangersRoom();
         if (fromSource >= bounds_.perSource || unknown_ >= room)
             return admission;
-        const auto from =
-            static_cast<std::size_t>(bounds_.earlyDropFrom * static_cast<double>(room));
+        // The first is never refused at random, however small the pool.
+        const auto from = std::max<std::size_t>(
+            1, static_cast<std::size_t>(bounds_.earlyDropFrom * static_cast<double>(room)));
         if (unknown_ >= from) {
             const double filled = static_cast<double>(unknown_ - from) /
                                   static_cast<double>(std::max<std::size_t>(room - from, 1));
@@ -43,7 +47,7 @@ StrangerPool::Admission StrangerPool::admit(const std::string& source, Clock::ti
         ++unknown_;
     }
     ++total_;
-    ++perSource_[source];
+    ++perSource_[address];
     admission.taken = true;
     return admission;
 }
@@ -54,13 +58,13 @@ void StrangerPool::release(const std::string& source, Admission admission) {
     --total_;
     if (!admission.known)
         --unknown_;
-    const auto it = perSource_.find(source);
+    const auto it = perSource_.find(PasswordThrottle::addressOf(source));
     if (--it->second == 0)
         perSource_.erase(it);
 }
 
 void StrangerPool::loggedIn(const std::string& source, Clock::time_point now) {
-    known_.insert_or_assign(source, now);
+    known_.insert_or_assign(PasswordThrottle::addressOf(source), now);
     // Only logins add addresses, so the map holds about as many as log in within knownFor;
     // those past it go whenever it has doubled.
     if (known_.size() >= knownPruneAt_) {

@@ -4,7 +4,8 @@
 // taken: a stranger costs little, so the pool holds thousands, but each address only a
 // few; past a threshold a newcomer is refused at random, more often as the pool fills, so
 // no pattern of reconnecting keeps every newcomer out; and an address known for a login
-// has room that strangers from other addresses cannot take.
+// has room that strangers from other addresses cannot take. On IPv6 an address is its /64,
+// as it is for password guesses.
 
 #include <chrono>
 #include <cstddef>
@@ -47,7 +48,7 @@ public:
     std::size_t strangers() const { return total_; }
 
 private:
-    bool known(const std::string& source, Clock::time_point now) const;
+    bool known(const std::string& address, Clock::time_point now) const;
     // What strangers from addresses not known may take of the pool.
     std::size_t strangersRoom() const;
 

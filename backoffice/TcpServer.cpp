@@ -220,8 +220,8 @@ public:
           stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
                              : net::Stream(std::move(socket))),
           source_(std::move(source)), session_(server.service.openSession(source_)),
-          reader_(server.options.maxFrame), in_(std::make_unique_for_overwrite<char[]>(inSize)),
-          holdTimer_(server.io) {
+          reader_(std::min(server.options.maxStrangerFrame, server.options.maxFrame)),
+          in_(std::make_unique_for_overwrite<char[]>(strangerInSize)), holdTimer_(server.io) {
         connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = refilled_ = Clock::now();
         allowance_ = server.options.pipelinedBurst;
     }
@@ -328,8 +328,13 @@ private:
         if (reading_ || handshaking_ || closed_ || rejected_ || closing_ || next_ || outputFull())
             return;
         reading_ = true;
+        if (!admission_.taken && inSize_ < inSize) {
+            // Logged in: large frames are read in large pieces.
+            in_ = std::make_unique_for_overwrite<char[]>(inSize);
+            inSize_ = inSize;
+        }
         stream_.asyncReadSome(
-            asio::buffer(in_.get(), inSize),
+            asio::buffer(in_.get(), inSize_),
             [self = shared_from_this()](const boost::system::error_code& ec, std::size_t n) {
                 self->reading_ = false;
                 if (ec)
@@ -439,6 +444,7 @@ private:
             return false;
         }
         server_.logins.move(loginAs_, *login);
+        reader_.limit(server_.options.maxFrame);
         leavePool();
         server_.strangers.loggedIn(source_, Clock::now());
         return true;
@@ -552,8 +558,10 @@ private:
     protocol::FrameReader reader_;
     std::optional<protocol::Frame> next_;
     // Not zeroed: a connection that is opened and closed at once pays for no more than
-    // the allocation.
+    // the allocation. A stranger reads into a small one until a login succeeds.
     static constexpr std::size_t inSize = 65536;
+    static constexpr std::size_t strangerInSize = 4096;
+    std::size_t inSize_ = strangerInSize;
     std::unique_ptr<char[]> in_;
     std::deque<std::string> out_;
     std::size_t outBytes_ = 0;

@@ -61,6 +61,9 @@ public:
         // The longest request frame taken; a longer one closes its connection before it is
         // read.
         std::size_t maxFrame = 256 * 1024;
+        // The longest frame of a connection nobody has logged in on: a login, with a
+        // password of the longest field, is well under it, and a stranger holds little.
+        std::size_t maxStrangerFrame = 32 * 1024;
         // A connection with a bad frame or a failed TLS handshake is read no more and
         // closed after this pause, so a client that loops back at once is slowed down.
         std::chrono::milliseconds rejectPause{1000};

@@ -1,6 +1,6 @@
 #pragma once
-// How fast one operator may make the back office write: changes, review demands and
-// reviews, each of which stores a row or two and journal entries. A counter makes a few a
+// How fast one operator may make the back office write: changes and review demands, each
+// of which stores a row or two and journal entries. A counter makes a few a
 // minute; past a burst, one operator's writes are paced to a steady rate from all his
 // counters together, so no one operator grows the database without bound.
 

@@ -10,6 +10,10 @@
 //    guesses the reviewer's password in a review, one who opens as many logged-in
 //    connections as he can), against none, on a server with its default bounds, and what
 //    each insider got;
+//  - the door: new counters logging in, each from an address of its own, while strangers
+//    hold silent connections (64 addresses cycling them every 4 s, 128 reconnecting when
+//    closed, 64 never starting TLS): how many log in and how long each took, beside 4
+//    counters' p99 alone and meanwhile, and the server's CPU and memory;
 //  - the server's peak memory (its resident high-water mark);
 //  - the cost of synchronous=FULL per write against NORMAL.
 // The hostile clients run in a process of their own (this program again, with --hostile),
@@ -27,6 +31,10 @@
 #include "TcpTransport.h"
 
 #include "protocol/Frame.h"
+#include "protocol/Net.h"
+#include "protocol/Packet.h"
+
+#include <boost/asio/io_context.hpp>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -48,6 +56,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <thread>
 #include <tuple>
@@ -488,10 +497,67 @@ void slotTaker(std::uint16_t port, std::vector<std::thread>& threads) {
     });
 }
 
+// Connections that never send a byte (against the TLS port, handshakes that never start),
+// one from each of `addresses` loopback addresses on 127.0.`subnet`.x: reopened every 4 s
+// when `cycling` (so each is always younger than any grace), else whenever the server
+// closes one.
+void silentStrangers(std::uint16_t port, std::vector<std::thread>& threads, int addresses,
+                     int subnet, bool cycling) {
+    threads.emplace_back([=] {
+        std::vector<int> held(static_cast<std::size_t>(addresses), -1);
+        const auto open = [&](std::size_t i) {
+            if (held[i] >= 0)
+                ::close(held[i]);
+            held[i] = rawConnection(port, "127.0." + std::to_string(subnet) + "." +
+                                              std::to_string(1 + i));
+        };
+        for (std::size_t i = 0; i < held.size(); ++i)
+            open(i);
+        std::size_t next = 0;
+        while (!stopHostiles) {
+            if (cycling) {
+                std::this_thread::sleep_for(4000ms / addresses);
+                open(next);
+                next = (next + 1) % held.size();
+                continue;
+            }
+            std::vector<pollfd> fds;
+            for (int fd : held)
+                fds.push_back({fd, POLLIN, 0});
+            if (::poll(fds.data(), fds.size(), 50) > 0)
+                for (std::size_t i = 0; i < fds.size(); ++i)
+                    if (fds[i].revents != 0)
+                        open(i);
+            std::this_thread::sleep_for(2ms);
+        }
+        for (int fd : held)
+            ::close(fd);
+    });
+}
+
+void doorCycling(std::uint16_t port, std::vector<std::thread>& threads) {
+    silentStrangers(port, threads, 64, 101, true);
+}
+void doorReconnecting(std::uint16_t port, std::vector<std::thread>& threads) {
+    silentStrangers(port, threads, 128, 102, false);
+}
+void doorTls(std::uint16_t port, std::vector<std::thread>& threads) {
+    silentStrangers(port, threads, 64, 103, false);
+}
+
 using Mix = void (*)(std::uint16_t, std::vector<std::thread>&);
 const std::vector<std::pair<std::string, Mix>>& insiderMixes() {
     static const std::vector<std::pair<std::string, Mix>> all{
         {"reviewer-guesser", &reviewerGuesser}, {"slot-taker", &slotTaker}};
+    return all;
+}
+
+// The strangers at the door; the last against the TLS port.
+const std::vector<std::pair<std::string, Mix>>& doorMixes() {
+    static const std::vector<std::pair<std::string, Mix>> all{
+        {"door-cycling", &doorCycling},
+        {"door-reconnecting", &doorReconnecting},
+        {"door-tls", &doorTls}};
     return all;
 }
 
@@ -516,6 +582,9 @@ int runHostiles(const std::string& which, std::uint16_t port) {
         if (which == "all" || which == name)
             mix(port, threads);
     for (const auto& [name, mix] : insiderMixes())
+        if (which == name)
+            mix(port, threads);
+    for (const auto& [name, mix] : doorMixes())
         if (which == name)
             mix(port, threads);
     for (std::thread& t : threads)
@@ -625,6 +694,71 @@ long statusKiB(pid_t pid, const std::string& key) {
     return -1;
 }
 
+// A new counter from `source`: connects (with the TLS handshake when `tls` is given), logs
+// in as 1002, and gives the milliseconds that took, or nothing when it did not log in
+// within 10 s.
+std::optional<double> newCounterLogin(std::uint16_t port, boost::asio::ssl::context* tls,
+                                      const std::string& source) {
+    namespace asio = boost::asio;
+    using tcp = asio::ip::tcp;
+    asio::io_context io;
+    tcp::socket socket(io);
+    boost::system::error_code ec;
+    socket.open(tcp::v4(), ec);
+    socket.bind(tcp::endpoint(asio::ip::make_address(source), 0), ec);
+    if (ec)
+        return std::nullopt;
+    std::optional<protocol::net::Stream> stream;
+    if (tls)
+        stream.emplace(std::move(socket), *tls);
+    else
+        stream.emplace(std::move(socket));
+    const std::string frame = protocol::encodeFrame(1, login("1002", "pass1002"));
+    protocol::FrameReader reader;
+    char buffer[4096];
+    const auto start = Clock::now();
+    std::optional<double> took;
+    std::function<void()> readOn = [&] {
+        stream->asyncReadSome(asio::buffer(buffer), [&](const boost::system::error_code& e,
+                                                        std::size_t n) {
+            if (e)
+                return;
+            reader.feed(buffer, n);
+            if (auto reply = reader.next()) {
+                protocol::PacketView view;
+                if (view.decode(reply->packet) == protocol::DecodeStatus::Ok &&
+                    view.returnCode() == 0)
+                    took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+                return;
+            }
+            readOn();
+        });
+    };
+    const auto ask = [&] {
+        stream->asyncWrite(asio::buffer(frame),
+                           [&](const boost::system::error_code& e, std::size_t) {
+                               if (!e)
+                                   readOn();
+                           });
+    };
+    stream->socket().async_connect(tcp::endpoint(asio::ip::make_address("127.0.0.1"), port),
+                                   [&](const boost::system::error_code& e) {
+                                       if (e)
+                                           return;
+                                       if (auto* t = stream->tls())
+                                           t->async_handshake(
+                                               protocol::net::TlsStream::client,
+                                               [&](const boost::system::error_code& h) {
+                                                   if (!h)
+                                                       ask();
+                                               });
+                                       else
+                                           ask();
+                                   });
+    io.run_for(10s);
+    return took;
+}
+
 // Mean microseconds per write of a sync request, with commits that wait for the disk or not.
 double microsecondsPerWrite(const std::filesystem::path& dir, bool fullSync) {
     const std::string path = (dir / (fullSync ? "full.db" : "normal.db")).string();
@@ -634,6 +768,7 @@ double microsecondsPerWrite(const std::filesystem::path& dir, bool fullSync) {
     }
     backoffice::OfficeOptions options;
     options.fullSync = fullSync;
+    options.writePace = {1e12, 1e12}; // what a write costs, not how fast one operator may
     backoffice::BackOffice office(path, options);
     backoffice::Session session;
     office.handle(session, login("1001", "pass1001"));
@@ -679,7 +814,8 @@ int run() {
     backoffice::makeSelfSignedCertificate(cert, key, {});
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
 
-    // The load figures' 32 counters all log in as 1001: here one operator may hold them.
+    // The load figures' 32 counters all log in as 1001, from one address at once: here one
+    // operator and one address may hold them.
     const auto serve = [&](bool tls, const std::string& db = std::string(),
                            bool defaultBounds = false) {
         std::vector<std::string> args{BACKOFFICE_EXE,           "serve",    "--db",
@@ -687,7 +823,8 @@ int run() {
         if (tls)
             args.insert(args.end(), {"--cert", cert, "--key", key});
         if (!defaultBounds)
-            args.insert(args.end(), {"--max-logins-per-operator", "32"});
+            args.insert(args.end(),
+                        {"--max-logins-per-operator", "32", "--max-strangers-per-source", "32"});
         auto child = std::make_unique<Child>(args);
         const std::string banner = child->firstLine();
         const std::size_t colon = banner.rfind(':');
@@ -814,6 +951,51 @@ int run() {
         if (name == "reviewer-guesser")
             expect("4 counters' p99 under the reviewer guesser / alone",
                    attacked.p99ms / calm.p99ms, 2, 2.5);
+    }
+
+    // The door: each mix on a server of its own with fresh data, its default bounds but for
+    // the logins of one operator (the 4 counters and the new ones are 1001 and 1002).
+    std::printf("The door: 20 new counters, each from an address of its own, log in one after "
+                "another while strangers hold silent connections:\n");
+    boost::asio::ssl::context clientTls(boost::asio::ssl::context::tls_client);
+    clientTls.set_verify_mode(boost::asio::ssl::verify_none);
+    for (const auto& [name, mix] : doorMixes()) {
+        const bool tls = name == "door-tls";
+        const std::string db = (dir / (name + ".db")).string();
+        {
+            backoffice::Database fresh(db, true);
+            backoffice::seedTraining(fresh);
+        }
+        auto [server, port] = serve(tls, db);
+        const counter::BackOfficeAddress address{"127.0.0.1", port, tls, tls ? cert : ""};
+        const Figures calm = measure(address, 4);
+        Child hostile({self, "--hostile", name, std::to_string(port)});
+        std::this_thread::sleep_for(1500ms);
+        const long cpuBefore = cpuTicks(server->pid());
+        const auto start = Clock::now();
+        std::vector<double> times;
+        for (int c = 0; c < 20; ++c) {
+            const auto took = newCounterLogin(port, tls ? &clientTls : nullptr,
+                                              "127.0.200." + std::to_string(1 + c));
+            if (took)
+                times.push_back(*took);
+        }
+        const Figures attacked = measure(address, 4);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        const double percent = 100.0 * static_cast<double>(cpuTicks(server->pid()) - cpuBefore) /
+                               static_cast<double>(::sysconf(_SC_CLK_TCK)) / seconds;
+        std::sort(times.begin(), times.end());
+        const char* what = name == "door-cycling"        ? "64 addresses cycling every 4 s"
+                           : name == "door-reconnecting" ? "128 addresses reconnecting"
+                                                         : "64 addresses never starting TLS";
+        std::printf("  %-32s %s: %zu/20 logged in, median %.0f ms, worst %.0f ms; 4 counters' "
+                    "p99 %.2f ms, alone %.2f ms (%.2fx); server CPU %.1f%%, resident %ld KiB "
+                    "(high-water mark %ld KiB)\n",
+                    what, tls ? "TLS" : "TCP", times.size(),
+                    times.empty() ? 0.0 : times[times.size() / 2],
+                    times.empty() ? 0.0 : times.back(), attacked.p99ms, calm.p99ms,
+                    attacked.p99ms / calm.p99ms, percent, statusKiB(server->pid(), "VmRSS"),
+                    statusKiB(server->pid(), "VmHWM"));
     }
 
     const double full = microsecondsPerWrite(dir, true);

@@ -33,6 +33,10 @@ public:
     explicit FrameReader(std::size_t maxLength = FrameLimits::maxFrameLength)
         : maxLength_(std::min(maxLength, FrameLimits::maxFrameLength)) {}
     void feed(const char* data, std::size_t size) { buffer_.append(data, size); }
+    // Another cap from the next frame on (the server's, once a login succeeds).
+    void limit(std::size_t maxLength) {
+        maxLength_ = std::min(maxLength, FrameLimits::maxFrameLength);
+    }
     // The next whole frame, if one is there. A length over the cap or too short for the
     // packet id makes the stream bad: nothing more is read from it.
     std::optional<Frame> next();

@@ -453,6 +453,10 @@ TEST_F(AdminTest, BackupWhileServingAndRestoreOnceTheServerStops) {
             fields.push_back({"fund_account", std::int64_t{80000003}});
             fields.push_back({"sync_type", std::int64_t{0}});
             const auto reply = counter.call(buildPacket(730000, fields));
+            if (reply && reply->code() == errors::busy) {
+                std::this_thread::sleep_for(50ms); // past a burst, one operator's writes are paced
+                continue;
+            }
             if (!reply || reply->code() != 0)
                 return;
             ++written;
@@ -465,7 +469,7 @@ TEST_F(AdminTest, BackupWhileServingAndRestoreOnceTheServerStops) {
     EXPECT_EQ(backup.exitCode, 0) << backup.err;
     EXPECT_TRUE(contains(backup.out, "its journal holds")) << backup.out;
     const int atBackup = written;
-    while (written < atBackup + 10)
+    while (written < atBackup + 2)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(admin({"backup", "--to", QString::fromStdString(copy)}).exitCode, 1);
 

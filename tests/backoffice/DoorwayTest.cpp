@@ -7,6 +7,7 @@
 
 #include "JournalKey.h"
 #include "ServedOfficeTest.h"
+#include "StrangerPool.h"
 
 #include <poll.h>
 #include <sys/stat.h>
@@ -173,6 +174,44 @@ TEST_F(DoorwayTest, EachAddressHoldsAFewStrangers) {
     EXPECT_EQ(loginsFrom(port(), 1, "127.0.9.2"), 1);
 }
 
+// The pool's rule, newcomer by newcomer: all are taken up to half of the strangers' share,
+// some are refused at random past it, none once it is full; each address holds its few,
+// and an address where a login succeeded has the room kept for it.
+TEST(StrangerPoolRule, RefusesAtRandomAsItFillsAndKeepsRoomForKnownAddresses) {
+    backoffice::StrangerPool::Bounds bounds;
+    bounds.room = 100;
+    bounds.perSource = 1;
+    bounds.knownRoom = 20;
+    bounds.perKnownSource = 16;
+    backoffice::StrangerPool pool(bounds);
+    const auto now = std::chrono::steady_clock::now();
+    int taken = 0;
+    int refused = 0;
+    for (int i = 0; i < 2000 && pool.strangers() < 80; ++i) {
+        const auto admission = pool.admit(address(1 + i / 200, 1 + i % 200), now);
+        if (!admission.taken) {
+            ++refused;
+            EXPECT_GE(taken, 40) << "refused before half of the share";
+        }
+        taken += admission.taken;
+    }
+    EXPECT_EQ(taken, 80);
+    EXPECT_GT(refused, 0);
+    EXPECT_FALSE(pool.admit("10.0.0.1", now).taken); // the strangers' share is full
+    EXPECT_FALSE(pool.admit(address(1, 1), now).taken);
+
+    pool.loggedIn("10.9.9.9", now);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE(pool.admit("10.9.9.9", now).taken) << i;
+    EXPECT_FALSE(pool.admit("10.9.9.9", now).taken);
+    // A login long ago no longer counts.
+    pool.loggedIn("10.9.9.8", now - bounds.knownFor);
+    EXPECT_FALSE(pool.admit("10.9.9.8", now).taken);
+    // A stranger that goes gives its place back.
+    pool.release(address(1, 1), {true, false});
+    EXPECT_EQ(pool.strangers(), 95u);
+}
+
 // A re-login refused for a wrong password ends the session, not the connection: past the
 // login deadline of a new connection, it still answers a second login.
 TEST_F(DoorwayTest, ARefusedReLoginKeepsItsConnection) {
@@ -224,7 +263,9 @@ TEST_F(DoorwayTest, OneOperatorsDemandsArePaced) {
     }
     EXPECT_GT(paced, 0);
     EXPECT_LE(made, 30);
-    EXPECT_LE(size() - before, 256 * 1024);
+    const std::int64_t grown = size() - before;
+    RecordProperty("grownBytes", std::to_string(grown));
+    EXPECT_LE(grown, 256 * 1024);
     EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE status = '5' AND "
                     "request_fields <> ''"),
               0);

@@ -18,7 +18,8 @@ public:
         backoffice::TcpServer::Options o;
         o.port = port;
         o.frameTimeout = frameTimeout;
-        o.maxLoginsPerOperator = 8; // the tests' counters all log in as one operator
+        o.maxLoginsPerOperator = 8;  // the tests' counters all log in as one operator
+        o.maxStrangersPerSource = 8; // from one address, all at once
         return o;
     }
     ~ServerThread() {

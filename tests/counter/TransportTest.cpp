@@ -16,9 +16,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -627,6 +629,86 @@ TEST_F(TransportTest, ConnectingHasADeadlineAndTheWaitPaints) {
     EXPECT_GE(took, std::chrono::milliseconds(550));
     EXPECT_LT(took, std::chrono::seconds(3));
     EXPECT_GE(pumped, 10);
+}
+
+// 64 addresses each open a connection to the training room's TLS server, never start the
+// handshake, and open it again whenever the server closes it at the handshake limit.
+// Counters still connect with their own transport and log in.
+TEST_F(TransportTest, StrangersThatNeverStartTlsKeepNoCounterOut) {
+    const std::string cert = dir.filePath("server.pem").toStdString();
+    const std::string key = dir.filePath("server.key").toStdString();
+    backoffice::makeSelfSignedCertificate(cert, key, {});
+    backoffice::TcpServer::Options options;
+    options.certificateFile = cert;
+    options.keyFile = key;
+    options.frameTimeout = std::chrono::milliseconds(1000); // more turns within the test
+    backoffice::TcpServer server(*service, options);
+    std::thread serving([&] { server.run(); });
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> connects{0};
+    std::thread strangers([&] {
+        std::vector<int> held(64, -1);
+        const auto open = [&](std::size_t i) {
+            if (held[i] >= 0)
+                ::close(held[i]);
+            held[i] = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            const std::string source = "127.0.1." + std::to_string(1 + i);
+            ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+            ::bind(held[i], reinterpret_cast<sockaddr*>(&local), sizeof local);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(server.port());
+            ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+            ::connect(held[i], reinterpret_cast<sockaddr*>(&to), sizeof to);
+            ++connects;
+        };
+        for (std::size_t i = 0; i < held.size(); ++i)
+            open(i);
+        while (!stop) {
+            std::vector<pollfd> fds;
+            for (int fd : held)
+                fds.push_back({fd, POLLIN, 0});
+            if (::poll(fds.data(), fds.size(), 50) > 0) {
+                for (std::size_t i = 0; i < fds.size(); ++i) {
+                    if (fds[i].revents != 0)
+                        open(i);
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        for (int fd : held)
+            ::close(fd);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    while (server.connections() < 64 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(1500)); // the server has closed them once at least
+
+    int loggedIn = 0;
+    std::string failures;
+    for (int c = 0; c < 10; ++c) {
+        try {
+            counter::BackOfficeAddress address{"127.0.0.1", server.port(), true, cert};
+            auto com = HostPtr<IARCom>::adopt(
+                new counter::ARCom(std::make_unique<counter::TcpTransport>(address, [] {})));
+            loggedIn += loginWith(com, "pass1001") == 0;
+        } catch (const std::exception& e) {
+            failures += "counter " + std::to_string(c) + ": " + e.what() + "\n";
+        }
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(50)); // its connection is gone before the next logs in
+    }
+    stop = true;
+    strangers.join();
+    server.stop();
+    serving.join();
+    EXPECT_GE(loggedIn, 9) << failures;
+    EXPECT_GT(connects.load(), 64);
 }
 
 TEST_F(TransportTest, TlsChecksTheServerAgainstTheGivenCertificate) {
