@@ -9,6 +9,8 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <openssl/sha.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -102,6 +104,58 @@ void makeSelfSignedCertificate(const std::string& certificateFile, const std::st
          "writing the key");
     auto certOut = create(certificateFile, 0644);
     need(PEM_write_X509(certOut.get(), cert.get()) == 1, "writing the certificate");
+}
+
+bool replaceSelfSignedCertificate(const std::string& certificateFile, const std::string& keyFile,
+                                  const std::vector<std::string>& hosts, int days) {
+    namespace fs = std::filesystem;
+    const std::string newCertificate = certificateFile + ".new";
+    const std::string newKey = keyFile + ".new";
+    // Left by a run that stopped midway.
+    fs::remove(newCertificate);
+    fs::remove(newKey);
+    makeSelfSignedCertificate(newCertificate, newKey, hosts, days);
+    const bool hadPair = fs::exists(certificateFile) || fs::exists(keyFile);
+    for (const std::string& path : {certificateFile, keyFile}) {
+        if (fs::exists(path))
+            fs::rename(path, path + ".old");
+    }
+    fs::rename(newKey, keyFile);
+    fs::rename(newCertificate, certificateFile);
+    return hadPair;
+}
+
+std::string fingerprintOfDer(const std::string& der) {
+    unsigned char digest[SHA256_DIGEST_LENGTH];
+    SHA256(reinterpret_cast<const unsigned char*>(der.data()), der.size(), digest);
+    unsigned char text[4 * ((SHA256_DIGEST_LENGTH + 2) / 3) + 1];
+    const int length = EVP_EncodeBlock(text, digest, SHA256_DIGEST_LENGTH);
+    std::string base64(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
+    while (!base64.empty() && base64.back() == '=')
+        base64.pop_back();
+    return "SHA256:" + base64;
+}
+
+CertificateFacts readCertificateFacts(const std::string& pemFile) {
+    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(pemFile.c_str(), "r"));
+    if (!in)
+        throw std::runtime_error("cannot read " + pemFile);
+    const Cert cert(PEM_read_X509(in.get(), nullptr, nullptr, nullptr));
+    if (!cert)
+        throw std::runtime_error(pemFile + " holds no certificate");
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(cert.get(), &der);
+    if (length <= 0)
+        throw std::runtime_error(pemFile + ": cannot encode the certificate");
+    CertificateFacts facts;
+    facts.fingerprint = fingerprintOfDer(
+        std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length)));
+    OPENSSL_free(der);
+    std::tm notAfter{};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(cert.get()), &notAfter) != 1)
+        throw std::runtime_error(pemFile + ": cannot read the certificate's expiry");
+    facts.notAfter = ::timegm(&notAfter);
+    return facts;
 }
 
 } // namespace backoffice
