@@ -9,8 +9,6 @@
 
 #include <boost/asio/ip/address.hpp>
 
-#include <openssl/sha.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -125,17 +123,6 @@ bool replaceSelfSignedCertificate(const std::string& certificateFile, const std:
     return hadPair;
 }
 
-std::string fingerprintOfDer(const std::string& der) {
-    unsigned char digest[SHA256_DIGEST_LENGTH];
-    SHA256(reinterpret_cast<const unsigned char*>(der.data()), der.size(), digest);
-    unsigned char text[4 * ((SHA256_DIGEST_LENGTH + 2) / 3) + 1];
-    const int length = EVP_EncodeBlock(text, digest, SHA256_DIGEST_LENGTH);
-    std::string base64(reinterpret_cast<const char*>(text), static_cast<std::size_t>(length));
-    while (!base64.empty() && base64.back() == '=')
-        base64.pop_back();
-    return "SHA256:" + base64;
-}
-
 CertificateFacts readCertificateFacts(const std::string& pemFile) {
     const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(pemFile.c_str(), "r"));
     if (!in)
@@ -148,7 +135,7 @@ CertificateFacts readCertificateFacts(const std::string& pemFile) {
     if (length <= 0)
         throw std::runtime_error(pemFile + ": cannot encode the certificate");
     CertificateFacts facts;
-    facts.fingerprint = fingerprintOfDer(
+    facts.fingerprint = protocol::net::fingerprintOfDer(
         std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length)));
     OPENSSL_free(der);
     std::tm notAfter{};

@@ -25,12 +25,8 @@ bool replaceSelfSignedCertificate(const std::string& certificateFile, const std:
                                   const std::vector<std::string>& hosts,
                                   int days = defaultCertificateDays);
 
-// What a counter checks before it trusts a server: "SHA256:" and the base64 (no padding)
-// of the SHA-256 of the certificate's DER bytes.
-std::string fingerprintOfDer(const std::string& der);
-
 struct CertificateFacts {
-    std::string fingerprint;
+    std::string fingerprint; // as protocol::net::fingerprintOfDer gives it
     std::time_t notAfter = 0;
 };
 // The first certificate of a PEM file. Throws std::runtime_error.
