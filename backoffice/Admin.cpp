@@ -488,6 +488,9 @@ DatabaseLock::~DatabaseLock() {
 namespace {
 // Ends a restore's detail, before the replaced chain's head N:HASH.
 constexpr char replacedHeadMark[] = "；此前的链末条 ";
+// Around the backup's path in a restore's detail.
+constexpr char backupMark[] = "从备份";
+constexpr char restoredMark[] = "恢复数据库（备份的日志";
 } // namespace
 
 void restoreDatabase(const std::string& from, const std::string& db, const std::string& admin) {
@@ -521,10 +524,9 @@ void restoreDatabase(const std::string& from, const std::string& db, const std::
     const auto restored = openForAdmin(db);
     Transaction t(*restored);
     JournalEntry e = adminEntry(journal::databaseRestored, admin);
-    e.detail = "管理员[" + admin + "]从备份" + from + "恢复数据库（备份的日志" +
+    e.detail = "管理员[" + admin + "]" + backupMark + from + restoredMark +
                std::to_string(check.checked) + "条完好）" + replacedHeadMark +
                formatJournalCheckpoint(replaced);
-    e.reviewer = from;
     appendJournal(*restored, e);
     t.commit();
 }
@@ -532,11 +534,11 @@ void restoreDatabase(const std::string& from, const std::string& db, const std::
 std::optional<JournalRestart> findJournalRestart(Database& db,
                                                  const JournalCheckpoint& checkpoint) {
     Statement s =
-        db.prepare("SELECT entry_no, occurred_at, op_station, reviewer, detail FROM journal "
+        db.prepare("SELECT entry_no, occurred_at, op_station, detail FROM journal "
                    "WHERE event = ? ORDER BY entry_no");
     s.bind(1, std::string_view(journal::databaseRestored));
     while (s.step()) {
-        const std::string detail = s.text(4);
+        const std::string detail = s.text(3);
         const std::size_t mark = detail.rfind(replacedHeadMark);
         if (mark == std::string::npos)
             continue;
@@ -546,7 +548,13 @@ std::optional<JournalRestart> findJournalRestart(Database& db,
         // checkpoint among them must hold.
         if (!head || head->entryNo < checkpoint.entryNo || checkpoint.entryNo < s.integer(0))
             continue;
-        return JournalRestart{s.integer(0), s.integer(1), s.text(2), s.text(3), *head};
+        const std::size_t from = detail.find(backupMark);
+        const std::size_t to = detail.rfind(restoredMark);
+        const std::string backup =
+            from != std::string::npos && to != std::string::npos && to > from
+                ? detail.substr(from + std::strlen(backupMark), to - from - std::strlen(backupMark))
+                : std::string();
+        return JournalRestart{s.integer(0), s.integer(1), s.text(2), backup, *head};
     }
     return std::nullopt;
 }
