@@ -533,9 +533,8 @@ void restoreDatabase(const std::string& from, const std::string& db, const std::
 
 std::optional<JournalRestart> findJournalRestart(Database& db,
                                                  const JournalCheckpoint& checkpoint) {
-    Statement s =
-        db.prepare("SELECT entry_no, occurred_at, op_station, detail FROM journal "
-                   "WHERE event = ? ORDER BY entry_no");
+    Statement s = db.prepare("SELECT entry_no, occurred_at, op_station, detail FROM journal "
+                             "WHERE event = ? ORDER BY entry_no");
     s.bind(1, std::string_view(journal::databaseRestored));
     while (s.step()) {
         const std::string detail = s.text(3);
