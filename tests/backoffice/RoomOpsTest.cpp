@@ -300,3 +300,18 @@ TEST(RoomOpsTest, ThrottledOperatorsAreListedAndDatedBackupsAreKeptForTheirDays)
                                  std::regex("office-[0-9]{8}-[0-9]{6}\\.db"));
     EXPECT_EQ(made, 1);
 }
+
+// One bad row is said in the singular.
+TEST(RoomOpsTest, OneBadRowIsOneBadRow) {
+    QTemporaryDir dir;
+    const std::string db = dir.filePath("office.db").toStdString();
+    ASSERT_EQ(backofficeRun({"seed", "--db", q(db)}).exitCode, 0);
+    const Outcome exported = backofficeRun({"client", "export", "--db", q(db), "--csv"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const std::string csv = dir.filePath("bad.csv").toStdString();
+    write(csv, exported.out.substr(0, exported.out.find('\n') + 1) + "this,row,is,bad\n");
+    const Outcome import = backofficeRun({"client", "import", "--db", q(db), "--csv", q(csv)});
+    EXPECT_EQ(import.exitCode, 1);
+    EXPECT_TRUE(contains(import.err, "marlo-backoffice: 1 bad row; nothing imported\n"))
+        << import.err;
+}
