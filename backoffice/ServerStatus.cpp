@@ -124,10 +124,9 @@ void SessionRegistry::setListen(const std::string& listen) {
     changed_ = true;
 }
 
-void SessionRegistry::setCertificate(const std::string& certificate, std::int64_t guessesPerHour) {
+void SessionRegistry::setCertificate(const std::string& certificate) {
     const std::lock_guard lock(mutex_);
     about_.certificate = certificate;
-    about_.guessesPerHour = guessesPerHour;
     changed_ = true;
 }
 

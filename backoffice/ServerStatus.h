@@ -60,7 +60,7 @@ public:
     bool changed() const;
     void setListen(const std::string& listen);
     // Set when the configuration is read again.
-    void setCertificate(const std::string& certificate, std::int64_t guessesPerHour);
+    void setCertificate(const std::string& certificate);
 
 private:
     mutable std::mutex mutex_;

@@ -272,15 +272,16 @@ void reloadServing(const Options& commandLine, InUse& served, backoffice::TcpSer
     if (newFingerprint != served.fingerprint && applied.find(" cert") == std::string::npos)
         applied += " cert";
     served.fingerprint = newFingerprint;
-    registry.setCertificate(next.text("cert"), settings.office.throttle.guessesPerOperator);
+    registry.setCertificate(next.text("cert"));
     // What needs a restart stays as it was in use, so the next reload names it again.
+    Options merged;
     for (const std::string& name : names) {
         const bool isLive = std::find(live.begin(), live.end(), name) != live.end();
-        if (isLive) {
-            if (next.has(name))
-                inUse.set(name, next.text(name));
-        }
+        const Options& from = isLive ? next : inUse;
+        if (from.has(name))
+            merged.set(name, from.text(name));
     }
+    inUse = merged;
     backoffice::logLine(
         LogPriority::Notice,
         "SIGHUP: read " + commandLine.text("config") +
