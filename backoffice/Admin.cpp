@@ -12,10 +12,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -204,14 +206,52 @@ JournalEntry adminEntry(const std::string& event, const std::string& admin) {
     return e;
 }
 
-void listOperators(Database& db, std::ostream& out) {
+std::vector<ThrottledOperator> throttledOperators(Database& db, std::int64_t guessesPerHour,
+                                                  std::int64_t nowMs) {
+    const std::int64_t window = std::chrono::milliseconds(ThrottleOptions{}.window).count();
+    Statement s = db.prepare("SELECT operator_no, at_ms FROM password_guess WHERE cleared = 0 "
+                             "AND at_ms > ? ORDER BY operator_no, at_ms");
+    s.bind(1, nowMs - window);
+    std::vector<ThrottledOperator> throttled;
+    std::string current;
+    std::vector<std::int64_t> times;
+    const auto close = [&] {
+        const auto count = static_cast<std::int64_t>(times.size());
+        // The bound lifts once enough of the oldest guesses leave the window that a new one
+        // fits.
+        if (!current.empty() && count >= guessesPerHour)
+            throttled.push_back(
+                {current, count, times[static_cast<std::size_t>(count - guessesPerHour)] + window});
+        times.clear();
+    };
+    while (s.step()) {
+        if (s.text(0) != current) {
+            close();
+            current = s.text(0);
+        }
+        times.push_back(s.integer(1));
+    }
+    close();
+    return throttled;
+}
+
+void listOperators(Database& db, std::ostream& out, std::int64_t guessesPerHour) {
+    const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count();
+    std::vector<std::string> throttled;
+    for (const ThrottledOperator& t : throttledOperators(db, guessesPerHour, nowMs))
+        throttled.push_back(t.operatorNo);
     Statement s = db.prepare("SELECT operator_no, operator_name, operator_kind, branch_no, "
                              "can_review, disabled, password_hash <> '' FROM operator "
                              "ORDER BY operator_no");
     out << "operator\tname\tkind\tbranch\treviewer\tstate\n";
     while (s.step()) {
+        const bool isThrottled =
+            std::find(throttled.begin(), throttled.end(), s.text(0)) != throttled.end();
         const char* state = s.integer(5) != 0   ? "disabled"
                             : s.integer(6) == 0 ? "no-password"
+                            : isThrottled       ? "throttled"
                                                 : "active";
         out << s.text(0) << '\t' << s.text(1) << '\t' << s.text(2) << '\t' << s.integer(3) << '\t'
             << (s.integer(4) != 0 ? "yes" : "no") << '\t' << state << '\n';
@@ -446,6 +486,14 @@ DatabaseLock::~DatabaseLock() {
         ::close(fd_);
 }
 
+namespace {
+// Ends a restore's detail, before the replaced chain's head N:HASH.
+constexpr char replacedHeadMark[] = "；此前的链末条 ";
+// Around the backup's path in a restore's detail.
+constexpr char backupMark[] = "从备份";
+constexpr char restoredMark[] = "恢复数据库（备份的日志";
+} // namespace
+
 void restoreDatabase(const std::string& from, const std::string& db, const std::string& admin) {
     if (!std::filesystem::exists(from))
         throw AdminError("no backup " + from);
@@ -458,6 +506,12 @@ void restoreDatabase(const std::string& from, const std::string& db, const std::
     if (check.brokenAt)
         throw AdminError(from + ": its journal breaks at entry " + std::to_string(*check.brokenAt) +
                          " (" + check.explanation + "); not restored");
+    JournalCheckpoint replaced;
+    if (std::filesystem::exists(db)) {
+        Database before(db, Database::ReadOnly{});
+        if (hasJournal(before))
+            replaced = journalHead(before);
+    }
     // The backup's key replaces the database's along with its pages.
     const std::string newKey = journalKeyPath(db) + ".restored";
     copyJournalKey(from, newKey);
@@ -471,10 +525,38 @@ void restoreDatabase(const std::string& from, const std::string& db, const std::
     const auto restored = openForAdmin(db);
     Transaction t(*restored);
     JournalEntry e = adminEntry(journal::databaseRestored, admin);
-    e.detail = "管理员[" + admin + "]从备份" + from + "恢复数据库（备份的日志" +
-               std::to_string(check.checked) + "条完好）";
+    e.detail = "管理员[" + admin + "]" + backupMark + from + restoredMark +
+               std::to_string(check.checked) + "条完好）" + replacedHeadMark +
+               formatJournalCheckpoint(replaced);
     appendJournal(*restored, e);
     t.commit();
+}
+
+std::optional<JournalRestart> findJournalRestart(Database& db,
+                                                 const JournalCheckpoint& checkpoint) {
+    Statement s = db.prepare("SELECT entry_no, occurred_at, op_station, detail FROM journal "
+                             "WHERE event = ? ORDER BY entry_no");
+    s.bind(1, std::string_view(journal::databaseRestored));
+    while (s.step()) {
+        const std::string detail = s.text(3);
+        const std::size_t mark = detail.rfind(replacedHeadMark);
+        if (mark == std::string::npos)
+            continue;
+        const auto head =
+            parseJournalCheckpoint(detail.substr(mark + std::strlen(replacedHeadMark)));
+        // Entries before the restore's are the backup's, the same in both chains: a
+        // checkpoint among them must hold.
+        if (!head || head->entryNo < checkpoint.entryNo || checkpoint.entryNo < s.integer(0))
+            continue;
+        const std::size_t from = detail.find(backupMark);
+        const std::size_t to = detail.rfind(restoredMark);
+        const std::string backup =
+            from != std::string::npos && to != std::string::npos && to > from
+                ? detail.substr(from + std::strlen(backupMark), to - from - std::strlen(backupMark))
+                : std::string();
+        return JournalRestart{s.integer(0), s.integer(1), s.text(2), backup, *head};
+    }
+    return std::nullopt;
 }
 
 } // namespace backoffice

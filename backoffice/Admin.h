@@ -12,6 +12,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace backoffice {
 
@@ -38,8 +39,18 @@ struct OperatorFields {
     std::optional<std::string> kind; // "1" an operator, "2" a supervisor
 };
 
-// One line per operator: number, name, kind, branch, review right, state.
-void listOperators(Database& db, std::ostream& out);
+struct ThrottledOperator {
+    std::string operatorNo;
+    std::int64_t guesses = 0;   // counted within the last hour
+    std::int64_t liftsAtMs = 0; // when the oldest of them ages out far enough
+};
+// The operators whose guesses of the last hour have used up `guessesPerHour`, as of `nowMs`.
+std::vector<ThrottledOperator> throttledOperators(Database& db, std::int64_t guessesPerHour,
+                                                  std::int64_t nowMs);
+
+// One line per operator: number, name, kind, branch, review right, state (disabled,
+// no-password, throttled or active; throttled by `guessesPerHour`).
+void listOperators(Database& db, std::ostream& out, std::int64_t guessesPerHour);
 // A new operator with the five menu functions and no password: he cannot log in until
 // `setOperatorPassword`. Name and branch are needed.
 void addOperator(Database& db, const std::string& operatorNo, const OperatorFields& fields,
@@ -86,6 +97,20 @@ private:
 
 // Replaces `db` by the copy `from` once the copy's pages and journal check out; refused
 // while a server has `db` open. The restore is journaled in the restored database.
+// The restore's journal entry names the backup and the head of the chain it replaced, so
+// that a checkpoint of that chain is told apart from tampering.
 void restoreDatabase(const std::string& from, const std::string& db, const std::string& admin);
+
+// Where a restore started the chain anew over the one a checkpoint was taken of.
+struct JournalRestart {
+    std::int64_t entryNo = 0; // the restore's entry
+    std::int64_t at = 0;      // seconds since 1970
+    std::string by;
+    std::string backup;
+    JournalCheckpoint replacedHead; // the replaced chain's last entry
+};
+// The first restore whose replaced chain reached the checkpoint's entry; nothing when none
+// did (a checkpoint that still fails is then tampering).
+std::optional<JournalRestart> findJournalRestart(Database& db, const JournalCheckpoint& checkpoint);
 
 } // namespace backoffice

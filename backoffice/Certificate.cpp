@@ -104,4 +104,45 @@ void makeSelfSignedCertificate(const std::string& certificateFile, const std::st
     need(PEM_write_X509(certOut.get(), cert.get()) == 1, "writing the certificate");
 }
 
+bool replaceSelfSignedCertificate(const std::string& certificateFile, const std::string& keyFile,
+                                  const std::vector<std::string>& hosts, int days) {
+    namespace fs = std::filesystem;
+    const std::string newCertificate = certificateFile + ".new";
+    const std::string newKey = keyFile + ".new";
+    // Left by a run that stopped midway.
+    fs::remove(newCertificate);
+    fs::remove(newKey);
+    makeSelfSignedCertificate(newCertificate, newKey, hosts, days);
+    const bool hadPair = fs::exists(certificateFile) || fs::exists(keyFile);
+    for (const std::string& path : {certificateFile, keyFile}) {
+        if (fs::exists(path))
+            fs::rename(path, path + ".old");
+    }
+    fs::rename(newKey, keyFile);
+    fs::rename(newCertificate, certificateFile);
+    return hadPair;
+}
+
+CertificateFacts readCertificateFacts(const std::string& pemFile) {
+    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(pemFile.c_str(), "r"));
+    if (!in)
+        throw std::runtime_error("cannot read " + pemFile);
+    const Cert cert(PEM_read_X509(in.get(), nullptr, nullptr, nullptr));
+    if (!cert)
+        throw std::runtime_error(pemFile + " holds no certificate");
+    unsigned char* der = nullptr;
+    const int length = i2d_X509(cert.get(), &der);
+    if (length <= 0)
+        throw std::runtime_error(pemFile + ": cannot encode the certificate");
+    CertificateFacts facts;
+    facts.fingerprint = protocol::net::fingerprintOfDer(
+        std::string(reinterpret_cast<const char*>(der), static_cast<std::size_t>(length)));
+    OPENSSL_free(der);
+    std::tm notAfter{};
+    if (ASN1_TIME_to_tm(X509_get0_notAfter(cert.get()), &notAfter) != 1)
+        throw std::runtime_error(pemFile + ": cannot read the certificate's expiry");
+    facts.notAfter = ::timegm(&notAfter);
+    return facts;
+}
+
 } // namespace backoffice

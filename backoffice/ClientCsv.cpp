@@ -595,7 +595,8 @@ const std::vector<std::string>& clientCsvColumns() {
 }
 
 CsvImportError::CsvImportError(std::vector<std::string> problems)
-    : std::runtime_error(std::to_string(problems.size()) + " bad rows; nothing imported"),
+    : std::runtime_error(std::to_string(problems.size()) +
+                         (problems.size() == 1 ? " bad row" : " bad rows") + "; nothing imported"),
       problems_(std::move(problems)) {}
 
 ImportCount importClients(Database& db, const std::string& bytes, const std::string& admin,

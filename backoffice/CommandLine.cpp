@@ -52,6 +52,40 @@ std::optional<std::string> checkValue(const OptionRule& rule, const std::string&
     return std::nullopt;
 }
 
+std::string optionSynopsis(const OptionRule& rule) {
+    const std::string name = std::string("--") + rule.name;
+    switch (rule.kind) {
+    case OptionRule::Kind::Text:
+        return name + " VALUE";
+    case OptionRule::Kind::Number:
+        return name + " N";
+    case OptionRule::Kind::Flag:
+        return name;
+    case OptionRule::Kind::YesNo:
+        return name + " yes|no";
+    case OptionRule::Kind::Address:
+        return name + " HOST:PORT";
+    }
+    return name;
+}
+
+std::string optionValues(const OptionRule& rule) {
+    switch (rule.kind) {
+    case OptionRule::Kind::Text:
+        return "text";
+    case OptionRule::Kind::Number:
+        return "a whole number from " + std::to_string(rule.min) + " to " +
+               std::to_string(rule.max);
+    case OptionRule::Kind::Flag:
+        return "no value";
+    case OptionRule::Kind::YesNo:
+        return "yes or no";
+    case OptionRule::Kind::Address:
+        return "an address and a port from 0 to 65535";
+    }
+    return {};
+}
+
 std::string Options::text(const std::string& name) const {
     const auto found = values_.find(name);
     return found == values_.end() ? std::string() : found->second;

@@ -69,6 +69,12 @@ private:
     std::map<std::string, std::string> values_;
 };
 
+// How an option is written in a usage text: "--workers N", "--listen HOST:PORT",
+// "--reviewer", "--tls-generate yes|no", "--db VALUE".
+std::string optionSynopsis(const OptionRule& rule);
+// What the option takes, for a help text: "a whole number from 1 to 1024", ...
+std::string optionValues(const OptionRule& rule);
+
 // "--name value" and "--name" for a flag, in any order among the words. An option not in
 // `rules`, one given twice, a missing value or a bad one is a UsageError.
 Options parseOptions(const std::vector<std::string>& args, std::span<const OptionRule> rules);

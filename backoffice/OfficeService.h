@@ -9,6 +9,10 @@
 
 namespace backoffice {
 
-std::unique_ptr<protocol::PacketService> serviceOf(std::shared_ptr<BackOffice> office);
+class SessionRegistry;
+
+// With a registry, each session tells it who is logged in and counts its requests.
+std::unique_ptr<protocol::PacketService> serviceOf(std::shared_ptr<BackOffice> office,
+                                                   std::shared_ptr<SessionRegistry> registry = {});
 
 } // namespace backoffice

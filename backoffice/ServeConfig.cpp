@@ -41,6 +41,7 @@ constexpr OptionRule serveRules[] = {
     {"max-hashes", Kind::Number, 1, 1024},
     {"max-logins-per-operator", Kind::Number, 1, 1'000'000},
     {"checkpoint-interval-s", Kind::Number, 1, 31'536'000},
+    {"log-level"},
 };
 
 std::string trim(const std::string& text) {
@@ -85,6 +86,33 @@ std::span<const OptionRule> serveOptions() {
     return serveRules;
 }
 
+std::map<std::string, std::string> serveOptionDefaults() {
+    const ServeSettings s;
+    const TcpServer::Options& o = s.server;
+    const OfficeOptions& office = s.office;
+    const auto n = [](auto value) { return std::to_string(value); };
+    using std::chrono::duration_cast;
+    using std::chrono::seconds;
+    return {
+        {"cert-days", n(s.certificateDays)},
+        {"tls-generate", s.tlsGenerate ? "yes" : "no"},
+        {"empty-database", s.emptyDatabase ? "yes" : "no"},
+        {"workers", n(o.workers)},
+        {"max-connections", n(o.maxConnections)},
+        {"frame-timeout-ms", n(o.frameTimeout.count())},
+        {"idle-timeout-s", n(duration_cast<seconds>(o.idleTimeout).count())},
+        {"review-age-s", n(office.reviewMaxAge.count())},
+        {"login-timeout-ms", n(o.loginTimeout.count())},
+        {"max-strangers", n(o.maxStrangers)},
+        {"max-strangers-per-source", n(o.maxStrangersPerSource)},
+        {"guesses-per-hour", n(office.throttle.guessesPerOperator)},
+        {"max-hashes", n(office.maxHashes)},
+        {"max-logins-per-operator", n(o.maxLoginsPerOperator)},
+        {"checkpoint-interval-s", n(s.checkpointInterval.count())},
+        {"log-level", "info"},
+    };
+}
+
 Options readConfigFile(const std::string& path, std::span<const OptionRule> rules) {
     std::ifstream in(path);
     if (!in)
@@ -93,6 +121,9 @@ Options readConfigFile(const std::string& path, std::span<const OptionRule> rule
     std::map<std::string, int> lineOf;
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        // An editor may begin the file with a byte-order mark.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF"))
+            line.erase(0, 3);
         const std::string where = path + ":" + std::to_string(number) + ": ";
         const std::string content = trim(line);
         if (content.empty() || content.front() == '#')
@@ -169,6 +200,13 @@ ServeSettings serveSettings(const Options& options) {
     s.certificateHosts =
         options.has("cert-hosts") ? splitList(options.text("cert-hosts")) : defaultHosts(o.host);
     s.certificateDays = static_cast<int>(options.number("cert-days", s.certificateDays));
+    if (options.has("log-level")) {
+        const auto level = parseLogLevel(options.text("log-level"));
+        if (!level)
+            throw UsageError("log-level: '" + options.text("log-level") +
+                             "' is none of error, warning, notice, info");
+        s.logLevel = *level;
+    }
     return s;
 }
 

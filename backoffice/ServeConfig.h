@@ -4,10 +4,13 @@
 // the certificate and key).
 
 #include "BackOffice.h"
+#include "Certificate.h"
 #include "CommandLine.h"
+#include "Log.h"
 #include "TcpServer.h"
 
 #include <functional>
+#include <map>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -24,9 +27,14 @@ public:
 // The options of `serve`; all but `config` may stand in its configuration file too.
 std::span<const OptionRule> serveOptions();
 
-// Reads `key = value` lines; a line that starts with # is a comment, blank lines are
-// skipped. The keys are the option names; an unknown key, one given twice, a bad value or a
-// line without "=" is a ConfigError naming the file, the line and the reason.
+// Each option's value when neither the command line nor the file gives it, as the file
+// would write it; options without one (db, listen, the pair) are left out.
+std::map<std::string, std::string> serveOptionDefaults();
+
+// Reads `key = value` lines (a byte-order mark before the first is skipped); a line that starts
+// with # is a comment, blank lines are skipped. The keys are the option names; an unknown key, one
+// given twice, a bad value or a line without "=" is a ConfigError naming the file, the line and the
+// reason.
 Options readConfigFile(const std::string& path, std::span<const OptionRule> rules);
 
 struct ServeSettings {
@@ -39,7 +47,8 @@ struct ServeSettings {
     // With TLS configured and neither the certificate nor the key there: make a pair.
     bool tlsGenerate = true;
     std::vector<std::string> certificateHosts;
-    int certificateDays = 3650;
+    int certificateDays = defaultCertificateDays;
+    LogPriority logLevel = LogPriority::Info;
     // How often the journal's head goes to the log while it moves.
     std::chrono::seconds checkpointInterval{600};
 };

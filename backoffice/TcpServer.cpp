@@ -735,6 +735,34 @@ void TcpServer::stop() {
     impl_->io.stop();
 }
 
+void TcpServer::reload(const Options& next) {
+    if (impl_->tls) {
+        // Tried on a context of its own first, so a bad pair leaves the one in use whole.
+        asio::ssl::context trial(asio::ssl::context::tls_server);
+        try {
+            trial.use_certificate_chain_file(next.certificateFile);
+            trial.use_private_key_file(next.keyFile, asio::ssl::context::pem);
+        } catch (const boost::system::system_error& e) {
+            throw std::runtime_error("cannot use the certificate " + next.certificateFile +
+                                     " and key " + next.keyFile + ": " + e.what());
+        }
+    }
+    asio::post(impl_->io, [this, next] {
+        Options& o = impl_->options;
+        o.frameTimeout = next.frameTimeout;
+        o.idleTimeout = next.idleTimeout;
+        o.loginTimeout = next.loginTimeout;
+        o.maxStrangersPerSource = next.maxStrangersPerSource;
+        if (impl_->tls) {
+            boost::system::error_code ignored;
+            impl_->tls->use_certificate_chain_file(next.certificateFile, ignored);
+            impl_->tls->use_private_key_file(next.keyFile, asio::ssl::context::pem, ignored);
+            o.certificateFile = next.certificateFile;
+            o.keyFile = next.keyFile;
+        }
+    });
+}
+
 void TcpServer::finish(std::chrono::milliseconds grace) {
     asio::post(impl_->io, [this, grace] { impl_->finish(grace); });
 }

@@ -113,6 +113,12 @@ public:
     // answered and closed, or when `grace` has passed.
     void finish(std::chrono::milliseconds grace = std::chrono::seconds(5));
 
+    // From any thread, when the configuration is read again: the time-outs and the bound of
+    // strangers per address take `next`'s values, and with TLS the certificate and key are
+    // read again for the connections that come next. A pair that cannot be used is a
+    // std::runtime_error, and nothing changes.
+    void reload(const Options& next);
+
     std::size_t connections() const;
     // Connections closed for a bad frame, a time-out, a client that does not read or a
     // failed handshake.

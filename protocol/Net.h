@@ -46,4 +46,8 @@ private:
 // Whether a host name or address stays on this machine.
 bool isLoopback(const std::string& host);
 
+// What a counter checks before it trusts a back office, and what the back office's status
+// shows: "SHA256:" and the base64 (no padding) of the SHA-256 of the certificate's DER bytes.
+std::string fingerprintOfDer(const std::string& der);
+
 } // namespace protocol::net

@@ -10,10 +10,19 @@
 
 namespace counter {
 
+QStringList CounterConfig::filesOf(const QString& base) {
+    QStringList files{base + QStringLiteral("/counter.conf")};
+    const QDir folder(base + QStringLiteral("/counter.conf.d"));
+    for (const QString& name :
+         folder.entryList({QStringLiteral("*.conf")}, QDir::Files | QDir::Readable, QDir::Name))
+        files << folder.filePath(name);
+    return files;
+}
+
 QStringList CounterConfig::defaultFiles() {
-    return {QStringLiteral("/etc/marlo/counter.conf"),
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-                QStringLiteral("/marlo/counter.conf")};
+    return filesOf(QStringLiteral("/etc/marlo")) +
+           filesOf(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                   QStringLiteral("/marlo"));
 }
 
 CounterConfig CounterConfig::load(const QStringList& files) {
@@ -29,7 +38,10 @@ CounterConfig CounterConfig::load(const QStringList& files) {
         int lineNo = 0;
         while (!file.atEnd()) {
             ++lineNo;
-            const QString line = QString::fromUtf8(file.readLine()).trimmed();
+            QString line = QString::fromUtf8(file.readLine()).trimmed();
+            // An editor may begin the file with a byte-order mark.
+            if (lineNo == 1 && line.startsWith(QChar(0xFEFF)))
+                line = line.mid(1).trimmed();
             if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
                 continue;
             const auto where = QStringLiteral("%1:%2: ").arg(name).arg(lineNo);

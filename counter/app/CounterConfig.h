@@ -1,8 +1,9 @@
 #pragma once
 // The counter's back office as a training room sets it: the server's address and the
-// certificate it must present, from /etc/marlo/counter.conf and then the user's
-// ~/.config/marlo/counter.conf, each a file of "key = value" lines. A later file overrides
-// an earlier one key by key; the command line overrides both.
+// certificate it must present, from /etc/marlo/counter.conf and the files of
+// /etc/marlo/counter.conf.d/*.conf, then the user's ~/.config/marlo/counter.conf and
+// counter.conf.d/*.conf, each a file of "key = value" lines. A later file overrides an
+// earlier one key by key; the command line overrides them all.
 
 #include <QString>
 #include <QStringList>
@@ -15,8 +16,10 @@ struct CounterConfig {
     // "FILE:LINE: reason" for each line that is no setting or names an unknown key.
     QStringList errors;
 
-    // The room's file, then the user's (under $XDG_CONFIG_HOME, default ~/.config).
+    // The room's files, then the user's (under $XDG_CONFIG_HOME, default ~/.config).
     static QStringList defaultFiles();
+    // BASE/counter.conf, then BASE/counter.conf.d/*.conf in the order of their names.
+    static QStringList filesOf(const QString& base);
     // Reads the files in order; a missing file is skipped, an unreadable one is an error.
     static CounterConfig load(const QStringList& files = defaultFiles());
 };

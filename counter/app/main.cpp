@@ -11,6 +11,7 @@
 #include "ModuleLoader.h"
 #include "PlatformNotices.h"
 #include "QtTranslations.h"
+#include "RoomJoin.h"
 #include "StartupConnect.h"
 #include "TcpTransport.h"
 #include "Tour.h"
@@ -25,6 +26,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 #include <optional>
 
@@ -37,6 +39,48 @@ bool hasDisplay() {
 // The training operator the embedded training data comes with.
 const char* trainingOperator = "1001";
 const char* trainingPassword = "pass1001";
+
+// --join: fetches the server's certificate, holds it to the fingerprint (or shows it and
+// asks), and writes the room's file. Nothing is written unless the fingerprint is the one
+// the administrator vouches for.
+int joinRoom(const QString& address, const QString& fingerprint, const QString& base) {
+    counter::BackOfficeAddress where;
+    if (!counter::parseBackOfficeAddress(address.toStdString(), where) || !where.tls) {
+        std::fprintf(stderr, "marlo-counter: --join wants tls://HOST:PORT\n");
+        return 2;
+    }
+    try {
+        const counter::ServerCertificate server =
+            counter::fetchServerCertificate(where.host, where.port, std::chrono::seconds(10));
+        if (fingerprint.isEmpty()) {
+            std::printf("服务器 %s 的证书指纹：\n  %s\n请与服务器上 marlo-backoffice status "
+                        "显示的指纹逐字核对。相符请输入 yes 加入，否则直接回车放弃：",
+                        qPrintable(address), server.fingerprint.c_str());
+            std::fflush(stdout);
+            std::string answer;
+            if (!std::getline(std::cin, answer) || (answer != "yes" && answer != "是")) {
+                std::printf("未加入，什么也没有写。\n");
+                return 1;
+            }
+        } else if (!counter::sameFingerprint(fingerprint.toStdString(), server.fingerprint)) {
+            std::fprintf(stderr,
+                         "marlo-counter: 服务器 %s 出示的证书指纹是 %s，与给出的 %s 不符：它可能"
+                         "不是教室的后台，或者后台换了证书。什么也没有写。请在服务器上用 "
+                         "marlo-backoffice status 查看指纹。\n",
+                         qPrintable(address), server.fingerprint.c_str(), qPrintable(fingerprint));
+            return 1;
+        }
+        const std::string conf = counter::writeRoomConfig(
+            base.isEmpty() ? counter::defaultConfigBase() : base.toStdString(),
+            address.toStdString(), server.pem);
+        std::printf("已加入 %s（证书 %s），写入 %s\n", qPrintable(address),
+                    server.fingerprint.c_str(), conf.c_str());
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "marlo-counter: %s；什么也没有写。\n", e.what());
+        return 1;
+    }
+}
 
 } // namespace
 
@@ -58,6 +102,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("C_Marlo counter-client host"));
     parser.addHelpOption();
+    QApplication::setApplicationVersion(QStringLiteral(MARLO_VERSION));
+    parser.addVersionOption();
     const QCommandLineOption moduleOption(
         QStringLiteral("module"), QStringLiteral("The module library."), QStringLiteral("PATH"),
         counter::ModuleLoader::defaultPath());
@@ -90,13 +136,36 @@ int main(int argc, char** argv) {
         QStringLiteral("client-input"),
         QStringLiteral("The preferred kind of client entry (1 asset account, 6 client number)."),
         QStringLiteral("CODE"), QStringLiteral("1"));
+    const QCommandLineOption joinOption(
+        QStringLiteral("join"),
+        QStringLiteral("Join the training room whose back office is at tls://HOST:PORT: pin its "
+                       "certificate in counter.conf.d and name it there."),
+        QStringLiteral("ADDRESS"));
+    const QCommandLineOption fingerprintOption(
+        QStringLiteral("fingerprint"),
+        QStringLiteral("With --join: the SHA256:... fingerprint marlo-backoffice status shows on "
+                       "the server; without it the counter shows the one it got and asks."),
+        QStringLiteral("SHA256"));
+    const QCommandLineOption configDirOption(
+        QStringLiteral("config-dir"),
+        QStringLiteral("Read DIR/counter.conf and DIR/counter.conf.d/*.conf instead of the "
+                       "system's and the user's; --join writes there."),
+        QStringLiteral("DIR"));
     parser.addOptions({moduleOption, backofficeOption, caOption, dbOption, transcriptOption,
-                       tourOption, operatorOption, passwordOption, inputOption});
+                       tourOption, operatorOption, passwordOption, inputOption, joinOption,
+                       fingerprintOption, configDirOption});
     parser.process(app);
+    if (parser.isSet(joinOption))
+        return joinRoom(parser.value(joinOption), parser.value(fingerprintOption),
+                        parser.value(configDirOption));
 
     // The room's and the user's files name the back office; the options override them, and
     // --db alone asks for the embedded one.
-    const counter::CounterConfig config = counter::CounterConfig::load();
+    const counter::CounterConfig config =
+        parser.isSet(configDirOption)
+            ? counter::CounterConfig::load(
+                  counter::CounterConfig::filesOf(parser.value(configDirOption)))
+            : counter::CounterConfig::load();
     if (!config.errors.isEmpty()) {
         counter::reportConfigErrors(config.errors, hasDisplay() && !tour);
         return 2;

@@ -772,7 +772,7 @@ TEST_F(HostileClientTest, RunningOutOfDescriptorsNeitherSpinsNorKills) {
     EXPECT_EQ(late.call(configRequest())->code(), 0);
 }
 
-TEST(BackOfficeCommand, CertMakesAPrivatePairAndOverwritesNothing) {
+TEST(BackOfficeCommand, CertMakesAPrivatePairAndKeepsTheOneItReplaces) {
     QTemporaryDir dir;
     const std::string cert = dir.filePath("room.pem").toStdString();
     const std::string key = dir.filePath("room.key").toStdString();
@@ -785,9 +785,16 @@ TEST(BackOfficeCommand, CertMakesAPrivatePairAndOverwritesNothing) {
     std::ifstream pem(cert);
     const std::string text((std::istreambuf_iterator<char>(pem)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text.rfind("-----BEGIN CERTIFICATE-----", 0), 0u);
-    const auto before = std::filesystem::last_write_time(key);
-    EXPECT_NE(std::system(command.c_str()), 0);
-    EXPECT_EQ(std::filesystem::last_write_time(key), before);
+    std::ifstream oldKey(key);
+    const std::string keyText((std::istreambuf_iterator<char>(oldKey)),
+                              std::istreambuf_iterator<char>());
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream keptKey(key + ".old");
+    EXPECT_EQ(
+        std::string((std::istreambuf_iterator<char>(keptKey)), std::istreambuf_iterator<char>()),
+        keyText);
+    EXPECT_EQ(std::filesystem::status(key + ".old").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 // 64 addresses each hold one connection that never logs in, and open it again the moment
