@@ -1,5 +1,6 @@
 #include "TcpServer.h"
 
+#include "Log.h"
 #include "Request.h"
 
 #include "protocol/Frame.h"
@@ -39,7 +40,24 @@ std::string peerOf(tcp::socket& socket) {
     return ec ? std::string("unknown") : peer.address().to_string();
 }
 
-constexpr std::int32_t loginFunction = 100001;
+constexpr std::int32_t loginFunction = protocol::function::login;
+
+// A fault a worker meets outside any request's reply is logged, once, and goes no
+// further: the worker runs on. Called inside the catch block.
+void logWorkerFault(const char* where) noexcept {
+    try {
+        std::string what = "an exception of no standard kind";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        logLine(LogPriority::Error, std::string("marlo-backoffice: fault ") + where + ": " + what);
+    } catch (...) {
+        // Not even the log line could be made: there is nowhere left to tell it.
+    }
+}
 
 // The operator a login request names, or nothing when the request is no login.
 std::optional<std::string> loginOperator(const std::string& packet) {
@@ -345,6 +363,7 @@ private:
                            reply = self->server_.finishing ? refusal(frame.packet)
                                                            : self->session_->handle(frame.packet);
                        } catch (...) {
+                           logWorkerFault("while answering a request");
                        }
                        try {
                            asio::post(self->server_.io,
@@ -353,6 +372,7 @@ private:
                                           self->replied(id, login, std::move(reply));
                                       });
                        } catch (...) {
+                           logWorkerFault("while handing a reply to its connection");
                        }
                    });
     }
