@@ -4,8 +4,6 @@
 
 #include "BackOfficeFixture.h"
 
-#include "Tools.h"
-
 namespace errors = backoffice::errors;
 
 namespace {
@@ -76,14 +74,14 @@ TEST_F(BackOfficeTest, AReviewRuleOnTheSyncRequestIsHonoured) {
     Reply demanded(office->handle(syncOf(80000001)));
     ASSERT_EQ(demanded.code(), errors::reviewRequired) << demanded.info();
     EXPECT_EQ(count("SELECT count(*) FROM sync_request"), 0);
-    const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+    const std::int64_t process = std::stoll(partOf(demanded.info(), 2));
     ASSERT_EQ(Reply(office->handle(reviewOf(process))).code(), 0);
     EXPECT_EQ(Reply(office->handle(syncOf(80000001, "2"))).code(), 0);
     EXPECT_EQ(count("SELECT count(*) FROM sync_request"), 1);
     // A resend whose change fails keeps its approval unused.
     Reply again(office->handle(syncOf(80000001)));
     ASSERT_EQ(again.code(), errors::reviewRequired);
-    const std::int64_t second = std::stoll(GetField(again.info(), ',', 2));
+    const std::int64_t second = std::stoll(partOf(again.info(), 2));
     ASSERT_EQ(Reply(office->handle(reviewOf(second))).code(), 0);
     office->database().exec("CREATE TRIGGER no_sync BEFORE INSERT ON sync_request BEGIN "
                             "SELECT RAISE(ABORT, 'refused'); END");

@@ -777,9 +777,9 @@ TEST_F(HostileClientTest, RunningOutOfDescriptorsNeitherSpinsNorKills) {
 }
 
 TEST(BackOfficeCommand, CertMakesAPrivatePairAndOverwritesNothing) {
-    QTemporaryDir dir;
-    const std::string cert = dir.filePath("room.pem").toStdString();
-    const std::string key = dir.filePath("room.key").toStdString();
+    TemporaryDir dir;
+    const std::string cert = dir.filePath("room.pem");
+    const std::string key = dir.filePath("room.key");
     const std::string command = std::string(BACKOFFICE_EXE) + " cert --cert " + cert + " --key " +
                                 key + " --host office.local,10.0.0.7 > /dev/null 2>&1";
     ASSERT_EQ(std::system(command.c_str()), 0);

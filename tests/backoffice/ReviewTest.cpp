@@ -1,7 +1,5 @@
 #include "BackOfficeFixture.h"
 
-#include "Tools.h"
-
 #include <atomic>
 #include <thread>
 
@@ -38,9 +36,9 @@ protected:
         EXPECT_EQ(r.code(), errors::reviewRequired);
         EXPECT_EQ(r.errorNo(), errors::reviewRequired);
         const std::string info = r.info();
-        EXPECT_EQ(GetField(info, ',', 1), "该业务需要临柜复核");
-        EXPECT_EQ(GetField(info, ',', 3), "1002"); // a reviewer of the same branch
-        return std::stoll(GetField(info, ',', 2));
+        EXPECT_EQ(partOf(info, 1), "该业务需要临柜复核");
+        EXPECT_EQ(partOf(info, 3), "1002"); // a reviewer of the same branch
+        return std::stoll(partOf(info, 2));
     }
     std::int64_t vipRows() {
         return count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001");
@@ -147,7 +145,7 @@ TEST_F(ReviewTest, TheRateRuleHoldsForEveryRequestThatSetsARate) {
                              "WHERE fund_account = 80000001";
     EXPECT_EQ(count(rate), 50);
     EXPECT_EQ(call(730003, resent(lower)).code(), errors::notReviewed);
-    const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+    const std::int64_t process = std::stoll(partOf(demanded.info(), 2));
     ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
     EXPECT_EQ(call(730003, resent(lower)).code(), 0);
     EXPECT_EQ(count(rate), 1);
@@ -231,7 +229,7 @@ TEST_F(ReviewTest, TwoCountersResendingOneApprovalAtOnceUseItOnce) {
                            {"discount_rate", std::string(rate)}};
         Reply demanded = call(730003, lower);
         ASSERT_EQ(demanded.code(), errors::reviewRequired);
-        const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+        const std::int64_t process = std::stoll(partOf(demanded.info(), 2));
         ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
         Fields resend = header(730003);
         const Fields again = resent(lower);
