@@ -63,7 +63,7 @@ std::string handleSysConfig(HandlerContext& ctx) {
     Statement s =
         ctx.db.prepare("SELECT int_config FROM sys_config WHERE config_no = ? AND branch_no = ?");
     s.bind(1, std::int64_t{configNo}).bind(2, std::int64_t{branchNo});
-    protocol::PacketWriter w(105006, 0);
+    protocol::PacketWriter w(protocol::function::sysConfig, 0);
     w.addField("config_no", FieldType::Integer);
     w.addField("branch_no", FieldType::Integer);
     w.addField("int_config", FieldType::Integer);
@@ -115,7 +115,7 @@ std::string handleResolveAccount(HandlerContext& ctx) {
     if (!account)
         throw ServiceError(errors::unknownAccount, "账户[" + trimmed(entry) + "]不存在");
 
-    protocol::PacketWriter w(200086, 0);
+    protocol::PacketWriter w(protocol::function::resolveAccount, 0);
     w.addField("fund_account", FieldType::Integer);
     w.addField("account_type", FieldType::Text);
     w.addField("branch_no", FieldType::Integer);
@@ -160,7 +160,7 @@ std::string handleFundAccount(HandlerContext& ctx) {
         {"remark", FieldType::Text},           {"discount_rate", FieldType::Real},
         {"product_flag", FieldType::Text},
     };
-    protocol::PacketWriter w(200076, 0);
+    protocol::PacketWriter w(protocol::function::fundAccount, 0);
     for (const auto& c : columns)
         w.addField(c.name, c.type);
     w.beginRecord();
@@ -188,7 +188,7 @@ std::string handleSubAccounts(HandlerContext& ctx) {
     Statement s = ctx.db.prepare(
         "SELECT fund_account FROM fund_account WHERE client_id = ? ORDER BY fund_account");
     s.bind(1, clientId);
-    protocol::PacketWriter w(200105, 0);
+    protocol::PacketWriter w(protocol::function::subAccounts, 0);
     w.addField("fund_account", FieldType::Integer);
     while (s.step()) {
         w.beginRecord();
@@ -229,7 +229,7 @@ std::string handleClientInfo(HandlerContext& ctx) {
         {"open_date", true},     {"cancel_date", true},  {"client_status", false},
         {"id_begindate", true},  {"id_term", true},      {"risk_level", true},
     };
-    protocol::PacketWriter w(150010, 0);
+    protocol::PacketWriter w(protocol::function::clientInfo, 0);
     for (const auto& c : columns)
         w.addField(c.name, c.isInteger ? FieldType::Integer : FieldType::Text);
     w.beginRecord();

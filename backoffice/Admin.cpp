@@ -359,7 +359,7 @@ std::int64_t releaseOperator(Database& db, const std::string& operatorNo,
     const OperatorRow row = existingOperator(db, operatorNo);
     // The guesses counted against the operator go, so he may be guessed at (and log in)
     // from any counter again.
-    const std::int64_t released = PasswordThrottle(ThrottleOptions{}).release(db, operatorNo);
+    const std::int64_t released = PasswordThrottle::release(db, operatorNo);
     appendJournal(db, operatorEntry(journal::operatorReleased, admin, operatorNo, row.branchNo,
                                     "解除操作员[" + operatorNo + "]的密码错误限制，清除近期错误" +
                                         std::to_string(released) + "次"));

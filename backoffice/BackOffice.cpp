@@ -23,38 +23,54 @@ constexpr std::size_t maxStationBytes = 64;
 
 } // namespace
 
-const FunctionRule* functionRule(std::int32_t functionNo) {
+const std::map<std::int32_t, FunctionRule>& functionTable() {
     namespace f = protocol::function;
+    using enum Access;
     static const std::map<std::int32_t, FunctionRule> table{
         {f::login,
-         {.handler = &handleOperatorLogin, .needsSession = false, .credential = "password"}},
-        {f::operatorBranches, {.handler = &handleOperatorBranches, .credential = "password"}},
-        {f::operatorFunctions, {.handler = &handleOperatorFunctions, .credential = "password"}},
-        {f::dictionary, {.handler = &handleDictionary, .credential = "password"}},
-        {f::sysConfig, {.handler = &handleSysConfig}},
-        {f::resolveAccount, {.handler = &handleResolveAccount}},
-        {f::fundAccount, {.handler = &handleFundAccount}},
-        {f::subAccounts, {.handler = &handleSubAccounts}},
-        {f::clientInfo, {.handler = &handleClientInfo}},
+         {.handler = &handleOperatorLogin,
+          .needsSession = false,
+          .credential = "password",
+          .access = Reads}},
+        {f::operatorBranches,
+         {.handler = &handleOperatorBranches, .credential = "password", .access = Reads}},
+        {f::operatorFunctions,
+         {.handler = &handleOperatorFunctions, .credential = "password", .access = Reads}},
+        {f::dictionary, {.handler = &handleDictionary, .credential = "password", .access = Reads}},
+        {f::sysConfig, {.handler = &handleSysConfig, .access = Reads}},
+        {f::resolveAccount, {.handler = &handleResolveAccount, .access = Reads}},
+        {f::fundAccount, {.handler = &handleFundAccount, .access = Reads}},
+        {f::subAccounts, {.handler = &handleSubAccounts, .access = Reads}},
+        {f::clientInfo, {.handler = &handleClientInfo, .access = Reads}},
         {f::clientSync,
          {.handler = &handleClientSync,
-          .reviewable = true,
+          .access = Reviewable,
           .fields = {"branch_no", "fund_account", "sync_type"}}},
         {f::vipOpen,
          {.handler = &handleVipOpen,
-          .reviewable = true,
+          .access = Reviewable,
           .rateField = "discount_rate",
           .fields = {"branch_no", "client_id", "fund_account", "discount_rate"}}},
         {f::vipClose,
-         {.handler = &handleVipClose, .reviewable = true, .fields = {"branch_no", "fund_account"}}},
+         {.handler = &handleVipClose,
+          .access = Reviewable,
+          .fields = {"branch_no", "fund_account"}}},
         {f::vipModify,
          {.handler = &handleVipModify,
-          .reviewable = true,
+          .access = Reviewable,
           .rateField = "discount_rate",
           .fields = {"branch_no", "fund_account", "discount_rate"}}},
-        {f::vipList, {.handler = &handleVipList}},
-        {f::review, {.handler = &handleReview}},
+        {f::vipList, {.handler = &handleVipList, .access = Reads}},
+        {f::review,
+         {.handler = &handleReview,
+          .access = Unreviewed,
+          .unreviewedBecause = "the review itself: the reviewer's password is its gate"}},
     };
+    return table;
+}
+
+const FunctionRule* functionRule(std::int32_t functionNo) {
+    const auto& table = functionTable();
     const auto found = table.find(functionNo);
     return found == table.end() ? nullptr : &found->second;
 }
@@ -72,6 +88,25 @@ std::string faultReference() {
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ++count);
     return text;
 }
+
+// While it lives the connection refuses every write, so that the handler of a function
+// that only reads cannot change a record whatever it runs.
+class WritesRefused {
+public:
+    explicit WritesRefused(Database& db) : db_(db) { db_.exec("PRAGMA query_only = 1"); }
+    ~WritesRefused() {
+        if (sqlite3_exec(db_.handle(), "PRAGMA query_only = 0", nullptr, nullptr, nullptr) !=
+            SQLITE_OK)
+            logLine(LogPriority::Error,
+                    std::string("marlo-backoffice: a connection stays read-only: ") +
+                        sqlite3_errmsg(db_.handle()));
+    }
+    WritesRefused(const WritesRefused&) = delete;
+    WritesRefused& operator=(const WritesRefused&) = delete;
+
+private:
+    Database& db_;
+};
 
 bool branchExists(Database& db, std::int64_t branchNo) {
     Statement s = db.prepare("SELECT 1 FROM branch WHERE branch_no = ?");
@@ -123,9 +158,10 @@ void BackOffice::giveBack(std::unique_ptr<Database> db) {
         try {
             db->exec("ROLLBACK");
         } catch (const DatabaseError& e) {
-            std::fprintf(stderr,
-                         "marlo-backoffice: a connection that cannot roll back is closed: %s\n",
-                         e.what());
+            logLine(
+                LogPriority::Error,
+                std::string("marlo-backoffice: a connection that cannot roll back is closed: ") +
+                    e.what());
         }
         if (db->inTransaction())
             return;
@@ -339,7 +375,7 @@ std::string BackOffice::answer(Session& session, std::string_view requestPacket,
 
 std::string BackOffice::dispatch(Session& session, Database& db,
                                  const protocol::PacketView& packet) {
-    const Request request(packet);
+    Request request(packet);
     const FunctionRule* rule = functionRule(packet.functionNo());
     const auto replaced = replaced_.find(packet.functionNo());
     if ((!rule || rule->needsSession) && !session.open())
@@ -389,7 +425,15 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     if (rule->reviewable && !writes_.take(ctx.op.operatorNo))
         throw ServiceError(errors::busy, "操作过于频繁，请稍后再试");
     std::optional<Transaction> transaction;
-    if (rule->reviewable) {
+    std::optional<WritesRefused> readOnly;
+    if (rule->access.value == Access::Reads)
+        readOnly.emplace(db);
+    if (rule->reviewable()) {
+        // What the gate and the handler read is what a review records, and whether this is
+        // the resend of an approved request.
+        std::vector<std::string_view> listed = reviewedFieldNames(*rule);
+        listed.push_back("audit_action");
+        request.limitTo(std::move(listed));
         transaction.emplace(db);
         ctx.transaction = &*transaction;
         const ReviewDecision decision = reviewGate(ctx, *rule);
@@ -407,10 +451,6 @@ std::string BackOffice::dispatch(Session& session, Database& db,
         session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     return reply;
 }
-
-} // namespace backoffice
-
-namespace backoffice {
 
 void BackOffice::replaceHandler(std::int32_t functionNo, Handler handler) {
     if (!functionRule(functionNo))

@@ -84,6 +84,23 @@ struct HandlerContext {
 
 using Handler = std::string (*)(HandlerContext&);
 
+// What a function does to the records, and so whether review rules may apply to it.
+enum class Access {
+    // Changes nothing: dispatch runs the handler on a connection that refuses writes.
+    Reads,
+    // Writes behind the review gate, in the transaction dispatch opens for it.
+    Reviewable,
+    // Writes without the review gate; the entry says why in `unreviewedBecause`.
+    Unreviewed,
+};
+
+// A field of the table that every entry must set: it has no default, so an entry that
+// leaves it out does not compile.
+template <typename T> struct Required {
+    constexpr Required(T v) : value(v) {}
+    T value;
+};
+
 // How dispatch treats a function before its handler runs, so that no handler can forget
 // a check.
 struct FunctionRule {
@@ -94,18 +111,23 @@ struct FunctionRule {
     // A password field the request must carry, checked before the handler (the counter's
     // login requests); op_password is checked whenever a request carries it.
     const char* credential = nullptr;
-    // Review rules may apply: dispatch opens the handler's write transaction and runs the
-    // review gate in it first.
-    bool reviewable = false;
+    // Whether the function writes, and if so whether the review gate runs before it.
+    Required<Access> access;
+    // Why a function that writes has no review gate.
+    const char* unreviewedBecause = nullptr;
     // The field that carries the rate the rules on rates look at.
     const char* rateField = nullptr;
-    // The fields the handler reads besides the header: a review stores these and no
-    // others.
+    // The fields a reviewable handler reads besides the header: a review stores these and
+    // no others, and the request refuses a read of any other.
     std::vector<std::string_view> fields = {};
+
+    bool reviewable() const { return access.value == Access::Reviewable; }
 };
 
 // The description of the function of that number, or none.
 const FunctionRule* functionRule(std::int32_t functionNo);
+// Every function the back office serves, by number.
+const std::map<std::int32_t, FunctionRule>& functionTable();
 
 class BackOffice {
 public:

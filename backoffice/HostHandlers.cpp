@@ -8,7 +8,7 @@ namespace backoffice {
 using protocol::FieldType;
 
 std::string handleOperatorLogin(HandlerContext& ctx) {
-    protocol::PacketWriter w(100001, 0);
+    protocol::PacketWriter w(protocol::function::login, 0);
     w.addField("operator_name", FieldType::Text);
     w.addField("operator_kind", FieldType::Text);
     w.addField("branch_no", FieldType::Integer);
@@ -24,7 +24,7 @@ std::string handleOperatorLogin(HandlerContext& ctx) {
 std::string handleOperatorBranches(HandlerContext& ctx) {
     Statement s =
         ctx.db.prepare("SELECT branch_no, branch_name, branch_type FROM branch ORDER BY branch_no");
-    protocol::PacketWriter w(100002, 0);
+    protocol::PacketWriter w(protocol::function::operatorBranches, 0);
     w.addField("branch_no", FieldType::Integer);
     w.addField("branch_name", FieldType::Text);
     w.addField("branch_type", FieldType::Text);
@@ -41,7 +41,7 @@ std::string handleOperatorFunctions(HandlerContext& ctx) {
     Statement s = ctx.db.prepare("SELECT menu_code, caption FROM operator_function "
                                  "WHERE operator_no = ? ORDER BY menu_code");
     s.bind(1, ctx.op.operatorNo);
-    protocol::PacketWriter w(100003, 0);
+    protocol::PacketWriter w(protocol::function::operatorFunctions, 0);
     w.addField("menu_code", FieldType::Integer);
     w.addField("caption", FieldType::Text);
     while (s.step()) {
@@ -55,7 +55,7 @@ std::string handleOperatorFunctions(HandlerContext& ctx) {
 std::string handleDictionary(HandlerContext& ctx) {
     Statement s = ctx.db.prepare(
         "SELECT dict_name, item_key, caption FROM dictionary ORDER BY dict_name, item_key");
-    protocol::PacketWriter w(100004, 0);
+    protocol::PacketWriter w(protocol::function::dictionary, 0);
     w.addField("dict_name", FieldType::Text);
     w.addField("item_key", FieldType::Text);
     w.addField("caption", FieldType::Text);

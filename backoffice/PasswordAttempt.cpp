@@ -102,8 +102,4 @@ PasswordAttempt PasswordAttempts::attempt(Database& db, const std::string& opera
     return out;
 }
 
-std::int64_t PasswordAttempts::release(Database& db, const std::string& operatorNo) {
-    return throttle_.release(db, operatorNo);
-}
-
 } // namespace backoffice

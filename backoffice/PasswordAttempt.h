@@ -46,10 +46,6 @@ public:
                             const std::string& storedHash, std::string_view password,
                             const std::string& source, bool ownSession);
 
-    // Lifts the operator's bound: every guess at him is forgotten. In the caller's write
-    // transaction; gives how many guesses there were.
-    std::int64_t release(Database& db, const std::string& operatorNo);
-
     Passwords& passwords() { return passwords_; }
     const ThrottleOptions& options() const { return throttle_.options(); }
 

@@ -169,7 +169,7 @@ GuessStanding PasswordThrottle::standing(Database& db, const std::string& operat
     return out;
 }
 
-std::int64_t PasswordThrottle::release(Database& db, const std::string& operatorNo) const {
+std::int64_t PasswordThrottle::release(Database& db, const std::string& operatorNo) {
     db.prepare("DELETE FROM password_guess WHERE operator_no = ?").bind(1, operatorNo).run();
     return db.changes();
 }

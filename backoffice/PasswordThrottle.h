@@ -82,8 +82,8 @@ public:
                            std::int64_t nowMs) const;
     // Forgets every guess at the operator, so that his bound and every address's wait for
     // him start afresh; gives how many there were. Runs inside the caller's write
-    // transaction.
-    std::int64_t release(Database& db, const std::string& operatorNo) const;
+    // transaction. The one way an administrator lifts a bound: it needs no options.
+    static std::int64_t release(Database& db, const std::string& operatorNo);
 
     const ThrottleOptions& options() const { return options_; }
 

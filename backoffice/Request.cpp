@@ -1,5 +1,6 @@
 #include "Request.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace backoffice {
@@ -25,7 +26,15 @@ Request::Request(const protocol::PacketView& packet) : packet_(packet) {
         throw ServiceError(errors::badRequest, "请求包应当只有一条记录");
 }
 
+void Request::checkListed(std::string_view name) const {
+    if (listed_ && std::find(listed_->begin(), listed_->end(), name) == listed_->end())
+        throw UnlistedField("function " + std::to_string(functionNo()) + " read the field " +
+                            std::string(name.substr(0, 64)) +
+                            ", which its table entry does not list");
+}
+
 std::size_t Request::require(std::string_view name, protocol::FieldType type) const {
+    checkListed(name);
     const std::ptrdiff_t index = packet_.indexOf(name);
     if (index < 0)
         throw ServiceError(errors::badRequest, "缺少请求字段[" + std::string(name) + "]");

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace backoffice {
 
@@ -41,16 +43,32 @@ public:
     explicit Request(const protocol::PacketView& packet);
 
     std::int32_t functionNo() const { return packet_.functionNo(); }
-    bool has(std::string_view name) const { return packet_.indexOf(name) >= 0; }
+    bool has(std::string_view name) const {
+        checkListed(name);
+        return packet_.indexOf(name) >= 0;
+    }
     std::int64_t integer(std::string_view name) const;
     std::int32_t int32(std::string_view name) const;
     std::string text(std::string_view name) const;
     std::optional<std::string> optionalText(std::string_view name) const;
     const protocol::PacketView& packet() const { return packet_; }
 
+    // From now on only these fields may be read (asked for with has() too): a read of any
+    // other is a fault, so that a handler cannot act on a field its review did not record.
+    void limitTo(std::vector<std::string_view> names) { listed_ = std::move(names); }
+
 private:
+    void checkListed(std::string_view name) const;
     std::size_t require(std::string_view name, protocol::FieldType type) const;
     const protocol::PacketView& packet_;
+    std::optional<std::vector<std::string_view>> listed_;
+};
+
+// A read of a field the request was not limited to: a fault of the handler, not of the
+// request, so it is answered as a server fault and logged.
+class UnlistedField : public std::logic_error {
+public:
+    using std::logic_error::logic_error;
 };
 
 // The error reply: error_no, error_svrno, error_info, with the return code given (the

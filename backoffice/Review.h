@@ -13,6 +13,23 @@
 
 namespace backoffice {
 
+// Where a review process stands, kept as its one character in review_process.status (the
+// schema allows these and no others).
+enum class ReviewStatus : char {
+    Waiting = '0',         // for a reviewer
+    Approved = '1',        // waiting for its resend
+    Used = '2',            // by the resent request
+    ApprovalExpired = '3', // approved, and not used in time
+    Void = '4',            // after too many wrong reviewer passwords
+    WaitingExpired = '5',  // pushed out by newer demands of its operator
+};
+
+// The status as the database keeps it.
+constexpr std::string_view statusCode(ReviewStatus status) {
+    constexpr std::string_view codes = "012345";
+    return codes.substr(static_cast<std::size_t>(static_cast<char>(status) - '0'), 1);
+}
+
 // What the review gate decided: go on to the handler, or answer with the refusal (the
 // review demand 360415 among them).
 struct ReviewDecision {

@@ -70,8 +70,10 @@ struct Approval {
 
 // Marks the approval expired and journals it, in the caller's transaction.
 void expire(HandlerContext& ctx, const Approval& a) {
-    ctx.db.prepare("UPDATE review_process SET status = '3' WHERE process_id = ? AND status = '1'")
-        .bind(1, a.processId)
+    ctx.db.prepare("UPDATE review_process SET status = ? WHERE process_id = ? AND status = ?")
+        .bind(1, statusCode(ReviewStatus::ApprovalExpired))
+        .bind(2, a.processId)
+        .bind(3, statusCode(ReviewStatus::Approved))
         .run();
     JournalEntry e = requestEntry(ctx, journal::approvalExpired);
     e.operatorNo = a.operatorNo;
@@ -94,8 +96,9 @@ void expire(HandlerContext& ctx, const Approval& a) {
 void expireApprovals(HandlerContext& ctx) {
     Statement s = ctx.db.prepare(
         "SELECT process_id, function_id, operator_no, fund_account, reviewer, approved_at FROM "
-        "review_process WHERE status = '1' AND approved_at < ?");
-    s.bind(1, now() - ctx.office.options().reviewMaxAge.count());
+        "review_process WHERE status = ? AND approved_at < ?");
+    s.bind(1, statusCode(ReviewStatus::Approved))
+        .bind(2, now() - ctx.office.options().reviewMaxAge.count());
     std::vector<Approval> expired;
     while (s.step())
         expired.push_back({s.integer(0), static_cast<std::int32_t>(s.integer(1)), s.text(2),
@@ -108,16 +111,22 @@ void expireApprovals(HandlerContext& ctx) {
 std::optional<ServiceError> useApproval(HandlerContext& ctx, const std::string& fields) {
     Statement s = ctx.db.prepare(
         "SELECT process_id, status, fund_account, reviewer FROM review_process WHERE "
-        "operator_no = ? AND function_id = ? AND status IN ('1', '3') AND request_fields = ? "
+        "operator_no = ? AND function_id = ? AND status IN (?, ?) AND request_fields = ? "
         "ORDER BY process_id DESC LIMIT 1");
-    s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{ctx.request.functionNo()}).bind(3, fields);
+    s.bind(1, ctx.op.operatorNo)
+        .bind(2, std::int64_t{ctx.request.functionNo()})
+        .bind(3, statusCode(ReviewStatus::Approved))
+        .bind(4, statusCode(ReviewStatus::ApprovalExpired))
+        .bind(5, fields);
     if (!s.step())
         return ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
     const std::int64_t processId = s.integer(0);
-    if (s.text(1) == "3")
+    if (s.text(1) == statusCode(ReviewStatus::ApprovalExpired))
         return ServiceError(errors::reviewExpired, "复核批准已过期，请重新复核");
-    ctx.db.prepare("UPDATE review_process SET status = '2' WHERE process_id = ? AND status = '1'")
-        .bind(1, processId)
+    ctx.db.prepare("UPDATE review_process SET status = ? WHERE process_id = ? AND status = ?")
+        .bind(1, statusCode(ReviewStatus::Used))
+        .bind(2, processId)
+        .bind(3, statusCode(ReviewStatus::Approved))
         .run();
     if (ctx.db.changes() != 1)
         return ServiceError(errors::notReviewed, "该业务未经复核批准，不能执行");
@@ -135,17 +144,19 @@ void expireOpenReviews(HandlerContext& ctx) {
     const int keep = std::max(0, ctx.office.options().openReviewsPerOperator - 1);
     Statement s = ctx.db.prepare(
         "SELECT process_id, function_id, fund_account FROM review_process WHERE operator_no = ? "
-        "AND status = '0' ORDER BY process_id DESC LIMIT -1 OFFSET ?");
-    s.bind(1, ctx.op.operatorNo).bind(2, std::int64_t{keep});
+        "AND status = ? ORDER BY process_id DESC LIMIT -1 OFFSET ?");
+    s.bind(1, ctx.op.operatorNo)
+        .bind(2, statusCode(ReviewStatus::Waiting))
+        .bind(3, std::int64_t{keep});
     std::vector<std::array<std::int64_t, 3>> expired;
     while (s.step())
         expired.push_back({s.integer(0), s.integer(1), s.integer(2)});
     for (const auto& [processId, functionId, fundAccount] : expired) {
         // What the demand asked is no longer needed: the journal keeps what happened.
         ctx.db
-            .prepare(
-                "UPDATE review_process SET status = '5', request_fields = '' WHERE process_id = ?")
-            .bind(1, processId)
+            .prepare("UPDATE review_process SET status = ?, request_fields = '' WHERE process_id = ?")
+            .bind(1, statusCode(ReviewStatus::WaitingExpired))
+            .bind(2, processId)
             .run();
         JournalEntry e = requestEntry(ctx, journal::reviewExpired);
         e.functionId = functionId;
@@ -165,8 +176,9 @@ void countWrongReviewer(HandlerContext& ctx, std::int64_t processId, const std::
     Transaction t(ctx.db);
     ctx.db
         .prepare("UPDATE review_process SET wrong_reviews = wrong_reviews + 1 WHERE "
-                 "process_id = ? AND status = '0'")
+                 "process_id = ? AND status = ?")
         .bind(1, processId)
+        .bind(2, statusCode(ReviewStatus::Waiting))
         .run();
     Statement s = ctx.db.prepare(
         "SELECT wrong_reviews, function_id, fund_account FROM review_process WHERE process_id = ?");
@@ -175,9 +187,11 @@ void countWrongReviewer(HandlerContext& ctx, std::int64_t processId, const std::
     if (!s.step() || s.integer(0) < limit)
         return t.commit();
     ctx.db
-        .prepare("UPDATE review_process SET status = '4', request_fields = '' WHERE process_id = ? "
-                 "AND status = '0'")
-        .bind(1, processId)
+        .prepare("UPDATE review_process SET status = ?, request_fields = '' WHERE process_id = ? "
+                 "AND status = ?")
+        .bind(1, statusCode(ReviewStatus::Void))
+        .bind(2, processId)
+        .bind(3, statusCode(ReviewStatus::Waiting))
         .run();
     if (ctx.db.changes() != 1)
         return t.commit();
@@ -299,13 +313,14 @@ std::string handleReview(HandlerContext& ctx) {
         if (!s.step() || s.text(0) != ctx.op.operatorNo)
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]不存在");
-        if (s.text(1) == "4")
+        const std::string status = s.text(1);
+        if (status == statusCode(ReviewStatus::Void))
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]已作废，请重新提交业务");
-        if (s.text(1) == "5")
+        if (status == statusCode(ReviewStatus::WaitingExpired))
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]已过期，请重新提交业务");
-        if (s.text(1) != "0")
+        if (status != statusCode(ReviewStatus::Waiting))
             throw ServiceError(errors::noSuchProcess,
                                "复核流程[" + std::to_string(processId) + "]已处理");
     };
@@ -355,15 +370,16 @@ std::string handleReview(HandlerContext& ctx) {
     Transaction t(ctx.db);
     checkWaiting(); // another connection may have approved it meanwhile
     ctx.db
-        .prepare("UPDATE review_process SET status = '1', reviewer = ?, approved_at = ? "
+        .prepare("UPDATE review_process SET status = ?, reviewer = ?, approved_at = ? "
                  "WHERE process_id = ?")
-        .bind(1, reviewerNo)
-        .bind(2, now())
-        .bind(3, processId)
+        .bind(1, statusCode(ReviewStatus::Approved))
+        .bind(2, reviewerNo)
+        .bind(3, now())
+        .bind(4, processId)
         .run();
     ctx.office.journal(ctx.db, entry(journal::reviewApproved));
     t.commit();
-    protocol::PacketWriter w(360042, 0);
+    protocol::PacketWriter w(protocol::function::review, 0);
     w.addField("process_id", protocol::FieldType::Integer);
     w.beginRecord();
     w.integer(processId);

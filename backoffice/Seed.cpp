@@ -42,6 +42,36 @@ void addReferenceData(Database& db) {
             "DELETE FROM stock_holder; DELETE FROM fund_account; DELETE FROM client;");
 }
 
+// Review statuses are checked by their table since this version. SQLite adds a check only
+// to a table built anew: the old one is renamed, the new one made from the schema, the
+// processes copied (one outside the statuses stops the upgrade), and the old one dropped
+// with its indexes, which the schema then makes for the new one. Process numbers go on
+// from where they stood.
+void checkReviewStatuses(Database& db) {
+    Transaction t(db);
+    const std::int64_t lastProcess = [&] {
+        Statement s = db.prepare("SELECT seq FROM sqlite_sequence WHERE name = 'review_process'");
+        return s.step() ? s.integer(0) : std::int64_t{0};
+    }();
+    db.exec("ALTER TABLE review_process RENAME TO review_process_unchecked");
+    db.exec(schemaSql);
+    db.exec("INSERT INTO review_process (process_id, function_id, operator_no, fund_account, "
+            "default_reviewer, reviewer, status, created_at, request_fields, approved_at, "
+            "wrong_reviews) SELECT process_id, function_id, operator_no, fund_account, "
+            "default_reviewer, reviewer, status, created_at, request_fields, approved_at, "
+            "wrong_reviews FROM review_process_unchecked");
+    db.exec("DROP TABLE review_process_unchecked");
+    db.exec(schemaSql);
+    db.prepare("UPDATE sqlite_sequence SET seq = max(seq, ?) WHERE name = 'review_process'")
+        .bind(1, lastProcess)
+        .run();
+    if (db.changes() == 0 && lastProcess > 0)
+        db.prepare("INSERT INTO sqlite_sequence (name, seq) VALUES ('review_process', ?)")
+            .bind(1, lastProcess)
+            .run();
+    t.commit();
+}
+
 } // namespace
 
 void grantMenuFunctions(Database& db, const std::string& operatorNo) {
@@ -81,6 +111,12 @@ void upgradeSchema(Database& db) {
         db.exec("ALTER TABLE review_process ADD COLUMN wrong_reviews INTEGER NOT NULL DEFAULT 0");
     if (hasColumn("password_guess", "guess_id") && !hasColumn("password_guess", "cleared"))
         db.exec("ALTER TABLE password_guess ADD COLUMN cleared INTEGER NOT NULL DEFAULT 0");
+    const auto unchecked = [&] {
+        Statement s = db.prepare("SELECT sql FROM sqlite_master WHERE name = 'review_process'");
+        return s.step() && s.text(0).find("CHECK") == std::string::npos;
+    };
+    if (unchecked())
+        checkReviewStatuses(db);
     // The lock of earlier versions gave way to throttling, and the count per address to
     // counts of the guesses themselves.
     db.exec("DROP TABLE IF EXISTS password_failure; DROP TABLE IF EXISTS guess_source");

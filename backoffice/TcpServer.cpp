@@ -1,5 +1,6 @@
 #include "TcpServer.h"
 
+#include "Log.h"
 #include "Request.h"
 #include "StrangerPool.h"
 #include "StrangerQueue.h"
@@ -42,7 +43,24 @@ std::string peerOf(tcp::socket& socket) {
     return ec ? std::string("unknown") : peer.address().to_string();
 }
 
-constexpr std::int32_t loginFunction = 100001;
+constexpr std::int32_t loginFunction = protocol::function::login;
+
+// A fault a worker meets outside any request's reply is logged, once, and goes no
+// further: the worker runs on. Called inside the catch block.
+void logWorkerFault(const char* where) noexcept {
+    try {
+        std::string what = "an exception of no standard kind";
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        logLine(LogPriority::Error, std::string("marlo-backoffice: fault ") + where + ": " + what);
+    } catch (...) {
+        // Not even the log line could be made: there is nowhere left to tell it.
+    }
+}
 
 // The operator a login request names, or nothing when the request is no login.
 std::optional<std::string> loginOperator(const std::string& packet) {
@@ -392,6 +410,7 @@ private:
                         : run                   ? self->session_->handle(frame.packet)
                                                 : refusal(frame.packet, strangersBusy);
             } catch (...) {
+                logWorkerFault("while answering a request");
             }
             try {
                 asio::post(self->server_.io, [self, id = frame.packetId, login = login,
@@ -399,6 +418,7 @@ private:
                     self->replied(id, login, std::move(reply));
                 });
             } catch (...) {
+                logWorkerFault("while handing a reply to its connection");
             }
         };
         if (session_->loggedIn())

@@ -105,7 +105,7 @@ std::string handleClientSync(HandlerContext& ctx) {
     e.fundAccount = fundAccount;
     e.detail = "同步类型" + std::to_string(syncType) + "，流水号" + std::to_string(serialNo);
     ctx.office.journal(ctx.db, e);
-    protocol::PacketWriter w(730000, 0);
+    protocol::PacketWriter w(protocol::function::clientSync, 0);
     w.addField("serial_no", FieldType::Integer);
     w.beginRecord();
     w.integer(serialNo);
@@ -136,7 +136,7 @@ std::string handleVipOpen(HandlerContext& ctx) {
     e.fundAccount = fundAccount;
     e.rateAfter = journalRate(rate);
     ctx.office.journal(ctx.db, e);
-    return okReply(730001, fundAccount);
+    return okReply(protocol::function::vipOpen, fundAccount);
 }
 
 std::string handleVipClose(HandlerContext& ctx) {
@@ -151,7 +151,7 @@ std::string handleVipClose(HandlerContext& ctx) {
     e.rateBefore = vipRate(ctx.db, fundAccount);
     closeVip(ctx.db, account);
     ctx.office.journal(ctx.db, e);
-    return okReply(730002, fundAccount);
+    return okReply(protocol::function::vipClose, fundAccount);
 }
 
 std::string handleVipModify(HandlerContext& ctx) {
@@ -168,7 +168,7 @@ std::string handleVipModify(HandlerContext& ctx) {
     e.rateAfter = journalRate(rate);
     modifyVip(ctx.db, fundAccount, rate);
     ctx.office.journal(ctx.db, e);
-    return okReply(730003, fundAccount);
+    return okReply(protocol::function::vipModify, fundAccount);
 }
 
 // Pages by key: the rows after position_str in fund_account order, at most request_num,
@@ -213,7 +213,7 @@ std::string handleVipList(HandlerContext& ctx) {
         s.bind(index++, no);
     s.bind(index, limit);
 
-    protocol::PacketWriter w(730004, 0);
+    protocol::PacketWriter w(protocol::function::vipList, 0);
     w.addField("branch_no", FieldType::Integer);
     w.addField("client_id", FieldType::Text);
     w.addField("fund_account", FieldType::Integer);

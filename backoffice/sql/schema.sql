@@ -123,9 +123,8 @@ CREATE TABLE IF NOT EXISTS review_rule (
     rate_below  REAL,
     description TEXT NOT NULL
 );
--- status: 0 waiting for a reviewer, 1 approved, 2 used by the resent request, 3 expired
--- unused, 4 void after too many wrong reviewer passwords (wrong_reviews counts them), 5
--- expired waiting, pushed out by newer demands of its operator.
+-- status: where the process stands, one of the characters of ReviewStatus (Review.h);
+-- wrong_reviews counts the wrong reviewer passwords that void a process.
 -- request_fields is what was reviewed: the fields of the request that the back office
 -- reads (header and function), never a password, as name=value in the request's order, at
 -- most 2 KiB; the resend must carry the same.
@@ -138,7 +137,7 @@ CREATE TABLE IF NOT EXISTS review_process (
     fund_account     INTEGER NOT NULL,
     default_reviewer TEXT NOT NULL,
     reviewer         TEXT NOT NULL DEFAULT '',
-    status           TEXT NOT NULL DEFAULT '0',
+    status           TEXT NOT NULL DEFAULT '0' CHECK (status IN ('0', '1', '2', '3', '4', '5')),
     created_at       TEXT NOT NULL DEFAULT (datetime('now')),
     request_fields   TEXT NOT NULL DEFAULT '',
     approved_at      INTEGER NOT NULL DEFAULT 0,

@@ -1,6 +1,7 @@
 #include "CounterHost.h"
 
 #include "BIZ1PACKETLib_TLB.h"
+#include "protocol/Numbers.h"
 
 #include <QDir>
 #include <QNetworkInterface>
@@ -9,10 +10,10 @@ namespace counter {
 
 namespace {
 
-constexpr std::int32_t loginFunction = 100001;
-constexpr std::int32_t branchesFunction = 100002;
-constexpr std::int32_t functionsFunction = 100003;
-constexpr std::int32_t dictionaryFunction = 100004;
+constexpr std::int32_t loginFunction = protocol::function::login;
+constexpr std::int32_t branchesFunction = protocol::function::operatorBranches;
+constexpr std::int32_t functionsFunction = protocol::function::operatorFunctions;
+constexpr std::int32_t dictionaryFunction = protocol::function::dictionary;
 constexpr std::int32_t timeoutMs = 10000;
 
 void setField(HostPtr<IPackerDisp>& packer, const char* name, const Variant& value) {

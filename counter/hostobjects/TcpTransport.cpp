@@ -2,6 +2,7 @@
 
 #include "protocol/Frame.h"
 #include "protocol/Net.h"
+#include "protocol/Numbers.h"
 
 #include <boost/asio/connect.hpp>
 #include <boost/asio/executor_work_guard.hpp>
@@ -22,7 +23,7 @@ using net::tcp;
 
 namespace {
 
-constexpr std::int32_t loginFunction = 100001;
+constexpr std::int32_t loginFunction = protocol::function::login;
 // How a failure to resolve the server's name begins, so that it is told as such.
 const std::string unknownHost = "unknown host ";
 // The communication object numbers its packets from 1; the replayed login's reply is the
@@ -40,7 +41,7 @@ std::int32_t functionOf(const std::string& packet) {
 constexpr auto restAfter = std::chrono::seconds(1);
 
 // The back office's answer to a request on a connection where nobody is logged in.
-constexpr std::int32_t notLoggedIn = 1013;
+constexpr std::int32_t notLoggedIn = protocol::errors::notLoggedIn;
 
 // A request refused for want of a login on a connection whose replayed login was refused
 // is answered with why that login was refused.

@@ -9,8 +9,6 @@
 #include "Admin.h"
 #include "ClientCsv.h"
 #include "Journal.h"
-#include "Tools.h"
-
 #include <pty.h>
 
 #include <atomic>
@@ -35,12 +33,7 @@ std::string exported(backoffice::Database& db) {
 }
 
 std::string toGb18030(const std::string& utf8) {
-    QProcess iconv;
-    iconv.start(QStringLiteral("iconv"), {"-f", "UTF-8", "-t", "GB18030"});
-    iconv.write(QByteArray::fromStdString(utf8));
-    iconv.closeWriteChannel();
-    iconv.waitForFinished();
-    return iconv.readAllStandardOutput().toStdString();
+    return runProgram("iconv", {"-f", "UTF-8", "-t", "GB18030"}, utf8).out;
 }
 
 const char csvHeader[] = "client_id,client_name,branch_no,id_kind,id_no,client_status,open_date,"
@@ -50,9 +43,9 @@ const char csvHeader[] = "client_id,client_name,branch_no,id_kind,id_no,client_s
 
 class AdminTest : public BackOfficeTest {
 protected:
-    QString db() const { return QString::fromStdString(path); }
-    Outcome admin(QStringList args, const QByteArray& input = {}) {
-        args << "--db" << db();
+    std::string db() const { return path; }
+    Outcome admin(Arguments args, const std::string& input = {}) {
+        args.insert(args.end(), {"--db", db()});
         return backofficeRun(args, input, {{"SUDO_USER", "trainer"}});
     }
     std::vector<backoffice::JournalEntry> entries() {
@@ -111,8 +104,8 @@ TEST_F(AdminTest, OperatorCommandsChangeHimAndJournalTheAdministratorsName) {
 TEST_F(AdminTest, OperatorCommandsRefuseBadInputAndChangeNothing) {
     const std::string before = operators();
     const struct {
-        QStringList args;
-        QByteArray input;
+        Arguments args;
+        std::string input;
         std::string says;
     } cases[] = {
         {{"operator", "add", "1005", "--branch", "8"}, {}, "needs --name NAME and --branch N"},
@@ -133,8 +126,8 @@ TEST_F(AdminTest, OperatorCommandsRefuseBadInputAndChangeNothing) {
     };
     for (const auto& c : cases) {
         const Outcome o = admin(c.args, c.input);
-        EXPECT_EQ(o.exitCode, 1) << c.args.join(' ').toStdString() << "\n" << o.err;
-        EXPECT_TRUE(contains(o.err, c.says)) << c.args.join(' ').toStdString() << "\n" << o.err;
+        EXPECT_EQ(o.exitCode, 1) << joined(c.args) << "\n" << o.err;
+        EXPECT_TRUE(contains(o.err, c.says)) << joined(c.args) << "\n" << o.err;
     }
     EXPECT_EQ(operators(), before);
     EXPECT_TRUE(entries().empty());
@@ -142,9 +135,7 @@ TEST_F(AdminTest, OperatorCommandsRefuseBadInputAndChangeNothing) {
     backoffice::Session session;
     EXPECT_EQ(login(session, "1001", "pass1001").code(), 0);
 
-    const Outcome missing =
-        backofficeRun({"operator", "list", "--db",
-                       QString::fromStdString(dir.filePath("none.db").toStdString())});
+    const Outcome missing = backofficeRun({"operator", "list", "--db", dir.filePath("none.db")});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_TRUE(contains(missing.err, "no database")) << missing.err;
 }
@@ -232,8 +223,8 @@ TEST_F(AdminTest, ADisabledOperatorsSessionEndsAtOnce) {
     const Reply demand =
         call(730002, {{"branch_no", std::int64_t{8}}, {"fund_account", std::int64_t{80000003}}});
     ASSERT_EQ(demand.code(), errors::reviewRequired);
-    EXPECT_EQ(GetField(demand.info(), ',', 3), "1003") << demand.info();
-    const std::int64_t process = std::stoll(GetField(demand.info(), ',', 2));
+    EXPECT_EQ(partOf(demand.info(), 3), "1003") << demand.info();
+    const std::int64_t process = std::stoll(partOf(demand.info(), 2));
     const Reply review = call(360042, {{"process_id", process},
                                        {"audit_branch_no", std::int64_t{0}},
                                        {"audit_operator_no", std::string("1002")},
@@ -256,8 +247,7 @@ TEST_F(AdminTest, ADisabledOperatorsSessionEndsAtOnce) {
 // holds, at its next request.
 TEST_F(AdminTest, ARunningServerRefusesADisabledOperatorsNextRequest) {
     office.reset();
-    ServeProcess server({"--db", path, "--listen", "127.0.0.1:0"},
-                        dir.filePath("err").toStdString());
+    ServeProcess server({"--db", path, "--listen", "127.0.0.1:0"}, dir.filePath("err"));
     ASSERT_NE(server.port(), 0) << server.errors();
     WireClient counter(server.port(), 5s);
     ASSERT_EQ(counter.call(loginPacket("1004", "pass1004"))->code(), 0);
@@ -329,8 +319,8 @@ TEST_F(AdminTest, ExportAndImportCarryEveryClientInUtf8AndGb18030) {
     EXPECT_TRUE(
         contains(training, "100010,冯十二,8,0,440301199212120012,0,20221212,2,,,,,,,,\r\n"));
     for (const std::string& bytes : {training, toGb18030(training)}) {
-        QTemporaryDir room;
-        const std::string emptyPath = room.filePath("empty.db").toStdString();
+        TemporaryDir room;
+        const std::string emptyPath = room.filePath("empty.db");
         backoffice::Database empty(emptyPath, true);
         backoffice::seedEmpty(empty);
         const backoffice::ImportCount n =
@@ -391,11 +381,11 @@ TEST_F(AdminTest, ImportChecksEveryRowAndImportsNothingWhenOneIsBad) {
     EXPECT_EQ(count("SELECT count(*) FROM journal"), 0);
 
     // The good rows alone go in, in one go, as the user runs it.
-    const std::string good = dir.filePath("good.csv").toStdString();
+    const std::string good = dir.filePath("good.csv");
     std::ofstream(good) << csvHeader
                         << csv.substr(std::strlen(csvHeader),
                                       csv.find("300002") - std::strlen(csvHeader));
-    const Outcome ok = admin({"client", "import", "--csv", QString::fromStdString(good)});
+    const Outcome ok = admin({"client", "import", "--csv", good});
     EXPECT_EQ(ok.exitCode, 0) << ok.err;
     EXPECT_TRUE(contains(ok.out, "imported 1 clients with 2 fund accounts")) << ok.out;
     EXPECT_EQ(count("SELECT count(*) FROM fund_account WHERE client_id = '300001' AND "
@@ -406,11 +396,11 @@ TEST_F(AdminTest, ImportChecksEveryRowAndImportsNothingWhenOneIsBad) {
 }
 
 TEST_F(AdminTest, TheImportCommandReportsEachBadLineOfTheFile) {
-    const std::string file = dir.filePath("clients.csv").toStdString();
+    const std::string file = dir.filePath("clients.csv");
     std::ofstream(file) << csvHeader << "300001,新客户,8,0,4403012000,0,20241301,90000001,,,,\n"
                         << "300002,新客户,8,0,4403012000,0,,90000002,,,,\n"
                         << "300003,,8,0,4403012000,0,,90000003,,,,\n";
-    const Outcome o = admin({"client", "import", "--csv", QString::fromStdString(file)});
+    const Outcome o = admin({"client", "import", "--csv", file});
     EXPECT_EQ(o.exitCode, 1);
     EXPECT_EQ(o.err, file + ": line 2: open_date: '20241301' is no date (YYYYMMDD)\n" + file +
                          ": line 4: client_name: 1 to 64 bytes of printable text expected\n"
@@ -419,11 +409,11 @@ TEST_F(AdminTest, TheImportCommandReportsEachBadLineOfTheFile) {
 
     // Neither UTF-8 nor GB18030, and a header that names no known column.
     std::ofstream(file, std::ios::binary) << csvHeader << "300001,\x80\xFF,8\n";
-    const Outcome bytes = admin({"client", "import", "--csv", QString::fromStdString(file)});
+    const Outcome bytes = admin({"client", "import", "--csv", file});
     EXPECT_EQ(bytes.exitCode, 1);
     EXPECT_TRUE(contains(bytes.err, "line 2: the file is neither UTF-8 nor GB18030")) << bytes.err;
     std::ofstream(file) << "client_id,name\n";
-    const Outcome columns = admin({"client", "import", "--csv", QString::fromStdString(file)});
+    const Outcome columns = admin({"client", "import", "--csv", file});
     EXPECT_TRUE(contains(columns.err, "line 1: unknown column 'name'")) << columns.err;
     const Outcome none = admin({"client", "import", "--csv", "/nonexistent/clients.csv"});
     EXPECT_EQ(none.exitCode, 1);
@@ -439,7 +429,7 @@ TEST_F(AdminTest, TheImportCommandReportsEachBadLineOfTheFile) {
 TEST_F(AdminTest, BackupWhileServingAndRestoreOnceTheServerStops) {
     office.reset();
     ServeProcess server({"--db", path, "--listen", "127.0.0.1:0", "--workers", "2"},
-                        dir.filePath("err").toStdString());
+                        dir.filePath("err"));
     ASSERT_NE(server.port(), 0) << server.errors();
     std::atomic<bool> stop{false};
     std::atomic<int> written{0};
@@ -464,16 +454,16 @@ TEST_F(AdminTest, BackupWhileServingAndRestoreOnceTheServerStops) {
     });
     while (written < 10)
         std::this_thread::sleep_for(1ms);
-    const std::string copy = dir.filePath("monday.db").toStdString();
-    const Outcome backup = admin({"backup", "--to", QString::fromStdString(copy)});
+    const std::string copy = dir.filePath("monday.db");
+    const Outcome backup = admin({"backup", "--to", copy});
     EXPECT_EQ(backup.exitCode, 0) << backup.err;
     EXPECT_TRUE(contains(backup.out, "its journal holds")) << backup.out;
     const int atBackup = written;
     while (written < atBackup + 2)
         std::this_thread::sleep_for(1ms);
-    EXPECT_EQ(admin({"backup", "--to", QString::fromStdString(copy)}).exitCode, 1);
+    EXPECT_EQ(admin({"backup", "--to", copy}).exitCode, 1);
 
-    const Outcome whileServing = admin({"restore", "--from", QString::fromStdString(copy)});
+    const Outcome whileServing = admin({"restore", "--from", copy});
     EXPECT_EQ(whileServing.exitCode, 1);
     EXPECT_TRUE(contains(whileServing.err, "a server has " + path +
                                                " open; stop it first (systemctl stop "
@@ -495,7 +485,7 @@ TEST_F(AdminTest, BackupWhileServingAndRestoreOnceTheServerStops) {
     EXPECT_LT(inCopy, written);
     EXPECT_FALSE(std::filesystem::exists(copy + "-wal"));
 
-    const Outcome restored = admin({"restore", "--from", QString::fromStdString(copy)});
+    const Outcome restored = admin({"restore", "--from", copy});
     EXPECT_EQ(restored.exitCode, 0) << restored.err;
     backoffice::Database after(path);
     backoffice::Statement s = after.prepare("SELECT count(*) FROM sync_request");
@@ -520,14 +510,13 @@ TEST_F(AdminTest, ABackupWithABrokenJournalIsReportedAndNotRestored) {
         backoffice::Database raw(path);
         raw.exec("UPDATE journal SET detail = 'nothing happened' WHERE entry_no = 1");
     }
-    const std::string copy = dir.filePath("copy.db").toStdString();
-    const Outcome backup = admin({"backup", "--to", QString::fromStdString(copy)});
+    const std::string copy = dir.filePath("copy.db");
+    const Outcome backup = admin({"backup", "--to", copy});
     EXPECT_EQ(backup.exitCode, 3);
     EXPECT_TRUE(contains(backup.out, "日志校验失败")) << backup.out;
 
-    const std::string other = dir.filePath("other.db").toStdString();
-    const Outcome restore = backofficeRun(
-        {"restore", "--from", QString::fromStdString(copy), "--db", QString::fromStdString(other)});
+    const std::string other = dir.filePath("other.db");
+    const Outcome restore = backofficeRun({"restore", "--from", copy, "--db", other});
     EXPECT_EQ(restore.exitCode, 1);
     EXPECT_TRUE(contains(restore.err, "its journal breaks at entry 1")) << restore.err;
     EXPECT_FALSE(std::filesystem::exists(other));

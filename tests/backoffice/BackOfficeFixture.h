@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
+#include "TemporaryDir.h"
 
 #include <filesystem>
 #include <map>
@@ -83,6 +83,19 @@ struct Reply {
     protocol::PacketView view;
 };
 
+// The n-th (from 1) of a reply text's comma-separated parts, as in a review demand's
+// "<text>,<process id>,<default reviewer>".
+inline std::string partOf(const std::string& text, int n) {
+    std::size_t begin = 0;
+    for (int i = 1; i < n; ++i) {
+        begin = text.find(',', begin);
+        if (begin == std::string::npos)
+            return {};
+        ++begin;
+    }
+    return text.substr(begin, text.find(',', begin) - begin);
+}
+
 // The login request of an operator, as the counter sends it.
 inline std::string loginPacket(const std::string& operatorNo, const std::string& password) {
     Fields fields = header(100001, operatorNo);
@@ -117,7 +130,7 @@ public:
 class BackOfficeTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        templateDir = new QTemporaryDir;
+        templateDir = new TemporaryDir;
         backoffice::Database db(templatePath(), true);
         backoffice::seedTraining(db);
     }
@@ -125,11 +138,11 @@ protected:
         delete templateDir;
         templateDir = nullptr;
     }
-    static std::string templatePath() { return templateDir->filePath("template.db").toStdString(); }
+    static std::string templatePath() { return templateDir->filePath("template.db"); }
 
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        path = dir.filePath("office.db").toStdString();
+        path = dir.filePath("office.db");
         std::filesystem::copy_file(templatePath(), path);
         office = std::make_unique<CounterOffice>(path);
     }
@@ -160,8 +173,8 @@ protected:
         return s.step() ? s.integer(0) : -1;
     }
 
-    inline static QTemporaryDir* templateDir = nullptr;
-    QTemporaryDir dir;
+    inline static TemporaryDir* templateDir = nullptr;
+    TemporaryDir dir;
     std::string path;
     std::unique_ptr<CounterOffice> office;
     std::map<std::string, backoffice::Session> sessions;

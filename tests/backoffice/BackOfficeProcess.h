@@ -2,8 +2,6 @@
 // marlo-backoffice run as its users run it: a command with its standard input and
 // environment, or `serve` in a process of its own that is stopped by a signal.
 
-#include <QProcess>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -25,25 +23,109 @@ struct Outcome {
     std::string err;
 };
 
-// A command of marlo-backoffice, with `input` on its standard input (not a terminal) and
-// `environment` added to the test's own.
-inline Outcome backofficeRun(const QStringList& arguments, const QByteArray& input = {},
-                             const std::map<QString, QString>& environment = {}) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const auto& [name, value] : environment)
-        env.insert(name, value);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(BACKOFFICE_EXE), arguments);
-    p.write(input);
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000)) {
-        p.kill();
-        p.waitForFinished();
+using Arguments = std::vector<std::string>;
+
+// A program (found on the PATH unless the name has a slash) with `input` on its standard
+// input (not a terminal) and `environment` added to the test's own; given up on and killed
+// after 30 s.
+inline Outcome runProgram(const std::string& program, const Arguments& arguments,
+                          const std::string& input = {},
+                          const std::map<std::string, std::string>& environment = {}) {
+    // A child that leaves before reading all its input must not end the test.
+    static const bool pipesIgnored = (::signal(SIGPIPE, SIG_IGN), true);
+    (void)pipesIgnored;
+    std::vector<std::string> argv{program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> args;
+    for (std::string& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGPIPE, SIG_DFL);
+        for (const auto& [name, value] : environment)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    ::close(err[1]);
+    Outcome outcome;
+    std::size_t written = 0;
+    int toChild = in[1];
+    if (input.empty()) {
+        ::close(toChild);
+        toChild = -1;
+    } else {
+        ::fcntl(toChild, F_SETFL, O_NONBLOCK);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    bool outOpen = true, errOpen = true;
+    while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
+        pollfd p[3] = {{outOpen ? out[0] : -1, POLLIN, 0},
+                       {errOpen ? err[0] : -1, POLLIN, 0},
+                       {toChild, POLLOUT, 0}};
+        if (::poll(p, 3, 100) < 0)
+            break;
+        char buffer[4096];
+        for (int k = 0; k < 2; ++k) {
+            if (p[k].revents == 0)
+                continue;
+            const ssize_t n = ::read(p[k].fd, buffer, sizeof buffer);
+            if (n > 0)
+                (k == 0 ? outcome.out : outcome.err).append(buffer, static_cast<std::size_t>(n));
+            else
+                (k == 0 ? outOpen : errOpen) = false;
+        }
+        if (toChild >= 0 && p[2].revents != 0) {
+            const ssize_t n = ::write(toChild, input.data() + written, input.size() - written);
+            if (n > 0)
+                written += static_cast<std::size_t>(n);
+            if (n < 0 || written == input.size()) {
+                ::close(toChild);
+                toChild = -1;
+            }
+        }
+    }
+    if (toChild >= 0)
+        ::close(toChild);
+    ::close(out[0]);
+    ::close(err[0]);
+    int status = 0;
+    if (outOpen || errOpen) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
         return {};
     }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
+    ::waitpid(pid, &status, 0);
+    outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+inline Arguments operator+(Arguments first, const Arguments& more) {
+    first.insert(first.end(), more.begin(), more.end());
+    return first;
+}
+
+// The arguments as a command line shows them, for a failure's message.
+inline std::string joined(const Arguments& arguments) {
+    std::string out;
+    for (const std::string& a : arguments)
+        out += (out.empty() ? "" : " ") + a;
+    return out;
+}
+
+// A command of marlo-backoffice, as runProgram runs it.
+inline Outcome backofficeRun(const Arguments& arguments, const std::string& input = {},
+                             const std::map<std::string, std::string>& environment = {}) {
+    return runProgram(BACKOFFICE_EXE, arguments, input, environment);
 }
 
 // `marlo-backoffice serve ARGS` in a process of its own, its standard error in a file; killed

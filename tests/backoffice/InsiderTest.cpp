@@ -6,8 +6,6 @@
 #include "WireClient.h"
 
 #include "ServedOfficeTest.h"
-#include "Tools.h"
-
 #include <thread>
 
 namespace errors = backoffice::errors;
@@ -59,7 +57,7 @@ std::int64_t demandOn(WireClient& counter) {
     auto reply = counter.call(lowRateOpen());
     if (!reply || reply->code() != errors::reviewRequired)
         return 0;
-    return std::stoll(GetField(reply->info(), ',', 2));
+    return std::stoll(partOf(reply->info(), 2));
 }
 
 } // namespace
@@ -364,7 +362,7 @@ TEST_F(InsiderTest, OneOperatorsOpenReviewsAreCapped) {
     for (int i = 0; i < 6; ++i) {
         Reply demanded(bo.handle(counter, lowRateOpen()));
         ASSERT_EQ(demanded.code(), errors::reviewRequired);
-        processes.push_back(std::stoll(GetField(demanded.info(), ',', 2)));
+        processes.push_back(std::stoll(partOf(demanded.info(), 2)));
     }
     EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE status = '0'"), 4);
     EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE status = '5'"), 2);

@@ -9,8 +9,6 @@
 #include "Journal.h"
 #include "JournalKey.h"
 
-#include <QProcess>
-
 #include <sodium.h>
 
 #include <fstream>
@@ -129,10 +127,9 @@ protected:
         db = std::make_unique<backoffice::Database>(path);
         ASSERT_EQ(backoffice::journalHead(*db).entryNo, 12);
     }
-    Outcome verify(const QStringList& more = {}) {
+    Outcome verify(const Arguments& more = {}) {
         db.reset(); // the command has the file to itself, as after the sqlite3 tool
-        Outcome r = backofficeRun(
-            QStringList{"journal", "verify", "--db", QString::fromStdString(path)} + more);
+        Outcome r = backofficeRun(Arguments{"journal", "verify", "--db", path} + more);
         db = std::make_unique<backoffice::Database>(path);
         return r;
     }
@@ -243,31 +240,30 @@ TEST_F(JournalForgeryTest, ARateChangedStraightInTheTableIsFound) {
 // elsewhere, and the checkpoint the command prints is one verify accepts.
 TEST_F(JournalForgeryTest, ACutOnlyACheckpointFindsIsFoundAgainstIt) {
     db.reset();
-    const Outcome taken =
-        backofficeRun({"journal", "checkpoint", "--db", QString::fromStdString(path)});
+    const Outcome taken = backofficeRun({"journal", "checkpoint", "--db", path});
     db = std::make_unique<backoffice::Database>(path);
     ASSERT_EQ(taken.exitCode, 0) << taken.err;
     const std::string checkpoint = taken.out.substr(0, taken.out.find('\n'));
     ASSERT_EQ(checkpoint, "12:" + backoffice::journalHead(*db).hash);
-    Outcome r = verify({"--expect", QString::fromStdString(checkpoint)});
+    Outcome r = verify({"--expect", checkpoint});
     EXPECT_EQ(r.exitCode, 0) << r.out;
 
     db->exec("DELETE FROM journal WHERE entry_no > 10; "
              "UPDATE sqlite_sequence SET seq = 10 WHERE name = 'journal'");
     r = verify();
     EXPECT_EQ(r.exitCode, 0) << "without a checkpoint the cut is not seen: " << r.out;
-    r = verify({"--expect", QString::fromStdString(checkpoint)});
+    r = verify({"--expect", checkpoint});
     EXPECT_EQ(r.exitCode, 3) << r.out;
     EXPECT_NE(r.out.find("保存的检查点在第12条"), std::string::npos) << r.out;
 
-    r = verify({"--expect", QStringLiteral("12:xyz")});
+    r = verify({"--expect", std::string("12:xyz")});
     EXPECT_EQ(r.exitCode, 2) << r.out;
 }
 
 TEST_F(JournalForgeryTest, AJournalSealedWithAKeyThatIsGoneIsNeitherCheckedNorContinued) {
     db.reset();
     std::filesystem::rename(backoffice::journalKeyPath(path), path + ".elsewhere");
-    const Outcome r = backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
+    const Outcome r = backofficeRun({"journal", "verify", "--db", path});
     EXPECT_EQ(r.exitCode, 1) << r.out;
     EXPECT_NE(r.err.find("is missing"), std::string::npos) << r.err;
     EXPECT_THROW(backoffice::BackOffice{path}, backoffice::JournalKeyError);
@@ -278,19 +274,15 @@ TEST_F(JournalForgeryTest, AJournalSealedWithAKeyThatIsGoneIsNeitherCheckedNorCo
 TEST_F(JournalForgeryTest, TheServerLogsCheckpointsWhileItServes) {
     const std::string head = backoffice::formatJournalCheckpoint(backoffice::journalHead(*db));
     db.reset();
-    QProcess server;
-    server.start(QStringLiteral(BACKOFFICE_EXE),
-                 {"serve", "--db", QString::fromStdString(path), "--listen", "127.0.0.1:0",
-                  "--checkpoint-interval-s", "1"});
-    ASSERT_TRUE(server.waitForStarted());
+    ServeProcess server({"--db", path, "--listen", "127.0.0.1:0", "--checkpoint-interval-s", "1"},
+                        dir.filePath("serve.err"));
+    ASSERT_NE(server.port(), 0) << server.errors();
     std::string err;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (err.find("journal checkpoint " + head) == std::string::npos &&
            std::chrono::steady_clock::now() < deadline) {
-        server.waitForReadyRead(200);
-        err += server.readAllStandardError().toStdString();
+        std::this_thread::sleep_for(200ms);
+        err = server.errors();
     }
-    server.kill();
-    server.waitForFinished();
     EXPECT_NE(err.find("journal checkpoint " + head), std::string::npos) << err;
 }

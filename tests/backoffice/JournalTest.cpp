@@ -7,11 +7,6 @@
 #include "BackOfficeProcess.h"
 #include "Journal.h"
 #include "JournalReport.h"
-#include "Tools.h"
-
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +14,10 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <map>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <thread>
 
 namespace errors = backoffice::errors;
@@ -27,6 +25,107 @@ namespace journal = backoffice::journal;
 using namespace std::chrono_literals;
 
 namespace {
+
+// One line of the journal's JSON: an object of names and values, each value as its text
+// (a string unescaped, a number or null as written); none when the line is not one.
+std::optional<std::map<std::string, std::string>> jsonObject(const std::string& line) {
+    std::size_t i = 0;
+    const auto skip = [&] {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+    };
+    const auto string = [&]() -> std::optional<std::string> {
+        if (i >= line.size() || line[i] != '"')
+            return std::nullopt;
+        std::string out;
+        for (++i; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] != '\\') {
+                out.push_back(line[i]);
+                continue;
+            }
+            if (++i >= line.size())
+                return std::nullopt;
+            switch (line[i]) {
+            case 'n':
+                out.push_back('\n');
+                break;
+            case 't':
+                out.push_back('\t');
+                break;
+            case 'r':
+                out.push_back('\r');
+                break;
+            case 'b':
+                out.push_back('\b');
+                break;
+            case 'f':
+                out.push_back('\f');
+                break;
+            case 'u': {
+                if (i + 4 >= line.size())
+                    return std::nullopt;
+                const unsigned code =
+                    static_cast<unsigned>(std::stoul(line.substr(i + 1, 4), nullptr, 16));
+                i += 4;
+                if (code < 0x80) {
+                    out.push_back(static_cast<char>(code));
+                } else if (code < 0x800) {
+                    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+                    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+                } else {
+                    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+                    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+                    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+                }
+                break;
+            }
+            default:
+                out.push_back(line[i]);
+                break;
+            }
+        }
+        if (i >= line.size())
+            return std::nullopt;
+        ++i;
+        return out;
+    };
+    std::map<std::string, std::string> object;
+    skip();
+    if (i >= line.size() || line[i++] != '{')
+        return std::nullopt;
+    skip();
+    if (i < line.size() && line[i] == '}')
+        return object;
+    while (true) {
+        skip();
+        const auto name = string();
+        skip();
+        if (!name || i >= line.size() || line[i++] != ':')
+            return std::nullopt;
+        skip();
+        std::optional<std::string> value;
+        if (i < line.size() && line[i] == '"') {
+            value = string();
+        } else {
+            const std::size_t end = line.find_first_of(",}", i);
+            if (end == std::string::npos || end == i)
+                return std::nullopt;
+            value = line.substr(i, end - i);
+            i = end;
+        }
+        if (!value)
+            return std::nullopt;
+        object[*name] = *value;
+        skip();
+        if (i < line.size() && line[i] == ',') {
+            ++i;
+            continue;
+        }
+        if (i < line.size() && line[i] == '}' && ++i == line.size())
+            return object;
+        return std::nullopt;
+    }
+}
 
 Fields openAt(const std::string& rate) {
     return {{"branch_no", std::int64_t{8}},
@@ -62,11 +161,7 @@ Fields resent(Fields fields) {
 }
 
 Outcome sqlite3Command(const std::string& path, const std::string& sql) {
-    QProcess p;
-    p.start(QStringLiteral("sqlite3"), {QString::fromStdString(path), QString::fromStdString(sql)});
-    p.waitForFinished(20000);
-    return {p.exitCode(), p.readAllStandardOutput().toStdString(),
-            p.readAllStandardError().toStdString()};
+    return runProgram("sqlite3", {path, sql});
 }
 
 // marlo-backoffice serve in a process of its own, killed with SIGKILL when it goes.
@@ -132,7 +227,7 @@ protected:
     std::int64_t demand(const Fields& open) {
         Reply r = call(730001, open);
         EXPECT_EQ(r.code(), errors::reviewRequired);
-        return std::stoll(GetField(r.info(), ',', 2));
+        return std::stoll(partOf(r.info(), 2));
     }
     backoffice::JournalCheck verify() { return backoffice::verifyJournal(office->database()); }
 };
@@ -147,7 +242,7 @@ TEST_F(JournalTest, TheReviewedOpenAndTheChangesAfterItAreJournaledInOrder) {
     const std::int64_t closing = [&] {
         Reply r = call(730002, closeOf(80000001));
         EXPECT_EQ(r.code(), errors::reviewRequired);
-        return std::stoll(GetField(r.info(), ',', 2));
+        return std::stoll(partOf(r.info(), 2));
     }();
     ASSERT_EQ(call(360042, review(closing, "1003", "pass1003")).code(), 0);
     ASSERT_EQ(call(730002, resent(closeOf(80000001))).code(), 0);
@@ -322,7 +417,7 @@ TEST_F(JournalTest, ADatabaseOfAnEarlierVersionGetsItsJournalWhenOpened) {
         backoffice::Database db(path);
         db.exec("DROP TABLE journal; DROP INDEX review_process_by_approval");
     }
-    Outcome old = backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
+    Outcome old = backofficeRun({"journal", "verify", "--db", path});
     EXPECT_EQ(old.exitCode, 1);
     EXPECT_NE(old.err.find("没有日志"), std::string::npos) << old.err;
     office = std::make_unique<CounterOffice>(path);
@@ -340,9 +435,7 @@ protected:
         ASSERT_EQ(entries().size(), 5u);
         office.reset(); // the sqlite3 tool and the command have the file to themselves
     }
-    Outcome verifyCommand() {
-        return backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
-    }
+    Outcome verifyCommand() { return backofficeRun({"journal", "verify", "--db", path}); }
     void tamper(const std::string& sql) {
         const Outcome r = sqlite3Command(path, sql);
         ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -446,8 +539,8 @@ protected:
         fields.insert(fields.end(), modify.begin(), modify.end());
         ASSERT_EQ(Reply(office->office.handle(other, buildPacket(730003, fields))).code(), 0);
     }
-    Outcome journalCommand(QStringList more) {
-        return backofficeRun(QStringList{"journal", "--db", QString::fromStdString(path)} + more);
+    Outcome journalCommand(Arguments more) {
+        return backofficeRun(Arguments{"journal", "--db", path} + more);
     }
 };
 
@@ -467,32 +560,34 @@ TEST_F(JournalCommandTest, TheTableHasChineseHeadingsAndOneLinePerEntry) {
 
 TEST_F(JournalCommandTest, FiltersByOperatorClientAccountAndTime) {
     const auto jsonLines = [](const std::string& out) {
-        std::vector<QJsonObject> objects;
-        for (const QString& line : QString::fromStdString(out).split('\n', Qt::SkipEmptyParts)) {
-            QJsonParseError error;
-            const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
-            EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
-            objects.push_back(doc.object());
+        std::vector<std::map<std::string, std::string>> objects;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.empty())
+                continue;
+            auto object = jsonObject(line);
+            EXPECT_TRUE(object) << line;
+            objects.push_back(object.value_or(std::map<std::string, std::string>{}));
         }
         return objects;
     };
     // As operator or as reviewer.
     auto lines = jsonLines(journalCommand({"--operator", "1002", "--format", "json"}).out);
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0]["event"].toString(), "review_demanded");
-    EXPECT_EQ(lines[0]["reviewer"].toString(), "1002");
-    EXPECT_EQ(lines[1]["event"].toString(), "review_refused");
-    EXPECT_EQ(lines[2]["event"].toString(), "review_approved");
-    EXPECT_EQ(lines[2]["event_text"].toString(), QStringLiteral("复核通过"));
-    EXPECT_EQ(lines[3]["event"].toString(), "approval_used");
+    EXPECT_EQ(lines[0]["event"], "review_demanded");
+    EXPECT_EQ(lines[0]["reviewer"], "1002");
+    EXPECT_EQ(lines[1]["event"], "review_refused");
+    EXPECT_EQ(lines[2]["event"], "review_approved");
+    EXPECT_EQ(lines[2]["event_text"], std::string("复核通过"));
+    EXPECT_EQ(lines[3]["event"], "approval_used");
 
     lines = jsonLines(journalCommand({"--fund-account", "80000003", "--format", "json"}).out);
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0]["operator_no"].toString(), "1004");
-    EXPECT_EQ(lines[0]["rate_before"].toString(), "0.80");
-    EXPECT_EQ(lines[0]["rate_after"].toString(), "0.70");
-    EXPECT_EQ(lines[0]["op_station"].toString(), QStringLiteral("=HYPERLINK(\"x\")\n\x1b[2J"));
-    EXPECT_EQ(lines[0]["entry_hash"].toString().size(), 64);
+    EXPECT_EQ(lines[0]["operator_no"], "1004");
+    EXPECT_EQ(lines[0]["rate_before"], "0.80");
+    EXPECT_EQ(lines[0]["rate_after"], "0.70");
+    EXPECT_EQ(lines[0]["op_station"], std::string("=HYPERLINK(\"x\")\n\x1b[2J"));
+    EXPECT_EQ(lines[0]["entry_hash"].size(), 64u);
 
     lines = jsonLines(
         journalCommand({"--client", "100001", "--operator", "1004", "--format", "json"}).out);
@@ -500,11 +595,10 @@ TEST_F(JournalCommandTest, FiltersByOperatorClientAccountAndTime) {
 
     const std::string today =
         backoffice::journalTimeText(static_cast<std::int64_t>(std::time(nullptr))).substr(0, 10);
-    EXPECT_EQ(jsonLines(journalCommand({"--since", QString::fromStdString(today), "--until",
-                                        QString::fromStdString(today), "--format", "json"})
-                            .out)
-                  .size(),
-              6u);
+    EXPECT_EQ(
+        jsonLines(journalCommand({"--since", today, "--until", today, "--format", "json"}).out)
+            .size(),
+        6u);
     EXPECT_EQ(jsonLines(journalCommand({"--until", "2000-01-01", "--format", "json"}).out).size(),
               0u);
     const Outcome bad = journalCommand({"--since", "yesterday"});
@@ -554,10 +648,8 @@ TEST_F(JournalTest, IsReadAndVerifiedWhileAServerServesTheDatabase) {
     });
     while (written < 3)
         std::this_thread::sleep_for(5ms);
-    const Outcome read =
-        backofficeRun({"journal", "--db", QString::fromStdString(path), "--format", "json"});
-    const Outcome verified =
-        backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
+    const Outcome read = backofficeRun({"journal", "--db", path, "--format", "json"});
+    const Outcome verified = backofficeRun({"journal", "verify", "--db", path});
     // The server went on writing meanwhile and afterwards.
     const int during = written;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -571,8 +663,7 @@ TEST_F(JournalTest, IsReadAndVerifiedWhileAServerServesTheDatabase) {
     EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
     server.kill();
     // Read-only: the reading left no trace the server did not make.
-    const Outcome after =
-        backofficeRun({"journal", "verify", "--db", QString::fromStdString(path)});
+    const Outcome after = backofficeRun({"journal", "verify", "--db", path});
     EXPECT_EQ(after.exitCode, 0) << after.out << after.err;
     EXPECT_NE(after.out.find("已校验" + std::to_string(written.load()) + "条"), std::string::npos)
         << after.out;

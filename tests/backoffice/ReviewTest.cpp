@@ -1,7 +1,5 @@
 #include "BackOfficeFixture.h"
 
-#include "Tools.h"
-
 #include <atomic>
 #include <thread>
 
@@ -38,9 +36,9 @@ protected:
         EXPECT_EQ(r.code(), errors::reviewRequired);
         EXPECT_EQ(r.errorNo(), errors::reviewRequired);
         const std::string info = r.info();
-        EXPECT_EQ(GetField(info, ',', 1), "该业务需要临柜复核");
-        EXPECT_EQ(GetField(info, ',', 3), "1002"); // a reviewer of the same branch
-        return std::stoll(GetField(info, ',', 2));
+        EXPECT_EQ(partOf(info, 1), "该业务需要临柜复核");
+        EXPECT_EQ(partOf(info, 3), "1002"); // a reviewer of the same branch
+        return std::stoll(partOf(info, 2));
     }
     std::int64_t vipRows() {
         return count("SELECT count(*) FROM vip_client WHERE fund_account = 80000001");
@@ -147,7 +145,7 @@ TEST_F(ReviewTest, TheRateRuleHoldsForEveryRequestThatSetsARate) {
                              "WHERE fund_account = 80000001";
     EXPECT_EQ(count(rate), 50);
     EXPECT_EQ(call(730003, resent(lower)).code(), errors::notReviewed);
-    const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+    const std::int64_t process = std::stoll(partOf(demanded.info(), 2));
     ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
     EXPECT_EQ(call(730003, resent(lower)).code(), 0);
     EXPECT_EQ(count(rate), 1);
@@ -231,7 +229,7 @@ TEST_F(ReviewTest, TwoCountersResendingOneApprovalAtOnceUseItOnce) {
                            {"discount_rate", std::string(rate)}};
         Reply demanded = call(730003, lower);
         ASSERT_EQ(demanded.code(), errors::reviewRequired);
-        const std::int64_t process = std::stoll(GetField(demanded.info(), ',', 2));
+        const std::int64_t process = std::stoll(partOf(demanded.info(), 2));
         ASSERT_EQ(call(360042, review(process, "1002", "pass1002")).code(), 0);
         Fields resend = header(730003);
         const Fields again = resent(lower);
@@ -256,4 +254,48 @@ TEST_F(ReviewTest, TwoCountersResendingOneApprovalAtOnceUseItOnce) {
                         std::to_string(process)),
                   2);
     }
+}
+
+// A database of a version whose review statuses the table did not check: opening it
+// builds the table anew with the check, keeping every process, its indexes and where the
+// process numbers stood.
+TEST_F(ReviewTest, AnEarlierDatabaseGetsItsReviewStatusesChecked) {
+    office.reset();
+    {
+        backoffice::Database old(path);
+        old.exec("DROP TABLE review_process;"
+                 "CREATE TABLE review_process (process_id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                 "function_id INTEGER NOT NULL, operator_no TEXT NOT NULL, fund_account INTEGER "
+                 "NOT NULL, default_reviewer TEXT NOT NULL, reviewer TEXT NOT NULL DEFAULT '', "
+                 "status TEXT NOT NULL DEFAULT '0', created_at TEXT NOT NULL DEFAULT "
+                 "(datetime('now')), request_fields TEXT NOT NULL DEFAULT '', approved_at "
+                 "INTEGER NOT NULL DEFAULT 0, wrong_reviews INTEGER NOT NULL DEFAULT 0);"
+                 "CREATE INDEX review_process_by_request ON review_process(operator_no, "
+                 "function_id, status);"
+                 "INSERT INTO review_process (process_id, function_id, operator_no, "
+                 "fund_account, default_reviewer, status) VALUES "
+                 "(3, 730001, '1001', 80000001, '1002', '2'), "
+                 "(7, 730002, '1001', 80000003, '1002', '4');"
+                 "UPDATE sqlite_sequence SET seq = 40 WHERE name = 'review_process'");
+    }
+    office = std::make_unique<CounterOffice>(path);
+    EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE name = 'review_process' AND "
+                    "sql LIKE '%CHECK%'"),
+              1);
+    EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE name = 'review_process_unchecked'"),
+              0);
+    EXPECT_EQ(count("SELECT count(*) FROM sqlite_master WHERE type = 'index' AND "
+                    "tbl_name = 'review_process'"),
+              3);
+    EXPECT_EQ(count("SELECT count(*) FROM review_process WHERE (process_id = 3 AND status = "
+                    "'2') OR (process_id = 7 AND status = '4')"),
+              2);
+    EXPECT_THROW(office->database().exec("UPDATE review_process SET status = '6' WHERE "
+                                         "process_id = 3"),
+                 backoffice::DatabaseError);
+    EXPECT_GT(demand(), 40);
+    // Opened again, it is left as it is.
+    office.reset();
+    office = std::make_unique<CounterOffice>(path);
+    EXPECT_EQ(count("SELECT count(*) FROM review_process"), 3);
 }

@@ -9,7 +9,7 @@
 #include "Journal.h"
 #include "ServeConfig.h"
 
-#include <QTemporaryDir>
+#include "TemporaryDir.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -90,8 +90,8 @@ TEST(CommandLineTest, ThePortIsCheckedNeverCut) {
 }
 
 TEST(ServeConfigTest, AFileIsReadWithItsCommentsAndEachBadLineIsNamed) {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("backoffice.conf").toStdString();
+    TemporaryDir dir;
+    const std::string path = dir.filePath("backoffice.conf");
     write(path, "# the training room\n\n  listen = 0.0.0.0:7001  \nworkers=6\n"
                 "   # indented comment\ncert =\nempty-database = yes\n");
     const backoffice::Options o = backoffice::readConfigFile(path, backoffice::serveOptions());
@@ -123,18 +123,17 @@ TEST(ServeConfigTest, AFileIsReadWithItsCommentsAndEachBadLineIsNamed) {
             EXPECT_EQ(e.what(), path + b.message);
         }
     }
-    EXPECT_THROW(backoffice::readConfigFile(dir.filePath("none.conf").toStdString(),
-                                            backoffice::serveOptions()),
+    EXPECT_THROW(backoffice::readConfigFile(dir.filePath("none.conf"), backoffice::serveOptions()),
                  backoffice::ConfigError);
 }
 
 // As a user meets it: the commands refuse bad options with a message naming them, never a
 // bare "stoi", and exit with 2.
 TEST(ServeConfigTest, TheCommandsRefuseBadOptionsByName) {
-    QTemporaryDir dir;
-    const QString db = dir.filePath("a.db");
+    TemporaryDir dir;
+    const std::string db = dir.filePath("a.db");
     const struct {
-        QStringList args;
+        Arguments args;
         std::string says;
     } cases[] = {
         {{"serve", "--db", db, "--listen", "127.0.0.1:0", "--workers", "four"},
@@ -157,26 +156,25 @@ TEST(ServeConfigTest, TheCommandsRefuseBadOptionsByName) {
     };
     for (const auto& c : cases) {
         const Outcome o = backofficeRun(c.args);
-        EXPECT_EQ(o.exitCode, 2) << c.args.join(' ').toStdString() << "\n" << o.err;
-        EXPECT_TRUE(contains(o.err, c.says)) << c.args.join(' ').toStdString() << "\n" << o.err;
+        EXPECT_EQ(o.exitCode, 2) << joined(c.args) << "\n" << o.err;
+        EXPECT_TRUE(contains(o.err, c.says)) << joined(c.args) << "\n" << o.err;
         EXPECT_FALSE(contains(o.err, "stoi")) << o.err;
     }
-    EXPECT_FALSE(std::filesystem::exists(db.toStdString()));
+    EXPECT_FALSE(std::filesystem::exists(db));
 }
 
 TEST(ServeConfigTest, TheCommandLineOverridesTheFileAndABadFileRefusesToStart) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    const std::string conf = dir.filePath("backoffice.conf").toStdString();
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    const std::string conf = dir.filePath("backoffice.conf");
     // Clear TCP away from loopback is refused: started from the file alone, it fails.
     write(conf, "db = " + db + "\nlisten = 192.0.2.1:0\nworkers = 2\n");
-    const Outcome fromFile = backofficeRun({"serve", "--config", QString::fromStdString(conf)});
+    const Outcome fromFile = backofficeRun({"serve", "--config", conf});
     EXPECT_EQ(fromFile.exitCode, 1);
     EXPECT_TRUE(contains(fromFile.err, "<3>")) << fromFile.err;
     EXPECT_TRUE(contains(fromFile.err, "192.0.2.1")) << fromFile.err;
 
-    ServeProcess server({"--config", conf, "--listen", "127.0.0.1:0"},
-                        dir.filePath("err").toStdString());
+    ServeProcess server({"--config", conf, "--listen", "127.0.0.1:0"}, dir.filePath("err"));
     ASSERT_NE(server.port(), 0) << server.errors();
     EXPECT_TRUE(contains(server.banner(), "tcp://127.0.0.1:")) << server.banner();
     WireClient counter(server.port(), 5s);
@@ -185,8 +183,7 @@ TEST(ServeConfigTest, TheCommandLineOverridesTheFileAndABadFileRefusesToStart) {
     EXPECT_EQ(login->code(), 0);
 
     write(conf, "db = " + db + "\n# limits\nmax-hashes = 0\n");
-    const Outcome bad = backofficeRun(
-        {"serve", "--config", QString::fromStdString(conf), "--listen", "127.0.0.1:0"});
+    const Outcome bad = backofficeRun({"serve", "--config", conf, "--listen", "127.0.0.1:0"});
     EXPECT_EQ(bad.exitCode, 1);
     EXPECT_TRUE(contains(bad.err, "<3>marlo-backoffice: " + conf +
                                       ":3: max-hashes: '0' is out of range (1 to 1024)"))
@@ -194,17 +191,17 @@ TEST(ServeConfigTest, TheCommandLineOverridesTheFileAndABadFileRefusesToStart) {
 }
 
 TEST(ServeConfigTest, AFirstStartMakesTheDatabaseAndTheCertificate) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    const std::string cert = dir.filePath("tls/server.pem").toStdString();
-    const std::string key = dir.filePath("tls/server.key").toStdString();
-    std::filesystem::create_directory(dir.filePath("tls").toStdString());
-    const std::string conf = dir.filePath("backoffice.conf").toStdString();
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    const std::string cert = dir.filePath("tls/server.pem");
+    const std::string key = dir.filePath("tls/server.key");
+    std::filesystem::create_directory(dir.filePath("tls"));
+    const std::string conf = dir.filePath("backoffice.conf");
     write(conf, "db = " + db + "\nlisten = 127.0.0.1:0\ncert = " + cert + "\nkey = " + key +
                     "\ncert-hosts = office.training.lan, 192.0.2.7\nempty-database = yes\n");
     std::string madeCertificate;
     {
-        ServeProcess server({"--config", conf}, dir.filePath("err").toStdString());
+        ServeProcess server({"--config", conf}, dir.filePath("err"));
         ASSERT_NE(server.port(), 0) << server.errors();
         EXPECT_TRUE(contains(server.banner(), "tls://127.0.0.1:")) << server.banner();
         const std::string log = server.errors();
@@ -226,7 +223,7 @@ TEST(ServeConfigTest, AFirstStartMakesTheDatabaseAndTheCertificate) {
 
     // Started again, it keeps both.
     {
-        ServeProcess server({"--config", conf}, dir.filePath("err").toStdString());
+        ServeProcess server({"--config", conf}, dir.filePath("err"));
         ASSERT_NE(server.port(), 0) << server.errors();
         EXPECT_FALSE(contains(server.errors(), "made")) << server.errors();
     }
@@ -234,11 +231,10 @@ TEST(ServeConfigTest, AFirstStartMakesTheDatabaseAndTheCertificate) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), madeCertificate);
 
     // By default the training data; a certificate without its key is not replaced.
-    const std::string training = dir.filePath("training.db").toStdString();
+    const std::string training = dir.filePath("training.db");
     std::filesystem::remove(key);
     const Outcome half =
-        backofficeRun({"serve", "--config", QString::fromStdString(conf), "--db",
-                       QString::fromStdString(training), "--empty-database", "no"});
+        backofficeRun({"serve", "--config", conf, "--db", training, "--empty-database", "no"});
     EXPECT_EQ(half.exitCode, 1);
     EXPECT_TRUE(contains(half.err, "found " + cert + " but not " + key)) << half.err;
     EXPECT_EQ(countIn(training, "SELECT count(*) FROM operator"), 4);
@@ -248,8 +244,8 @@ TEST(ServeConfigTest, AFirstStartMakesTheDatabaseAndTheCertificate) {
 // systemd's readiness protocol: READY=1 once it listens, STOPPING=1 on SIGTERM; the log's
 // lines carry their priority.
 TEST(ServeConfigTest, ItTellsSystemdWhenItIsReadyAndWhenItStops) {
-    QTemporaryDir dir;
-    const std::string socketPath = dir.filePath("notify").toStdString();
+    TemporaryDir dir;
+    const std::string socketPath = dir.filePath("notify");
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -263,8 +259,8 @@ TEST(ServeConfigTest, ItTellsSystemdWhenItIsReadyAndWhenItStops) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
     };
-    const std::string db = dir.filePath("office.db").toStdString();
-    ServeProcess server({"--db", db, "--listen", "127.0.0.1:0"}, dir.filePath("err").toStdString(),
+    const std::string db = dir.filePath("office.db");
+    ServeProcess server({"--db", db, "--listen", "127.0.0.1:0"}, dir.filePath("err"),
                         {{"NOTIFY_SOCKET", socketPath}});
     ASSERT_NE(server.port(), 0) << server.errors();
     const std::string ready = next();
@@ -288,8 +284,8 @@ TEST(ServeConfigTest, ItTellsSystemdWhenItIsReadyAndWhenItStops) {
 // SIGTERM while counters write: it exits 0 within a few seconds, every acknowledged write is
 // there, nothing was written that was not answered, and the journal holds.
 TEST(ServeConfigTest, SigtermDuringWritesLosesNothingAndCommitsNothingUnanswered) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
     std::int64_t acknowledgedInAll = 0;
     for (int round = 0; round < 3; ++round) {
         // One worker for four busy counters: requests wait in its queue when the stop comes.
@@ -297,7 +293,7 @@ TEST(ServeConfigTest, SigtermDuringWritesLosesNothingAndCommitsNothingUnanswered
         // at the hash in the strangers' queue too.
         ServeProcess server(
             {"--db", db, "--listen", "127.0.0.1:0", "--workers", "1", "--max-hashes", "1"},
-            dir.filePath("err").toStdString());
+            dir.filePath("err"));
         ASSERT_NE(server.port(), 0) << server.errors();
         std::atomic<int> acknowledged{0};
         std::atomic<int> refused{0};
@@ -353,8 +349,7 @@ TEST(ServeConfigTest, SigtermDuringWritesLosesNothingAndCommitsNothingUnanswered
             << "round " << round << ", " << refused << " refused";
         EXPECT_EQ(countIn(db, "SELECT count(*) FROM journal WHERE event = 'sync'"),
                   acknowledgedInAll);
-        const Outcome verified =
-            backofficeRun({"journal", "verify", "--db", QString::fromStdString(db)});
+        const Outcome verified = backofficeRun({"journal", "verify", "--db", db});
         EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
     }
 }
