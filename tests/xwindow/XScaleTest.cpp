@@ -94,9 +94,10 @@ void expectLevel(QTableView* list, int first, const QString& scale) {
     EXPECT_LE(list->mapToGlobal(QPoint(0, list->height())).y(), totalTop)
         << "scale " << scale.toStdString();
     const QScrollBar* bar = list->verticalScrollBar();
-    if (bar->isVisible())
+    if (bar->isVisible()) {
         EXPECT_LE(bar->mapToGlobal(QPoint(0, bar->height())).y(), totalTop)
             << "scale " << scale.toStdString();
+    }
 }
 
 } // namespace
