@@ -279,6 +279,13 @@ void TQZListViewEx::updateTotal() {
     total_->setVisible(!totalCaption_.isEmpty());
 }
 
+void TQZListViewEx::updateGeometries() {
+    QTableView::updateGeometries();
+    // The row numbers are drawn afresh with the rows' new places: pages added while the
+    // operator scrolls left them drawn where the rows had been.
+    verticalHeader()->viewport()->update();
+}
+
 void TQZListViewEx::focusInEvent(QFocusEvent* event) {
     QTableView::focusInEvent(event);
     showFocus(true);

@@ -104,6 +104,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void updateGeometries() override;
 
 private:
     void askForMore();
