@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
@@ -83,9 +85,11 @@ QString MainWindow::captionOf(std::int32_t menuCode) const {
 
 bool MainWindow::openFunction(std::int32_t menuCode) {
     if (const auto it = open_.find(menuCode); it != open_.end()) {
+        // The page shows first: the module then starts the form afresh, focus and all, in a
+        // page the operator sees.
+        tabs_->setCurrentWidget(it->second.page);
         module_.entry(static_cast<std::uint32_t>(menuCode), it->second.page->winId(),
                       it->second.closeNotify->winId(), host_.appFrame(), true);
-        tabs_->setCurrentWidget(it->second.page);
         return true;
     }
     auto* page = new QScrollArea;
@@ -95,6 +99,9 @@ bool MainWindow::openFunction(std::int32_t menuCode) {
     page->viewport()->setAttribute(Qt::WA_NativeWindow);
     page->setFrameShape(QFrame::NoFrame);
     page->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A form that can grow (the VIP list) takes the room the window gives; the others keep
+    // their size, and any form larger than the page scrolls.
+    page->setWidgetResizable(true);
     auto* closeNotify = new QWidget(this);
     closeNotify->setAttribute(Qt::WA_NativeWindow);
     closeNotify->hide();
@@ -114,12 +121,43 @@ bool MainWindow::openFunction(std::int32_t menuCode) {
                                  8000);
         return false;
     }
-    // The form keeps the size it was designed at; the scroll area scrolls the rest.
     page->setWidget(form);
     open_[menuCode] = {page, closeNotify};
     tabs_->setCurrentIndex(tabs_->addTab(page, captionOf(menuCode)));
     form->show();
     return true;
+}
+
+QStringList MainWindow::functionsHoldingInput() const {
+    QStringList named;
+    for (const auto& [code, form] : open_) {
+        const QWidget* shown = form.page->widget();
+        if (shown && shown->property("holdsUnsentInput").toBool())
+            named << QStringLiteral("%1 %2").arg(code).arg(captionOf(code));
+    }
+    return named;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    const QStringList holding = functionsHoldingInput();
+    if (!holding.isEmpty()) {
+        QMessageBox ask(QMessageBox::Question, QStringLiteral("退出"),
+                        QStringLiteral("以下功能有输入尚未提交：\n%1\n\n退出将丢弃这些输入。"
+                                       "确定要退出吗？")
+                            .arg(holding.join(QLatin1Char('\n'))),
+                        QMessageBox::NoButton, this);
+        ask.setObjectName(QStringLiteral("quitQuestion"));
+        ask.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
+        QPushButton* no = ask.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);
+        ask.setDefaultButton(no);
+        ask.setEscapeButton(no);
+        ask.exec();
+        if (ask.clickedButton() == no) {
+            event->ignore();
+            return;
+        }
+    }
+    QMainWindow::closeEvent(event);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -7,6 +7,7 @@
 #include "ModuleLoader.h"
 
 #include <QMainWindow>
+#include <QStringList>
 
 #include <map>
 
@@ -31,6 +32,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // 退出, or the window's close button: where a form holds input not yet sent, the
+    // operator is asked first, 否 the default.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct OpenForm {
@@ -41,6 +45,8 @@ private:
     void openWithinTheScreen();
     void closeTab(std::int32_t menuCode);
     QString captionOf(std::int32_t menuCode) const;
+    // The open functions whose form holds input not yet sent, as "730102 VIP客户开户".
+    QStringList functionsHoldingInput() const;
 
     CounterHost& host_;
     ModuleLoader& module_;

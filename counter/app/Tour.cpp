@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -146,6 +147,23 @@ int Tour::run(const QString& operatorNo, const QString& password, const QString&
         }
     }
     note(QStringLiteral("functions opened: %1 of %2").arg(opened).arg(host_.functions().size()));
+    // Leaving with input on a form asks first: the tour shows the question and quits.
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, &answer, [this, &answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->objectName() != QLatin1String("quitQuestion"))
+            return;
+        answer.stop();
+        note(QStringLiteral("quit: %1")
+                 .arg(box->text().replace(QLatin1Char('\n'), QLatin1Char(' '))));
+        save(*box, QStringLiteral("quit-question"));
+        for (QAbstractButton* button : box->buttons()) {
+            if (box->buttonRole(button) == QMessageBox::YesRole)
+                button->click();
+        }
+    });
+    answer.start();
     window.close();
 
     QFile summary(dir_.filePath(QStringLiteral("summary.txt")));

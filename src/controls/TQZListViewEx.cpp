@@ -174,7 +174,7 @@ void TListViewModel::fetchMore(const QModelIndex& parent) {
 }
 
 TQZListViewEx::TQZListViewEx(QWidget* parent)
-    : QTableView(parent), model_(new TListViewModel(this)), total_(new QLabel(this)) {
+    : QTableView(parent), model_(new TListViewModel(this)) {
     setModel(model_);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -185,8 +185,6 @@ TQZListViewEx::TQZListViewEx(QWidget* parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(true);
-    total_->setAutoFillBackground(true);
-    total_->setContentsMargins(6, 0, 6, 0);
     model_->needMore = [this] { askForMore(); };
     showFocus(false);
 }
@@ -260,33 +258,32 @@ void TQZListViewEx::setTotalCaption(const QString& caption) {
     updateTotal();
 }
 
+void TQZListViewEx::setTotalBar(QLabel* bar) {
+    total_ = bar;
+    updateTotal();
+}
+
 QString TQZListViewEx::totalText() const {
-    return total_->text();
+    return QStringLiteral("%1：%2 条").arg(totalCaption_).arg(model_->rowCount());
 }
 QWidget* TQZListViewEx::totalBar() const {
     return total_;
 }
 
 void TQZListViewEx::updateTotal() {
-    total_->setText(QStringLiteral("%1：%2 条").arg(totalCaption_).arg(model_->rowCount()));
+    // The bar lies outside the table: the table lays out its rows and their numbers itself,
+    // once per turn of the event loop however many pages came, and never under the bar.
+    if (!total_)
+        return;
+    total_->setText(totalText());
     total_->setVisible(!totalCaption_.isEmpty());
-    updateGeometries();
 }
 
 void TQZListViewEx::updateGeometries() {
     QTableView::updateGeometries();
-    // The total bar takes a line under the rows. The table placed its headers for a
-    // viewport without it: the row numbers are placed again beside the viewport as it now
-    // stands, so that each stays level with its row at any scale.
-    const int h = totalCaption_.isEmpty() ? 0 : fontMetrics().height() + 6;
-    const QMargins margins = viewportMargins();
-    if (margins.bottom() != h)
-        setViewportMargins(margins.left(), margins.top(), margins.right(), h);
-    const QRect rows = viewport()->geometry();
-    if (!verticalHeader()->isHidden())
-        verticalHeader()->setGeometry(rows.left() - margins.left(), rows.top(), margins.left(),
-                                      rows.height());
-    total_->setGeometry(frameWidth(), height() - frameWidth() - h, width() - 2 * frameWidth(), h);
+    // The row numbers are drawn afresh with the rows' new places: pages added while the
+    // operator scrolls left them drawn where the rows had been.
+    verticalHeader()->viewport()->update();
 }
 
 void TQZListViewEx::focusInEvent(QFocusEvent* event) {
@@ -309,11 +306,6 @@ void TQZListViewEx::showFocus(bool focused) {
     p.setColor(QPalette::HighlightedText,
                focused ? base.color(QPalette::HighlightedText) : base.color(QPalette::Text));
     setPalette(p);
-}
-
-void TQZListViewEx::resizeEvent(QResizeEvent* event) {
-    QTableView::resizeEvent(event);
-    updateTotal();
 }
 
 void TQZListViewEx::askForMore() {

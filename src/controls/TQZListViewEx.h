@@ -89,6 +89,9 @@ public:
     int ItemIndex() const;
     void setItemIndex(int row);
     void setTotalCaption(const QString& caption);
+    // The line below the table that shows the total; the form places it. Without one the
+    // total is only counted.
+    void setTotalBar(QLabel* bar);
     // Whether keying or scrolling past the last row asks for the next page; the form turns
     // it off at the list's end (a short page), and Clear turns it on again.
     void setMoreWanted(bool on);
@@ -101,7 +104,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void updateGeometries() override;
 
 private:
@@ -109,10 +111,11 @@ private:
     void showFocus(bool focused);
     // Runs the operator's key or click; a page wanted meanwhile is fetched afterwards.
     void operatorMove(const std::function<void()>& move);
+    // The total's text in its bar; nothing is laid out again for it.
     void updateTotal();
 
     TListViewModel* model_;
-    QLabel* total_;
+    QLabel* total_ = nullptr;
     QString totalCaption_;
     bool asking_ = false;
     bool moving_ = false;

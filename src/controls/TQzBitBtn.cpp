@@ -2,6 +2,7 @@
 
 #include "EventBarrier.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
 
@@ -20,6 +21,19 @@ void TQzBitBtn::Click() {
         return;
     if (auto* dialog = qobject_cast<QDialog*>(window()))
         dialog->done(modalResult_);
+}
+
+void TQzBitBtn::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods =
+        event->modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    const QString text = event->text();
+    if (mods == Qt::NoModifier && !text.isEmpty() && text.at(0).isPrint() &&
+        event->key() != Qt::Key_Space) {
+        QApplication::beep();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
 }
 
 void TQzBitBtn::showEvent(QShowEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 // The button of the forms: a click event, the cancel flag (Esc presses it) and a modal
-// result that closes its dialog with that result.
+// result that closes its dialog with that result. A character typed on it is refused with
+// the platform's beep, as one typed into a full edit is: it goes nowhere, and says so.
 
 #include <QPushButton>
 
@@ -25,6 +26,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
 private:

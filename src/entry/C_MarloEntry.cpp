@@ -47,8 +47,11 @@ WindowHandle OpenMenuFunction(std::uint32_t menuCode, WindowHandle parentWindow,
         return 0;
     QPointer<QWidget>& reference = FormReference(function->formClass);
     if (showOnly != 0) {
-        // A form that has closed since is not touched: there is nothing to show.
-        if (reference) {
+        // A form that has closed since is not touched: there is nothing to show. A business
+        // form chosen again starts afresh.
+        if (auto* form = qobject_cast<TBizFormBase*>(reference.data())) {
+            form->ChosenAgain();
+        } else if (reference) {
             reference->show();
             reference->raise();
         }

@@ -74,6 +74,14 @@ QString TAccountFormBase::ReviewClientName() const {
     return panel_.lbCustName ? panel_.lbCustName->text() : QString();
 }
 
+bool TAccountFormBase::HoldsUnsentInput() const {
+    return !panel_.hedQzID->text().trimmed().isEmpty() || panel_.btnOk->isEnabled();
+}
+
+QWidget* TAccountFormBase::StartingControl() const {
+    return panel_.hedQzID;
+}
+
 void TAccountFormBase::ClearInfoLabels(QWidget* container) {
     for (QObject* child : container->children()) {
         auto* control = qobject_cast<QWidget*>(child);
@@ -136,12 +144,14 @@ void TAccountFormBase::hedQzIDSubAccountValidate(QObject*, bool& valid) {
         panel_.lbStatus->setText(
             QString::fromStdString(Caption("fundacct_status", account.fundacct_status)));
     }
-    // The client status has no dictionary of its own: the fund account's is used.
+    // The client status has no dictionary of its own: the fund account's is used. The panel
+    // shows the status that refused the client, never another beside the refusal.
     if (clientInfo_->client_status != '0') {
-        ShowInformation(
-            QStringLiteral("该客户客户号状态为  ") +
-            QString::fromStdString(Caption("fundacct_status", clientInfo_->client_status)) +
-            QStringLiteral("!!"));
+        const QString status =
+            QString::fromStdString(Caption("fundacct_status", clientInfo_->client_status));
+        panel_.lbStatus->setText(status);
+        SetFontColour(panel_.lbStatus, QColor(255, 0, 0));
+        ShowInformation(QStringLiteral("该客户客户号状态为  ") + status + QStringLiteral("!!"));
         return;
     }
     if (account.fundacct_status == '0') {
@@ -192,6 +202,7 @@ void TAccountFormBase::ClearIdentification() {
     panel_.hedQzID->Clear();
     ClearInfoLabels(this);
     panel_.btnOk->setEnabled(false);
+    ClearClientEntries();
 }
 
 void TAccountFormBase::ClearedOnFailure(const std::function<void()>& step) {

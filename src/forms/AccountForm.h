@@ -53,6 +53,8 @@ public:
     static void ClearInfoLabels(QWidget* container);
 
     QString ReviewClientName() const override;
+    // An entry typed or a client looked up, and not yet sent.
+    bool HoldsUnsentInput() const override;
 
     // The account services; none before HostAttached and after FormDestroy.
     TFund* Fund() const { return fund_.get(); }
@@ -81,14 +83,19 @@ protected:
     // Closes the form without validating what its edits hold.
     void CloseUnvalidated();
     void FormKeyDown(QKeyEvent* key) override;
+    QWidget* StartingControl() const override;
     // Frees the fund service, the configuration list and the client information.
     void FormDestroy();
 
     // The font colour of a label: 255 (red) marks what is not normal, 0 (black) the rest.
     static void SetFontColour(QWidget* control, const QColor& colour);
 
-    // After a request: the identifier edit empty and focused, the panel empty, "确定" off.
+    // After a request: the identifier edit empty and focused, the panel empty, "确定" off,
+    // and the form's own entries for the client cleared.
     void ClearIdentification();
+    // The entries a form keeps for the client shown (a rate): none of them may pass to the
+    // next client.
+    virtual void ClearClientEntries() {}
     // Runs a step of the identification or of 确定; when it raises an error, the
     // identification is cleared before the error travels on.
     void ClearedOnFailure(const std::function<void()>& step);

@@ -34,6 +34,7 @@ QString rateText(double rate) {
 
 TfrmClientmodi::TfrmClientmodi() : ui_(std::make_unique<Ui::TfrmClientmodi>()) {
     ui_->setupUi(this);
+    firstRate_ = ui_->hedDicrate->text();
     bindPanel(TClientPanel::of(*ui_));
     TQzEdit& rate = *ui_->hedDicrate;
     rate.setScale(2);
@@ -55,6 +56,8 @@ void TfrmClientmodi::HostAttached() {
         ui_->Hinttxt->setText(hint);
         ui_->lbDicrate->setVisible(rateShown);
         ui_->hedDicrate->setVisible(rateShown);
+        if (!rateShown)
+            CloseRateRow();
     };
     switch (menuCode()) {
     case OpenMenu:
@@ -132,11 +135,27 @@ int TfrmClientmodi::VipClientSet(int type) {
         break;
     default:
         ShowInformation(QStringLiteral("操作成功！"));
-        ui_->hedDicrate->setText(QStringLiteral("1.00"));
+        ClearClientEntries();
         result = 0;
         break;
     }
     return result;
+}
+
+void TfrmClientmodi::CloseRateRow() {
+    // What lies below the rate's row moves up into it, and the form is shorter by it.
+    const int rowTop = ui_->lbDicrate->y();
+    const int gap = ui_->Hinttxt->y() - rowTop;
+    for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (w->y() > rowTop && w != rightPanel() && w != bottomPanel())
+            w->move(w->x(), w->y() - gap);
+    }
+    resize(width(), height() - gap);
+}
+
+void TfrmClientmodi::ClearClientEntries() {
+    ui_->hedDicrate->setText(firstRate_);
+    loadedRate_.clear();
 }
 
 bool TfrmClientmodi::RateWithinBound() {

@@ -30,11 +30,16 @@ protected:
     void HostAttached() override;
     void hedQzIDSubAccountValidate(QObject* sender, bool& valid) override;
     void btnOkClick() override;
+    // The rate goes back to the form's first value: the next client starts from it.
+    void ClearClientEntries() override;
 
 private:
+    // The close form shows no rate: the rows below take its place.
+    void CloseRateRow();
     // A rate above 1 is refused with a warning; the operator's text stays for correction.
     bool RateWithinBound();
 
     std::unique_ptr<Ui::TfrmClientmodi> ui_;
     QString loadedRate_; // the rate of the client shown, as the back office holds it
+    QString firstRate_;  // the rate the form's layout starts with
 };

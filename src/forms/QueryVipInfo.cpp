@@ -14,6 +14,7 @@ TfrmQueryVipInfo::TfrmQueryVipInfo() : ui_(std::make_unique<Ui::TfrmQueryVipInfo
     ui_->setupUi(this);
     ui_->lvVipClientInfo->setColumns({"branch_no", "client_id", "fund_account", "discount_rate"},
                                      {110, 80, 100, 60});
+    ui_->lvVipClientInfo->setTotalBar(ui_->lbTotal);
     ui_->lvVipClientInfo->setTotalCaption(QStringLiteral("汇总"));
     ui_->lvVipClientInfo->OnGetNewPage = [this](QObject*, int, int) {
         lvVipClientInfoGetNewPage();

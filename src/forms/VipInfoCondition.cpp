@@ -30,7 +30,9 @@ void TfrmVipInfoCondition::FormCreate() {
         CommonInfo().branchList->FillBranches(branches, "");
     ui_->hccmbBranchNo->setItems(branches);
     ui_->hccmbBranchNo->setText(QString::fromStdString(condition_.en_branch_no));
-    ui_->cmfundaccout->setText(QString::number(condition_.fund_account));
+    // 0 is no condition: the field shows it empty, and empty means every account.
+    ui_->cmfundaccout->setText(
+        condition_.fund_account == 0 ? QString() : QString::number(condition_.fund_account));
 }
 
 void TfrmVipInfoCondition::hbtnOKClick() {

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -67,6 +68,13 @@ void TBizFormBase::AttachToHost(std::int32_t menuCode, WindowHandle parentWindow
     closeNotifyWindow_ = closeNotifyWindow;
     bindEvents();
     HostAttached();
+    // The host may give the form all the room its window has: a form laid out by hand
+    // keeps the size it was designed at; one with a layout takes the room, never less than
+    // its design, so that a smaller window scrolls.
+    if (layout())
+        setMinimumSize(size());
+    else
+        setFixedSize(size());
 }
 
 void TBizFormBase::bindEvents() {
@@ -341,24 +349,42 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
             MoveFocus(false, true);
             consumed = true;
         }
-        if (!consumed)
-            FormKeyDown(key);
+        // Every key goes on to the form's own handling, also one that moved the focus; a
+        // consumed key just goes no further, to the control or the toolkit.
+        FormKeyDown(key);
     });
     return consumed;
+}
+
+QWidget* TBizFormBase::firstControl() const {
+    for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
+        if (isAncestorOf(w) && canFocus(w, this))
+            return w;
+    }
+    return nullptr;
 }
 
 void TBizFormBase::showEvent(QShowEvent* event) {
     QWidget* active = QApplication::focusWidget();
     if (!active || !isAncestorOf(active)) {
-        // The first control in tab order that can take the focus, tab stop or not.
-        for (QWidget* w = nextInFocusChain(); w && w != this; w = w->nextInFocusChain()) {
-            if (isAncestorOf(w) && canFocus(w, this)) {
-                w->setFocus(Qt::OtherFocusReason);
-                break;
-            }
-        }
+        if (QWidget* first = firstControl())
+            first->setFocus(Qt::OtherFocusReason);
     }
     QWidget::showEvent(event);
+}
+
+void TBizFormBase::ChosenAgain() {
+    show();
+    raise();
+    // Left where the operator was (on 确定, say), the next keys would act on the business
+    // of before: the form starts over at its first control, its text selected to be typed
+    // over or checked again.
+    QWidget* first = StartingControl();
+    if (!first)
+        return;
+    first->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(first))
+        edit->selectAll();
 }
 
 void TBizFormBase::closeEvent(QCloseEvent* event) {

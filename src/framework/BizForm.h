@@ -19,6 +19,8 @@
 
 class TBizFormBase : public QWidget {
     Q_OBJECT
+    // The host reads it by name: it knows the form only as a window.
+    Q_PROPERTY(bool holdsUnsentInput READ HoldsUnsentInput)
 public:
     explicit TBizFormBase(QWidget* parent = nullptr);
     ~TBizFormBase() override;
@@ -65,6 +67,13 @@ public:
     // Moves the focus to the next (or previous) control, as Enter, Tab and the arrows do.
     void MoveFocus(bool forward, bool fromTabOrEnter);
 
+    // The function was chosen again from the host's menu while its form is open: the form
+    // comes forward and starts afresh at its starting control, what it holds kept.
+    void ChosenAgain();
+    // True while the form holds input the operator has not sent yet; the host asks before
+    // anything closes the form unasked.
+    virtual bool HoldsUnsentInput() const { return false; }
+
     // The new scroll position for a wheel turn: delta is a signed 16-bit value.
     static int WheelScroll(int position, int range, int increment, int delta);
 
@@ -81,6 +90,9 @@ protected:
     virtual void FormClose() {}
     // The form's own key handling, after the focus moves of Enter, Tab and the arrows.
     virtual void FormKeyDown(QKeyEvent*) {}
+    // Where the form starts when its function is chosen again: the first control in tab
+    // order that can take the focus, unless the form names another.
+    virtual QWidget* StartingControl() const { return firstControl(); }
 
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -109,6 +121,9 @@ private:
     };
 
     QWidget* nextControl(QWidget* container, QWidget* from, bool forward) const;
+    // The first control in tab order that can take the focus, tab stop or not.
+    QWidget* firstControl() const;
+
     void bindEvents();
 
     WindowHandle closeNotifyWindow_ = 0;

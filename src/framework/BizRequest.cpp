@@ -31,11 +31,28 @@ IARCom* communication(TBizFormBase& form) {
     return com;
 }
 
-Variant sendAndWait(IARCom* com, const Variant& data, std::int32_t timeoutMs) {
+// The requests that change something at the back office: one that got no answer may have
+// been done there. Every other request only looks something up.
+bool changesBusiness(std::int32_t functionNo) {
+    return (functionNo >= 730000 && functionNo <= 730003) || functionNo == 360042;
+}
+
+Variant sendAndWait(IARCom* com, const Variant& data, std::int32_t timeoutMs,
+                    std::int32_t functionNo) {
     Variant packetId;
     check(com->Send(data, 1000, &packetId), "ARCom.Send");
     Variant reply;
-    check(com->Receive(packetId, timeoutMs, &reply), "ARCom.Receive");
+    const HRESULT status = com->Receive(packetId, timeoutMs, &reply);
+    if (hr::failed(status) && !changesBusiness(functionNo) &&
+        (status == hr::timeout || status == hr::transportBroken)) {
+        // The host words it for a business step that may be unfinished; a look-up that got
+        // no answer changed nothing and is simply tried again.
+        TakeErrorDescription();
+        throw EHostError("ARCom.Receive", status,
+                         status == hr::timeout ? "后台没有及时应答，查询没有完成，请重试。"
+                                               : "与后台的连接已断开，查询没有完成，请重试。");
+    }
+    check(status, "ARCom.Receive");
     return reply;
 }
 
@@ -82,7 +99,7 @@ Variant Resend(TBizFormBase& form, const Variant& D, std::int32_t functionNo, Re
     check(packer->Finish(), "Packer.Finish");
     Variant data;
     check(packer->GetData(&data), "Packer.GetData");
-    return sendAndWait(com, data, timeoutMs);
+    return sendAndWait(com, data, timeoutMs, functionNo);
 }
 
 // D's own function_id.
@@ -161,7 +178,7 @@ void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& l
     check(packer->GetData(&D), "Packer.GetData");
 
     Variant current = preCheckFunctionNo == 0
-                          ? sendAndWait(communication(form), D, timeoutMs)
+                          ? sendAndWait(communication(form), D, timeoutMs, functionOf(D))
                           : Resend(form, D, preCheckFunctionNo, ResendAs::PreCheck, timeoutMs);
     IUnpackerDisp* reader = form.GetReader();
     check(reader->Open(current), "Reader.Open");
@@ -172,17 +189,23 @@ void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& l
         const std::int32_t processNo = integerOrZero(GetField(info, ',', 2));
         const QString reviewer = QString::fromStdString(GetField(info, ',', 3));
         const Variant first = current;
-        bool granted = false;
+        int result = QDialog::Rejected;
+        Variant refusal;
         {
             const FaceAuditHold dialog(form);
             dialog->Setup(label1, value1, option1, label2, value2, option2);
             dialog->setReviewer(reviewer, processNo);
             dialog->setSummary(ReviewSummary(form, D));
-            granted = dialog->exec() == QDialog::Accepted;
+            result = dialog->exec();
+            refusal = dialog->refusal();
         }
-        if (granted) {
+        if (result == QDialog::Accepted) {
             current = Resend(form, D, functionOf(D), ResendAs::Reviewed, timeoutMs);
             check(reader->Open(current), "Reader.Open");
+        } else if (result == TfrmFaceAudit::Voided) {
+            // The refusal that ended the review is the answer the form reads.
+            check(reader->Open(refusal), "Reader.Open");
+            current = refusal;
         } else {
             // The dialog's own request used the reader meanwhile: the demand goes back in.
             check(reader->Open(first), "Reader.Open");
@@ -202,10 +225,52 @@ QString ReplyErrorText(const QString& errorNo, const QString& errorSvrNo,
            errorSvrNo + lfcr + QStringLiteral("错误信息:") + errorInfo;
 }
 
+namespace {
+
+QString replyText(TBizFormBase& form, const char* name) {
+    return QString::fromStdString(readField(form.GetReader(), Variant(name)).toText());
+}
+
+// What the operator reads for a refusal the counter words itself; empty for any other.
+QString wordedRefusal(TBizFormBase& form) {
+    const std::int32_t errorNo = replyText(form, "error_no").trimmed().toInt();
+    switch (errorNo) {
+    case ReturnReviewRequired:
+        return QStringLiteral("已取消复核，本次业务未提交");
+    case ErrorOperatorDisabled:
+        return QStringLiteral("您的柜员号已停用，不能再办理业务。\n请联系管理员。");
+    case ErrorPasswordThrottled:
+        return QStringLiteral("密码错误次数过多，暂时不能办理业务。\n请稍后再试，或请联系管理员。");
+    case ErrorNotLoggedIn:
+        return QStringLiteral("本次登录已结束，业务没有办理。\n请重新登录柜台，或请联系管理员。");
+    default:
+        break;
+    }
+    if (ReplyEndsReview(form))
+        return QStringLiteral("复核流程已作废，本次业务没有办理。\n可以重新提交该业务。");
+    return {};
+}
+
+} // namespace
+
+bool ReplyEndsReview(TBizFormBase& form) {
+    const std::int32_t errorNo = replyText(form, "error_no").trimmed().toInt();
+    const QString info = replyText(form, "error_info");
+    // The back office says so in its words only: a wrong password that voids the review
+    // shares its number with one that does not.
+    const bool ended =
+        info.contains(QStringLiteral("已作废")) || info.contains(QStringLiteral("已过期"));
+    return (errorNo == ErrorNoSuchProcess || errorNo == ErrorReviewerPassword) && ended;
+}
+
 void ShowReplyError(TBizFormBase& form) {
-    IUnpackerDisp* reader = form.GetReader();
-    const auto text = [&](const char* name) {
-        return QString::fromStdString(readField(reader, Variant(name)).toText());
-    };
-    ShowWarning(ReplyErrorText(text("error_no"), text("error_svrno"), text("error_info")));
+    const QString technical = ReplyErrorText(
+        replyText(form, "error_no"), replyText(form, "error_svrno"), replyText(form, "error_info"));
+    const QString worded = wordedRefusal(form);
+    if (worded.isEmpty()) {
+        ShowWarning(technical);
+        return;
+    }
+    MessageDialogs::current().showDetailed(MessageDialogs::Kind::Warning, worded, technical,
+                                           MessageDialogs::Buttons::Ok);
 }

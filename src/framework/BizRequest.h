@@ -32,8 +32,22 @@ void ExecuteRequest(TBizFormBase& form, std::int32_t timeoutMs, const QString& l
                     const QString& value2, char option2, std::int32_t preCheckFunctionNo,
                     Variant& reply);
 
-// The failure dialog: error_no, error_svrno and error_info of the form's reader in one
-// warning with an OK button.
+// Error numbers the operator reads in words, their numbers behind the details: the
+// session's refusals, and a review that no longer waits.
+constexpr std::int32_t ErrorNotLoggedIn = 1013;
+constexpr std::int32_t ErrorPasswordThrottled = 1015;
+constexpr std::int32_t ErrorOperatorDisabled = 1019;
+constexpr std::int32_t ErrorNoSuchProcess = 3601;
+constexpr std::int32_t ErrorReviewerPassword = 3604;
+
+// True when the refusal in the form's reader ended the review it answers (voided after
+// too many wrong passwords, expired): the business has to be submitted again.
+bool ReplyEndsReview(TBizFormBase& form);
+
+// The failure dialog for the reply in the form's reader. The session's refusals, a review
+// given up (the demand 360415 put back after 取消) and a review the back office ended are
+// said in words, with the operator's next step, the numbers behind the details; any other
+// refusal shows error_no, error_svrno and error_info in one warning with an OK button.
 void ShowReplyError(TBizFormBase& form);
 // Its text, lines separated by a line feed and a carriage return.
 QString ReplyErrorText(const QString& errorNo, const QString& errorSvrNo, const QString& errorInfo);

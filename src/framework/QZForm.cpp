@@ -74,8 +74,11 @@ void TQZFormBase::FormCreate() {
     const int h = height();
     RightPanel->setGeometry(w - 2, 0, 8, h + 6);
     BottomPanel->setGeometry(0, h - 2, w + 6, 8);
-    RightPanel->setVisible(true);
-    BottomPanel->setVisible(true);
+    // A control paints only inside its form: of each strip only its first 2 pixels would
+    // show, a thin line with the corner picture squeezed into it. A shadow that cannot show
+    // whole is not drawn at all.
+    RightPanel->setVisible(false);
+    BottomPanel->setVisible(false);
 }
 
 void TQZFormBase::resizeEvent(QResizeEvent* event) {

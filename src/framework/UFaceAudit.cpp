@@ -143,8 +143,16 @@ void TfrmFaceAudit::hedPasswordValidate(bool& valid) {
         valid = false;
         return;
     }
-    valid =
-        SendReview(owner_, ui_->hedOperator->text(), ui_->hedPassword->GetAsPassword(), processNo_);
+    const ReviewAnswer answer = SendReview(owner_, ui_->hedOperator->text(),
+                                           ui_->hedPassword->GetAsPassword(), processNo_, refusal_);
+    if (answer == ReviewAnswer::Voided) {
+        // Nothing is left to review: the dialog goes, and the form says what became of the
+        // business.
+        valid = false;
+        done(Voided);
+        return;
+    }
+    valid = answer == ReviewAnswer::Granted;
     if (valid)
         grant();
     // Accepted: 确认 takes the focus where no value is left to check, and shows it.
@@ -198,8 +206,8 @@ FaceAuditHold::~FaceAuditHold() {
     dialog_->deleteLater();
 }
 
-bool SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
-                std::int32_t processNo) {
+ReviewAnswer SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
+                        std::int32_t processNo, Variant& reply) {
     BeginRequest(form, 360042);
     SetRequestField(form, "op_password", SessionValue(form, "Password"));
     SetRequestField(form, "process_id", Variant(std::int64_t{processNo}));
@@ -210,13 +218,13 @@ bool SendReview(TBizFormBase& form, const QString& reviewer, const QString& pass
     SetRequestField(form, "occur_date", Variant(std::int64_t{0}));
     SetRequestField(form, "task_serial_no", Variant(std::int64_t{0}));
     SetRequestField(form, "audit_remark", Variant(std::string(1, '\0')));
-    Variant reply;
     ExecuteRequest(form, 10000, {}, {}, ' ', {}, {}, ' ', 0, reply);
     std::int32_t code = 0;
     check(form.GetReader()->ReturnCode(&code), "Reader.ReturnCode");
-    if (code != 0) {
-        ShowReplyError(form);
-        return false;
-    }
-    return true;
+    if (code == 0)
+        return ReviewAnswer::Granted;
+    if (ReplyEndsReview(form))
+        return ReviewAnswer::Voided;
+    ShowReplyError(form);
+    return ReviewAnswer::Refused;
 }

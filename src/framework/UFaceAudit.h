@@ -3,6 +3,8 @@
 // password, which the back office verifies (request 360042, sent on the business form that
 // asked for the review); up to two values can be checked against expected ones.
 
+#include "Variant.h"
+
 #include <QDialog>
 #include <QPointer>
 #include <QString>
@@ -19,6 +21,10 @@ class TBizFormBase;
 class TfrmFaceAudit : public QDialog {
     Q_OBJECT
 public:
+    // The dialog's result when the back office voided the review: the business was not
+    // done, and the refusal that said so is in refusal().
+    static constexpr int Voided = 2;
+
     // `owner` is the business form whose request asked for the review.
     explicit TfrmFaceAudit(TBizFormBase& owner);
     ~TfrmFaceAudit() override;
@@ -31,6 +37,7 @@ public:
     void setSummary(const QStringList& lines);
     QString reviewer() const { return reviewer_; }
     std::int32_t processNo() const { return processNo_; }
+    const Variant& refusal() const { return refusal_; }
 
     Ui::TfrmFaceAudit& ui() { return *ui_; }
 
@@ -57,6 +64,7 @@ private:
     QString reviewer_;
     std::int32_t processNo_ = 0;
     bool granted_ = false; // the back office accepted the reviewer's password
+    Variant refusal_;
 };
 
 // The one module-wide review dialog, while a review is under way.
@@ -76,7 +84,9 @@ private:
     TfrmFaceAudit* dialog_;
 };
 
-// The review request 360042 on the owner form; false (after the failure dialog) when the
-// back office refuses it.
-bool SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
-                std::int32_t processNo);
+enum class ReviewAnswer { Granted, Refused, Voided };
+
+// The review request 360042 on the owner form. Refused: the failure dialog has said why.
+// Voided: the back office ended the review (the refusal is in `reply`, not shown yet).
+ReviewAnswer SendReview(TBizFormBase& form, const QString& reviewer, const QString& password,
+                        std::int32_t processNo, Variant& reply);

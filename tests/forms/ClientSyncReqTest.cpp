@@ -113,6 +113,9 @@ TEST_F(ClientSyncReqTest, ClientsNotInTheNormalStateAreRefused) {
     EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("该客户客户号状态为  冻结!!"));
     EXPECT_FALSE(okEnabled());
     EXPECT_EQ(form->ui().lbCustName->text(), QStringLiteral("王五")); // the panel keeps it
+    // The panel's 客户状态 is the status that refused the client, not the fund account's 正常.
+    EXPECT_EQ(form->ui().lbStatus->text(), QStringLiteral("冻结"));
+    EXPECT_EQ(statusColour(), QColor(255, 0, 0));
 
     // 赵六: a normal client whose fund account is reported lost.
     enter("80000005");

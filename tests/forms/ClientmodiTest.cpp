@@ -143,7 +143,8 @@ TEST_F(ClientmodiTest, ALowRateOpenNeedsAReviewGrantedOrCancelled) {
     EXPECT_EQ(dialogs->shown[0].text, QStringLiteral("操作成功！"));
     EXPECT_TRUE(carriesZ(80000001));
 
-    // 孙八 at 0.45, the review cancelled: the demand is shown and nothing is opened.
+    // 孙八 at 0.45, the review cancelled: said plainly, nothing is opened, and the next
+    // client does not start from 孙八's rate.
     enter("80000007");
     typeRate("0.45");
     whenReviewShows([](TfrmFaceAudit& review) { review.ui().hbtnCancel->click(); });
@@ -151,8 +152,9 @@ TEST_F(ClientmodiTest, ALowRateOpenNeedsAReviewGrantedOrCancelled) {
     EXPECT_EQ(requestsOf(730001).size(), 3u);
     ASSERT_EQ(dialogs->shown.size(), 2u);
     EXPECT_EQ(dialogs->shown[1].kind, MessageDialogs::Kind::Warning);
-    EXPECT_TRUE(dialogs->shown[1].text.contains(QStringLiteral("该业务需要临柜复核")));
-    EXPECT_EQ(rate().text(), "0.45"); // the operator's rate stays
+    EXPECT_EQ(dialogs->shown[1].text, QStringLiteral("已取消复核，本次业务未提交"));
+    EXPECT_TRUE(dialogs->details[1].contains(QStringLiteral("360415")));
+    EXPECT_EQ(rate().text(), "1.00");
     EXPECT_FALSE(carriesZ(80000007));
     enter("80000007"); // still not VIP: accepted in open mode
     EXPECT_EQ(dialogs->shown.size(), 2u);
@@ -166,6 +168,11 @@ TEST_F(ClientmodiTest, CloseModeHidesTheRateAndRemovesZAfterTheReview) {
     EXPECT_EQ(form->ui().Hinttxt->palette().color(QPalette::WindowText), QColor(255, 0, 0));
     EXPECT_FALSE(rate().isVisible());
     EXPECT_FALSE(form->ui().lbDicrate->isVisible());
+    // No empty row where the rate would be: the hint takes its place, the form is shorter.
+    EXPECT_EQ(form->ui().Hinttxt->y(), form->ui().lbDicrate->y());
+    EXPECT_EQ(form->ui().GroupBox2->y() - form->ui().Hinttxt->y(), 118 - 88);
+    EXPECT_EQ(form->height(), 392 - (88 - 54));
+    EXPECT_EQ(form->bottomPanel()->y(), form->height() - 2);
 
     enter("80000001"); // not VIP
     ASSERT_EQ(dialogs->shown.size(), 1u);
@@ -229,7 +236,7 @@ TEST_F(ClientmodiTest, ModifyModeLoadsTheRateAndSendsTheEditedOne) {
     EXPECT_FALSE(okEnabled());
 }
 
-TEST_F(ClientmodiTest, ARateTheBackOfficeRefusesIsKeptAndThePanelCleared) {
+TEST_F(ClientmodiTest, ARateTheBackOfficeRefusesIsSaidAndThePanelAndTheRateCleared) {
     open(730104);
     enter("80000008");
     typeRate("0");
@@ -241,7 +248,8 @@ TEST_F(ClientmodiTest, ARateTheBackOfficeRefusesIsKeptAndThePanelCleared) {
     EXPECT_EQ(dialogs->shown[0].kind, MessageDialogs::Kind::Warning);
     EXPECT_TRUE(dialogs->shown[0].text.startsWith(QStringLiteral("错  误  号:")));
     EXPECT_TRUE(dialogs->shown[0].text.contains(QStringLiteral("佣金折扣[0.00]无效")));
-    EXPECT_EQ(rate().text(), "0");
+    // The client is no longer shown: neither is the rate meant for it.
+    EXPECT_EQ(rate().text(), "1.00");
     EXPECT_EQ(panelTexts(), QStringList(7, QString()));
     EXPECT_FALSE(okEnabled());
 }

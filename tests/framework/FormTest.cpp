@@ -50,9 +50,15 @@ public:
     QTableWidget* grid;
     TQzBitBtn* button;
     TQzEdit* after;
+    // The keys the form's own handler saw, with the control that had the focus then.
+    std::vector<std::pair<int, QWidget*>> keysSeen;
 
 protected:
     void HostAttached() override { LoadSession(); }
+    void FormKeyDown(QKeyEvent* key) override {
+        if (key->key() != Qt::Key_Shift) // the press of Shift itself, before Shift+Tab
+            keysSeen.emplace_back(key->key(), QApplication::focusWidget());
+    }
 };
 
 TQZFormBase* createTestForm() {
@@ -250,6 +256,41 @@ TEST_F(FormTest, BranchNoThatIsNotANumberAbortsTheOpening) {
     delete form;
 }
 
+TEST_F(FormTest, TheFormsOwnKeyHandlerSeesAKeyThatMovedTheFocusAndTheControlDoesNot) {
+    TestForm form;
+    form.InitFromHost(730101, 0, 0, frame.get());
+    showActive(form);
+    form.grid->setCurrentCell(0, 0);
+    // Down from the edit above the grid: the focus moves into the grid, the form's handler
+    // sees the key there, and the grid does not move its row on the same key.
+    form.top->setFocus();
+    press(Qt::Key_Down);
+    ASSERT_EQ(focused(), form.grid);
+    EXPECT_EQ(form.grid->currentRow(), 0);
+    press(Qt::Key_Tab);
+    press(Qt::Key_Backtab, Qt::ShiftModifier);
+    form.after->setFocus();
+    press(Qt::Key_Up);
+    EXPECT_EQ(focused(), form.button);
+    const std::vector<std::pair<int, QWidget*>> expected{{Qt::Key_Down, form.grid},
+                                                         {Qt::Key_Tab, form.button},
+                                                         {Qt::Key_Backtab, form.grid},
+                                                         {Qt::Key_Up, form.button}};
+    EXPECT_EQ(form.keysSeen, expected);
+    EXPECT_EQ(form.grid->currentRow(), 0);
+}
+
+TEST_F(FormTest, AFormChosenAgainStartsAtItsFirstControlWithTheTextSelected) {
+    TestForm form;
+    form.InitFromHost(730101, 0, 0, frame.get());
+    showActive(form);
+    form.top->setText(QStringLiteral("80000001"));
+    form.button->setFocus();
+    form.ChosenAgain();
+    EXPECT_EQ(focused(), form.top);
+    EXPECT_EQ(form.top->selectedText(), QStringLiteral("80000001")) << "typed over, not lost";
+}
+
 TEST_F(FormTest, ShadowsAtTheEdgesOfA459By310Form) {
     TestForm form;
     form.resize(459, 310);
@@ -267,6 +308,11 @@ TEST_F(FormTest, ShadowsAtTheEdgesOfA459By310Form) {
     }
     EXPECT_EQ(form.rightPanel()->geometry(), QRect(457, 0, 8, 316));
     EXPECT_EQ(form.bottomPanel()->geometry(), QRect(0, 308, 465, 8));
+    // Three quarters of each strip lie outside the form, where nothing of the form paints:
+    // the strips are not drawn, rather than drawn as a stray line.
+    form.show();
+    EXPECT_FALSE(form.rightPanel()->isVisible());
+    EXPECT_FALSE(form.bottomPanel()->isVisible());
     for (const char* name : {"RightTopShadow", "RightShadow", "BottomLeftShadow", "BottomShadow",
                              "BottomRightShadow"}) {
         auto* image = form.findChild<QLabel*>(name);

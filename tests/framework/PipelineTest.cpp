@@ -363,3 +363,55 @@ TEST_F(ScriptedPipelineTest, TimeoutIsRaisedAndTheLateReplyIsNeverTheNextOnes) {
     EXPECT_EQ(replyField(form, "error_info"), Variant("second"));
     EXPECT_EQ(arcom->droppedReplies(), 1u);
 }
+
+TEST_F(ScriptedPipelineTest, TheSessionsRefusalsAreSaidInWordsWithTheNumbersBehindTheDetails) {
+    ScriptedDialogs::Installed dialogs;
+    const struct {
+        std::int64_t errorNo;
+        const char* info;
+        QString said;
+    } refusals[] = {
+        {1019, "操作员[1001]已停用",
+         QStringLiteral("您的柜员号已停用，不能再办理业务。\n请联系管理员。")},
+        {1015, "密码错误次数过多，请30秒后再试",
+         QStringLiteral("密码错误次数过多，暂时不能办理业务。\n请稍后再试，或请联系管理员。")},
+        {1013, "请先登录",
+         QStringLiteral("本次登录已结束，业务没有办理。\n请重新登录柜台，或请联系管理员。")},
+    };
+    for (const auto& r : refusals) {
+        script->answer(reply(static_cast<std::int32_t>(r.errorNo), r.errorNo, 1, r.info));
+        BeginRequest(form, 105006);
+        Variant out;
+        ExecuteRequest(form, 1000, {}, {}, ' ', {}, {}, ' ', 0, out);
+        ShowReplyError(form);
+        const std::size_t at = dialogs->shown.size() - 1;
+        EXPECT_EQ(dialogs->shown[at].text, r.said);
+        EXPECT_EQ(dialogs->details[at],
+                  ReplyErrorText(QString::number(r.errorNo), "1", QString::fromUtf8(r.info)));
+    }
+}
+
+TEST_F(ScriptedPipelineTest, ALookUpWithoutAnAnswerSaysTheLookUpFailedAChangeMayBeUnfinished) {
+    script->answerLater(reply(0, 0, 0, "late"));
+    BeginRequest(form, 105006);
+    Variant out;
+    try {
+        ExecuteRequest(form, 100, {}, {}, ' ', {}, {}, ' ', 0, out);
+        ADD_FAILURE() << "no time-out raised";
+    } catch (const EHostError& e) {
+        EXPECT_EQ(QString::fromStdString(e.operatorText()),
+                  QStringLiteral("后台没有及时应答，查询没有完成，请重试。"));
+    }
+    script->releaseHeld();
+    script->answerLater(reply(0, 0, 0, "late"));
+    BeginRequest(form, 730001);
+    try {
+        ExecuteRequest(form, 100, {}, {}, ' ', {}, {}, ' ', 0, out);
+        ADD_FAILURE() << "no time-out raised";
+    } catch (const EHostError& e) {
+        EXPECT_TRUE(
+            QString::fromStdString(e.operatorText()).contains(QStringLiteral("本次业务可能未完成")))
+            << e.operatorText();
+    }
+    script->releaseHeld();
+}

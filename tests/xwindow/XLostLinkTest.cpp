@@ -21,17 +21,32 @@ protected:
     void pressOkAsTheLinkBreaks() {
         ASSERT_TRUE(xwindow::waitFor([&] { return this->form->ui().btnOk->hasFocus(); }));
         const std::size_t before = this->dialogs->shown.size();
-        ASSERT_EQ(kill(this->server.pid(), SIGSTOP), 0);
-        xwindow::Child pressing = xwindow::xdotoolLater({"key", "Return"});
-        xwindow::spin(800);
-        ASSERT_EQ(kill(this->server.pid(), SIGKILL), 0);
-        ASSERT_TRUE(xwindow::waitFor([&] { return pressing.finished(); }));
+        pressAndBreakTheLink();
         ASSERT_TRUE(xwindow::waitFor([&] { return this->dialogs->shown.size() > before; }, 15000));
         // A broken link or a time-out, as the transport meets it first: either way the
         // outcome is unknown.
         EXPECT_TRUE(this->dialogs->shown.back().text.contains(
             QStringLiteral("本次业务可能未完成，请查询确认后再重试。")))
             << this->dialogs->shown.back().text.toStdString();
+    }
+
+    // Enter with the server stopped, and the server killed once the request Enter sent is
+    // under way (in the transcript): the counter is waiting for its reply then.
+    void pressAndBreakTheLink() {
+        const std::size_t sent = requestLines();
+        ASSERT_EQ(kill(this->server.pid(), SIGSTOP), 0);
+        xwindow::Child pressing = xwindow::xdotoolLater({"key", "Return"});
+        ASSERT_TRUE(xwindow::waitFor([&] { return requestLines() > sent; }, 15000));
+        xwindow::spin(300);
+        ASSERT_EQ(kill(this->server.pid(), SIGKILL), 0);
+        ASSERT_TRUE(xwindow::waitFor([&] { return pressing.finished(); }));
+    }
+
+    std::size_t requestLines() {
+        QFile file(this->transcript);
+        if (!file.open(QIODevice::ReadOnly))
+            return 0;
+        return static_cast<std::size_t>(file.readAll().count("\"dir\":\"request\""));
     }
 
     // The form as after a refusal: nothing identified, nothing ready to send, and the
@@ -75,4 +90,16 @@ TEST_F(XLostLinkClientSyncReqTest, ASyncWhoseOutcomeIsUnknownLeavesNothingReadyT
     pressOkAsTheLinkBreaks();
     EXPECT_EQ(requestsOf(730000).size(), 1u);
     expectANewIdentificationIsNeeded();
+}
+
+TEST_F(XLostLinkClientSyncReqTest, ALookUpThatGotNoAnswerSaysTheLookUpFailedNotTheBusiness) {
+    openForm(730101);
+    ASSERT_TRUE(xwindow::type("80000002"));
+    const std::size_t before = dialogs->shown.size();
+    pressAndBreakTheLink();
+    ASSERT_TRUE(xwindow::waitFor([&] { return dialogs->shown.size() > before; }, 15000));
+    const QString said = dialogs->shown.back().text;
+    EXPECT_TRUE(said.contains(QStringLiteral("查询没有完成，请重试。"))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("可能未完成"))) << said.toStdString();
+    EXPECT_TRUE(requestsOf(730000).empty());
 }

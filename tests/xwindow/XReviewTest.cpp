@@ -130,6 +130,46 @@ TEST_F(XReviewTest, AWrongPasswordIsSentOnceAndTheReviewerMayCancel) {
     });
     EXPECT_EQ(requestsOf(360042).size(), 1u);
     EXPECT_EQ(requestsOf(730001).size(), 1u);
+    // Said plainly, not as the back office's demand for a review.
+    ASSERT_FALSE(dialogs->shown.empty());
+    EXPECT_EQ(dialogs->shown.back().text, QStringLiteral("已取消复核，本次业务未提交"));
+    // The next client starts from the form's rate, not from this client's 0.45.
+    EXPECT_TRUE(xwindow::waitFor([&] { return edit().hasFocus(); }));
+    EXPECT_EQ(form->ui().hedDicrate->text(), "1.00");
+    enterByKeys("80000002");
+    ASSERT_TRUE(xwindow::waitFor([&] { return form->ui().hedDicrate->hasFocus(); }));
+    EXPECT_EQ(form->ui().hedDicrate->text(), "1.00");
+}
+
+TEST_F(XReviewTest, AReviewVoidedByThreeWrongPasswordsClosesAndSaysTheBusinessWasNotDone) {
+    bool closedItself = false;
+    openAtLowRate([&](TfrmFaceAudit& review) {
+        auto& ui = review.ui();
+        for (std::size_t i = 1; i <= 3; ++i) {
+            ASSERT_TRUE(xwindow::waitFor([&] { return ui.hedPassword->hasFocus(); }));
+            ASSERT_TRUE(xwindow::keys({"ctrl+a", "BackSpace"}));
+            ASSERT_TRUE(xwindow::type(QStringLiteral("wrong%1").arg(i)));
+            ASSERT_TRUE(xwindow::keys({"Return"}));
+            ASSERT_TRUE(xwindow::waitFor([&] { return requestsOf(360042).size() == i; }));
+        }
+        // The third voids the review: the dialog goes by itself.
+        closedItself = xwindow::waitFor([&] { return !review.isVisible(); });
+    });
+    EXPECT_TRUE(closedItself) << "临柜复核 stayed open after the review was voided";
+    EXPECT_EQ(FaceAudit(), nullptr);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        EXPECT_FALSE(qobject_cast<TfrmFaceAudit*>(w) && w->isVisible());
+    ASSERT_FALSE(dialogs->shown.empty());
+    const std::size_t last = dialogs->shown.size() - 1;
+    EXPECT_EQ(dialogs->shown[last].text,
+              QStringLiteral("复核流程已作废，本次业务没有办理。\n可以重新提交该业务。"));
+    EXPECT_TRUE(dialogs->details[last].contains(QStringLiteral("已作废")))
+        << "the back office's words stay behind the details";
+    for (const auto& shown : dialogs->shown)
+        EXPECT_FALSE(shown.text.contains(QStringLiteral("360415"))) << shown.text.toStdString();
+    EXPECT_EQ(requestsOf(730001).size(), 1u);
+    EXPECT_TRUE(xwindow::waitFor([&] { return edit().hasFocus(); }));
+    EXPECT_EQ(form->ui().hedDicrate->text(), "1.00");
 }
 
 TEST_F(XReviewTest, AnAcceptedApprovalStandsAndConfirmResendsWithIt) {

@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -81,12 +82,20 @@ void expectLevel(QTableView* list, int first, const QString& scale) {
     }
     EXPECT_EQ(numbers->mapToGlobal(QPoint(0, numbers->height())).y(),
               list->viewport()->mapToGlobal(QPoint(0, list->viewport()->height())).y());
-    // The rows and their numbers end above the total line, not under it.
-    for (const QLabel* total : list->findChildren<QLabel*>()) {
-        if (!total->isVisible() || !total->text().startsWith(QStringLiteral("汇总")))
-            continue;
-        EXPECT_LE(list->viewport()->mapToGlobal(QPoint(0, list->viewport()->height())).y(),
-                  total->mapToGlobal(QPoint(0, 0)).y())
+    // The total line is below the table: the rows, their numbers and the scroll bar all end
+    // above it.
+    const QLabel* total = nullptr;
+    for (const QLabel* label : list->window()->findChildren<QLabel*>()) {
+        if (label->isVisible() && label->text().startsWith(QStringLiteral("汇总")))
+            total = label;
+    }
+    ASSERT_NE(total, nullptr) << "no 汇总 line";
+    const int totalTop = total->mapToGlobal(QPoint(0, 0)).y();
+    EXPECT_LE(list->mapToGlobal(QPoint(0, list->height())).y(), totalTop)
+        << "scale " << scale.toStdString();
+    const QScrollBar* bar = list->verticalScrollBar();
+    if (bar->isVisible()) {
+        EXPECT_LE(bar->mapToGlobal(QPoint(0, bar->height())).y(), totalTop)
             << "scale " << scale.toStdString();
     }
 }
@@ -137,6 +146,12 @@ TEST_F(XScaleTest, TheVipListsRowNumbersStayLevelWithTheirRows) {
     QHeaderView* numbers = list->verticalHeader();
     ASSERT_TRUE(numbers->isVisible());
     expectLevel(list, 0, scale);
+    // The list takes the room the window gives: the form fills its page where the page is
+    // larger than the form's design, and never falls below the design.
+    const QSize room = page()->viewport()->size();
+    QWidget* form = page()->widget();
+    EXPECT_EQ(form->height(), std::max(room.height(), 310)) << "scale " << scale.toStdString();
+    EXPECT_EQ(form->width(), std::max(room.width(), 459)) << "scale " << scale.toStdString();
     // Scrolled down a page by the operator's keys, they still are.
     ASSERT_TRUE(xwindow::click(list->viewport()));
     ASSERT_TRUE(xwindow::keys({"Next", "Next"}));

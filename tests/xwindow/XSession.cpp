@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
 
@@ -283,6 +284,37 @@ Cursor currentCursor() {
 }
 
 } // namespace
+
+BellCounter::BellCounter() {
+    Display* display = XOpenDisplay(nullptr);
+    display_ = display;
+    int opcode = 0, error = 0, major = XkbMajorVersion, minor = XkbMinorVersion;
+    if (display && XkbQueryExtension(display, &opcode, &eventBase_, &error, &major, &minor)) {
+        XkbSelectEvents(display, XkbUseCoreKbd, XkbBellNotifyMask, XkbBellNotifyMask);
+        XSync(display, False);
+        listening_ = true;
+    }
+}
+
+BellCounter::~BellCounter() {
+    if (display_)
+        XCloseDisplay(static_cast<Display*>(display_));
+}
+
+int BellCounter::rung() {
+    if (!listening_)
+        return rung_;
+    auto* display = static_cast<Display*>(display_);
+    XSync(display, False);
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+        if (event.type == eventBase_ &&
+            reinterpret_cast<XkbEvent*>(&event)->any.xkb_type == XkbBellNotify)
+            ++rung_;
+    }
+    return rung_;
+}
 
 QString grabWindow(const QWidget* widget, const QString& name) {
     QCoreApplication::processEvents();

@@ -83,6 +83,26 @@ bool pointAt(const QWidget* widget);
 // Raises and focuses the widget's window through the window manager; true once active.
 bool activate(QWidget* widget);
 
+// Counts the bells the X server rings from its start on, as any client of the display
+// may hear them (the keyboard extension's bell notices).
+class BellCounter {
+public:
+    BellCounter();
+    ~BellCounter();
+    BellCounter(const BellCounter&) = delete;
+    BellCounter& operator=(const BellCounter&) = delete;
+
+    bool listening() const { return listening_; }
+    // The bells rung so far.
+    int rung();
+
+private:
+    void* display_ = nullptr;
+    int eventBase_ = 0;
+    bool listening_ = false;
+    int rung_ = 0;
+};
+
 // The widget's window as it shows on the screen, frame included, saved as
 // build/<preset>/screens/<name>.png; the file's path, empty on failure.
 QString grabWindow(const QWidget* widget, const QString& name);
