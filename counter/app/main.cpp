@@ -4,19 +4,24 @@
 
 #include "CounterConfig.h"
 #include "CounterHost.h"
-#include "EmbeddedTransport.h"
 #include "HostClasses.h"
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "ModuleLoader.h"
 #include "PlatformNotices.h"
 #include "QtTranslations.h"
-#include "StartupConnect.h"
-#include "TcpTransport.h"
 #include "Tour.h"
 #include "TranscriptTransport.h"
 
+#if defined(_WIN32)
+#include "ScriptedTransport.h"
+#else
+#include "EmbeddedTransport.h"
+#include "StartupConnect.h"
+#include "TcpTransport.h"
+
 #include "protocol/Service.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -31,7 +36,11 @@
 namespace {
 
 bool hasDisplay() {
+#if defined(_WIN32)
+    return true; // the desktop is always there
+#else
     return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+#endif
 }
 
 // The training operator the embedded training data comes with.
@@ -128,6 +137,17 @@ int main(int argc, char** argv) {
         std::unique_ptr<counter::Transport> transport;
         QTemporaryDir scratch;
         const bool embedded = backoffice.isEmpty();
+#if defined(_WIN32)
+        // The Windows build has neither the back office nor the network: its link is a
+        // script with no answers, so every request is refused with the script's error.
+        if (!embedded || parser.isSet(dbOption)) {
+            std::fprintf(stderr, "marlo-counter: this build has no back office "
+                                 "(--backoffice and --db are not on this platform)\n");
+            return 2;
+        }
+        transport =
+            std::make_unique<counter::ScriptedTransport>(std::make_shared<counter::Script>());
+#else
         if (embedded) {
             const QString db = parser.isSet(dbOption)
                                    ? parser.value(dbOption)
@@ -165,6 +185,7 @@ int main(int argc, char** argv) {
             if (!transport)
                 return 1;
         }
+#endif
         if (!transcript.isEmpty()) {
             transport = std::make_unique<counter::TranscriptTransport>(std::move(transport),
                                                                        transcript.toStdString());
