@@ -22,8 +22,12 @@ target_link_libraries(controls_tests PRIVATE c_marlo_core marlo_hostobjects Qt6:
 target_compile_definitions(controls_tests PRIVATE WAIT_AVI="Wait.avi" RLE8_AVI="rle8.avi")
 configure_file(fuzz/corpus/fuzz_avi/rle8.avi ${CMAKE_BINARY_DIR}/bin/rle8.avi COPYONLY)
 
-marlo_windows_test(account_tools_tests tests/account/ToolsTest.cpp)
-target_link_libraries(account_tools_tests PRIVATE c_marlo_core)
+marlo_windows_test(account_tests tests/account/ToolsTest.cpp tests/account/AccountRepliesTest.cpp)
+target_link_libraries(account_tests PRIVATE c_marlo_core marlo_hostobjects)
+
+# The forms' framework with the scripted host; the form tests' pictures go to screens/.
+marlo_windows_test(framework_tests tests/framework/FormTest.cpp tests/framework/ListsTest.cpp)
+target_link_libraries(framework_tests PRIVATE c_marlo_core marlo_hostobjects Qt6::Test)
 
 qt_add_binary_resources(entry_test_library tests/entry/TestLibrary.qrc
     DESTINATION ${CMAKE_BINARY_DIR}/bin/TestLibrary.rcc)
