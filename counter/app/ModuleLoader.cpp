@@ -43,7 +43,11 @@ WindowHandle ModuleLoader::entry(std::uint32_t menuCode, WindowHandle parent,
 }
 
 QString ModuleLoader::defaultPath() {
+#if defined(_WIN32)
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/C_Marlo.dll");
+#else
     return QCoreApplication::applicationDirPath() + QStringLiteral("/libc_marlo.so");
+#endif
 }
 
 } // namespace counter

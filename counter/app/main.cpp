@@ -4,20 +4,25 @@
 
 #include "CounterConfig.h"
 #include "CounterHost.h"
-#include "EmbeddedTransport.h"
 #include "HostClasses.h"
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "ModuleLoader.h"
 #include "PlatformNotices.h"
 #include "QtTranslations.h"
-#include "RoomJoin.h"
-#include "StartupConnect.h"
-#include "TcpTransport.h"
 #include "Tour.h"
 #include "TranscriptTransport.h"
 
+#if defined(_WIN32)
+#include "ScriptedTransport.h"
+#else
+#include "EmbeddedTransport.h"
+#include "RoomJoin.h"
+#include "StartupConnect.h"
+#include "TcpTransport.h"
+
 #include "protocol/Service.h"
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -33,13 +38,18 @@
 namespace {
 
 bool hasDisplay() {
+#if defined(_WIN32)
+    return true; // the desktop is always there
+#else
     return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+#endif
 }
 
 // The training operator the embedded training data comes with.
 const char* trainingOperator = "1001";
 const char* trainingPassword = "pass1001";
 
+#if !defined(_WIN32)
 // --join: fetches the server's certificate, holds it to the fingerprint (or shows it and
 // asks), and writes the room's file. Nothing is written unless the fingerprint is the one
 // the administrator vouches for.
@@ -81,6 +91,7 @@ int joinRoom(const QString& address, const QString& fingerprint, const QString& 
         return 1;
     }
 }
+#endif
 
 } // namespace
 
@@ -155,9 +166,15 @@ int main(int argc, char** argv) {
                        tourOption, operatorOption, passwordOption, inputOption, joinOption,
                        fingerprintOption, configDirOption});
     parser.process(app);
-    if (parser.isSet(joinOption))
+    if (parser.isSet(joinOption)) {
+#if defined(_WIN32)
+        std::fprintf(stderr, "marlo-counter: --join is not on this platform\n");
+        return 2;
+#else
         return joinRoom(parser.value(joinOption), parser.value(fingerprintOption),
                         parser.value(configDirOption));
+#endif
+    }
 
     // The room's and the user's files name the back office; the options override them, and
     // --db alone asks for the embedded one.
@@ -197,6 +214,17 @@ int main(int argc, char** argv) {
         std::unique_ptr<counter::Transport> transport;
         QTemporaryDir scratch;
         const bool embedded = backoffice.isEmpty();
+#if defined(_WIN32)
+        // The Windows build has neither the back office nor the network: its link is a
+        // script with no answers, so every request is refused with the script's error.
+        if (!embedded || parser.isSet(dbOption)) {
+            std::fprintf(stderr, "marlo-counter: this build has no back office "
+                                 "(--backoffice and --db are not on this platform)\n");
+            return 2;
+        }
+        transport =
+            std::make_unique<counter::ScriptedTransport>(std::make_shared<counter::Script>());
+#else
         if (embedded) {
             const QString db = parser.isSet(dbOption)
                                    ? parser.value(dbOption)
@@ -234,6 +262,7 @@ int main(int argc, char** argv) {
             if (!transport)
                 return 1;
         }
+#endif
         if (!transcript.isEmpty()) {
             transport = std::make_unique<counter::TranscriptTransport>(std::move(transport),
                                                                        transcript.toStdString());

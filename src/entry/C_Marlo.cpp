@@ -1,10 +1,20 @@
 #include "C_Marlo.h"
 
+#include "BoundaryLayout.h"
+
 #include "C_MarloEntry.h"
 #include "HostPtr.h"
 #include "ModuleLifecycle.h"
 
 #include <cstring>
+#include <type_traits>
+
+// The exports are what the host calls through its function pointers, calling convention
+// included.
+static_assert(std::is_same_v<decltype(&BizGetDevInfo), BizGetDevInfoProc> &&
+              std::is_same_v<decltype(&BizInit), BizInitProc> &&
+              std::is_same_v<decltype(&BizUninit), BizUninitProc> &&
+              std::is_same_v<decltype(&BizEntry), BizEntryProc>);
 
 namespace {
 // The module's identification: at most 32 bytes (UTF-8, three bytes a Chinese character)

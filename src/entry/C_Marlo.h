@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
-#if defined(C_MARLO_BUILD)
+#if defined(_WIN32)
+// C_Marlo.def names the exports: a declspec would add the decorated stdcall names.
+#define C_MARLO_API
+#elif defined(C_MARLO_BUILD)
 #define C_MARLO_API MARLO_DECL_EXPORT
 #else
 #define C_MARLO_API MARLO_DECL_IMPORT

@@ -42,6 +42,15 @@ TBizFormBase::TBizFormBase(QWidget* parent) : QWidget(parent) {
 
 TBizFormBase::~TBizFormBase() {
     qApp->removeEventFilter(this);
+    releaseHostWindow();
+}
+
+void TBizFormBase::releaseHostWindow() {
+    // The form's own window is a child of the stand-in: taken out first, it is not
+    // destroyed with it.
+    if (hostWindow_ && windowHandle() && windowHandle()->parent() == hostWindow_.get())
+        windowHandle()->setParent(nullptr);
+    hostWindow_.reset();
 }
 
 void TBizFormBase::AttachToHost(std::int32_t menuCode, WindowHandle parentWindow,
@@ -53,6 +62,7 @@ void TBizFormBase::AttachToHost(std::int32_t menuCode, WindowHandle parentWindow
     storage_.reset();
     dictionary_.reset();
     menuCode_ = menuCode;
+    releaseHostWindow();
     QWidget* host = parentWindow ? QWidget::find(static_cast<WId>(parentWindow)) : nullptr;
     if (!ApplicationWindow() && host)
         SetApplicationWindow(host->window());
@@ -60,9 +70,11 @@ void TBizFormBase::AttachToHost(std::int32_t menuCode, WindowHandle parentWindow
         setParent(host);
     } else if (parentWindow) {
         // A window of another process: embed through the platform's foreign window.
-        if (QWindow* foreign = QWindow::fromWinId(static_cast<WId>(parentWindow))) {
+        // (on Windows the host's HWND).
+        hostWindow_.reset(QWindow::fromWinId(static_cast<WId>(parentWindow)));
+        if (hostWindow_) {
             winId();
-            windowHandle()->setParent(foreign);
+            windowHandle()->setParent(hostWindow_.get());
         }
     }
     closeNotifyWindow_ = closeNotifyWindow;

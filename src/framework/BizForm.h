@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class TBizFormBase : public QWidget {
     Q_OBJECT
@@ -125,7 +126,11 @@ private:
     QWidget* firstControl() const;
 
     void bindEvents();
+    void releaseHostWindow();
 
+    // The host's window when it belongs to another process or toolkit (a native window the
+    // form is embedded in); the form owns this stand-in and lets go of it before it goes.
+    std::unique_ptr<QWindow> hostWindow_;
     WindowHandle closeNotifyWindow_ = 0;
     std::int32_t menuCode_ = 0;
     // The key press the form previewed last, by its key and time stamp, and whether that

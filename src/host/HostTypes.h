@@ -25,7 +25,12 @@
 #define MARLO_RUNTIME_API MARLO_DECL_IMPORT
 #endif
 
+#if defined(_WIN32)
+// The platform's own status type (a 32-bit long), which its headers declare too.
+using HRESULT = long;
+#else
 using HRESULT = std::int32_t;
+#endif
 
 // A window handle is a native window id; pointer-sized so that every platform's ids fit.
 using WindowHandle = std::uintptr_t;

@@ -1,6 +1,11 @@
 #include "Encoding.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 #include <cerrno>
 #include <cstddef>
@@ -44,6 +49,47 @@ std::size_t utf8Length(std::string_view s, std::size_t pos) {
     return n;
 }
 
+#if defined(_WIN32)
+// The system's code page conversion, through UTF-16.
+class Converter {
+public:
+    Converter(const char* to, const char* from) : to_(codePage(to)), from_(codePage(from)) {}
+
+    // The converted bytes; false when the input holds a sequence the source code page
+    // does not have, or ends inside one.
+    bool convert(std::string_view in, std::string& out) {
+        if (in.empty())
+            return true;
+        const int inSize = static_cast<int>(in.size());
+        const int wide =
+            MultiByteToWideChar(from_, MB_ERR_INVALID_CHARS, in.data(), inSize, nullptr, 0);
+        if (wide <= 0)
+            return false;
+        std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
+        MultiByteToWideChar(from_, MB_ERR_INVALID_CHARS, in.data(), inSize, utf16.data(), wide);
+        const int size =
+            WideCharToMultiByte(to_, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
+        if (size <= 0)
+            return false;
+        const std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(size));
+        WideCharToMultiByte(to_, 0, utf16.data(), wide, out.data() + at, size, nullptr, nullptr);
+        return true;
+    }
+
+private:
+    static UINT codePage(std::string_view name) {
+        if (name == "UTF-8")
+            return CP_UTF8;
+        if (name == "GB18030")
+            return 54936;
+        throw std::runtime_error("no code page " + std::string(name));
+    }
+
+    UINT to_;
+    UINT from_;
+};
+#else
 class Converter {
 public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
@@ -75,6 +121,8 @@ public:
 private:
     iconv_t cd_;
 };
+
+#endif
 
 } // namespace
 

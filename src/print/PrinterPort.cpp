@@ -4,13 +4,20 @@
 #include "PrintErrors.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#include <winspool.h>
+#else
 #include <linux/lp.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -30,6 +37,7 @@ constexpr std::uint8_t notBusyBit = 0x80;
 // How long a byte may wait for the device before the port reports a time-out.
 constexpr auto byteWait = std::chrono::seconds(1);
 
+#if !defined(_WIN32)
 // A printer device file. The parallel port's status register and the printer class's
 // port status share one layout; the register's nError (bit 3) and nAck (bit 6) are active
 // low and come out inverted in the status byte, as the PC printer service gives them.
@@ -100,6 +108,8 @@ private:
     std::uint8_t pending_ = 0;
 };
 
+#endif
+
 // A file standing for the port: a plain file or a device that is no printer (/dev/null).
 // It is always ready and takes the bytes at its end, so that the raw bytes a printer would
 // get can be captured; a byte it cannot write is an I/O error of the next status.
@@ -133,6 +143,93 @@ private:
     std::uint8_t pending_ = 0;
 };
 
+#if defined(_WIN32)
+// A printer of the spooler, fed raw: the bytes go to the printer as they are, past its
+// driver, as they would down the cable. The job ends when the port closes. The spooler
+// takes every byte at once, so the port is ready unless a write failed.
+class TSpoolerPort final : public TPrinterPort {
+public:
+    explicit TSpoolerPort(HANDLE printer) : printer_(printer) {}
+    ~TSpoolerPort() override {
+        EndPagePrinter(printer_);
+        EndDocPrinter(printer_);
+        ClosePrinter(printer_);
+    }
+    TSpoolerPort(const TSpoolerPort&) = delete;
+    TSpoolerPort& operator=(const TSpoolerPort&) = delete;
+
+    std::uint8_t Status() override {
+        const std::uint8_t status = notBusyBit | selectedBit | pending_;
+        pending_ = 0;
+        return status;
+    }
+
+    bool Print(std::uint8_t byte) override {
+        DWORD written = 0;
+        if (WritePrinter(printer_, &byte, 1, &written) && written == 1)
+            return true;
+        pending_ = ioErrorBit;
+        return false;
+    }
+
+private:
+    HANDLE printer_;
+    std::uint8_t pending_ = 0;
+};
+
+// The system's error of the last call, as the error numbers the operator's words know.
+int lastErrorNumber() {
+    switch (GetLastError()) {
+    case ERROR_INVALID_PRINTER_NAME:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_PRINTER_ALREADY_EXISTS:
+        return EBUSY;
+    default:
+        return EIO;
+    }
+}
+
+std::unique_ptr<TPrinterPort> openDevice(const std::string& device, TPortError& error) {
+    // A name with a drive ("C:\\capture.prn") is a capture file, made when it is not there
+    // yet; any other name is a printer of the spooler.
+    const bool captureFile = device.size() >= 2 && device[1] == ':';
+    if (captureFile) {
+        const int fd =
+            _open(device.c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                  _S_IREAD | _S_IWRITE);
+        if (fd < 0) {
+            error = {device, "open", errno};
+            return nullptr;
+        }
+        return std::make_unique<TFilePort>(fd);
+    }
+    HANDLE printer = nullptr;
+    if (!OpenPrinterA(const_cast<char*>(device.c_str()), &printer, nullptr)) {
+        error = {device, "OpenPrinter", lastErrorNumber()};
+        return nullptr;
+    }
+    DOC_INFO_1A doc{};
+    doc.pDocName = const_cast<char*>("voucher");
+    doc.pDatatype = const_cast<char*>("RAW");
+    if (StartDocPrinterA(printer, 1, reinterpret_cast<BYTE*>(&doc)) == 0) {
+        error = {device, "StartDocPrinter", lastErrorNumber()};
+        ClosePrinter(printer);
+        return nullptr;
+    }
+    if (!StartPagePrinter(printer)) {
+        error = {device, "StartPagePrinter", lastErrorNumber()};
+        EndDocPrinter(printer);
+        ClosePrinter(printer);
+        return nullptr;
+    }
+    return std::make_unique<TSpoolerPort>(printer);
+}
+#else
 std::unique_ptr<TPrinterPort> openDevice(const std::string& device, TPortError& error) {
     const bool parallel = device.rfind("/dev/parport", 0) == 0;
     // Outside /dev a name is a capture file, made when it is not there yet.
@@ -168,6 +265,8 @@ std::unique_ptr<TPrinterPort> openDevice(const std::string& device, TPortError& 
     return std::make_unique<TDevicePort>(fd, usb ? TDevicePort::Kind::UsbPrinter
                                                  : TDevicePort::Kind::LineDevice);
 }
+
+#endif
 
 TPortOpener& opener() {
     static TPortOpener o;

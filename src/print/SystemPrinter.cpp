@@ -14,7 +14,9 @@
 #include <QPrinterInfo>
 #include <QTemporaryFile>
 
+#if !defined(_WIN32)
 #include <cups/cups.h>
+#endif
 
 #include <cmath>
 
@@ -34,6 +36,7 @@ std::int32_t tenthsOfMm(qreal mm) {
     return static_cast<std::int32_t>(std::lround(mm * 10));
 }
 
+#if !defined(_WIN32)
 // The print service's words for its last refusal.
 QString serviceError() {
     return QString::fromUtf8(cupsLastErrorString());
@@ -86,6 +89,8 @@ QByteArray mediaOption(const QSizeF& millimetres) {
            QByteArray::number(millimetres.height(), 'f', 1) + "mm";
 }
 
+#endif
+
 } // namespace
 
 TSystemPrinter::TSystemPrinter() = default;
@@ -123,6 +128,13 @@ void TSystemPrinter::Open(const QString& documentName) {
     const QPrinterInfo info = defaultPrinter();
     if (info.isNull())
         throw EInOutError("没有可用的打印机");
+#if defined(_WIN32)
+    // The pages go to the printer's spooler through Qt's own print engine, which starts
+    // the job here and hands it over when the painter ends.
+    auto pdf = std::unique_ptr<QTemporaryFile>();
+    auto printer = std::make_unique<QPrinter>(info, QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::NativeFormat);
+#else
     auto pdf =
         std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/voucher-XXXXXX.pdf"));
     if (!pdf->open())
@@ -130,6 +142,7 @@ void TSystemPrinter::Open(const QString& documentName) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(pdf->fileName());
+#endif
     printer->setDocName(documentName);
     printer->setFullPage(false);
     printer->setPageSize(
@@ -176,6 +189,16 @@ void TSystemPrinter::Discard() {
     pdf_.reset();
 }
 
+#if defined(_WIN32)
+QString TSystemPrinter::Close() {
+    if (!printer_)
+        return {};
+    const WaitCursor wait; // the hourglass while the spooler takes the job
+    // The spooler refusing the job's end is the painter failing to end.
+    EndPages();
+    return {};
+}
+#else
 QString TSystemPrinter::Close() {
     if (!pdf_)
         return {};
@@ -208,3 +231,4 @@ QString TSystemPrinter::Close() {
         .arg(job)
         .arg(queue_, reason);
 }
+#endif

@@ -1,11 +1,14 @@
 #include "AppFrame.h"
+#include "BizForm.h"
 #include "C_Marlo.h"
 #include "C_MarloEntry.h"
 #include "HostPtr.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QWidget>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -64,4 +67,25 @@ TEST(Entry, ShowOnlyShowsTheLiveFormAndNeverAClosedOne) {
     EXPECT_TRUE(FormReference(FormClass::Clientmodi).isNull());
     EXPECT_EQ(BizEntry(730102, 0, 0, nullptr, 1), 0u);
     EXPECT_EQ(BizEntry(730105, 0, 0, nullptr, 1), 0u); // never opened
+}
+
+// A host window of another toolkit (on Windows the host's HWND): the form embeds itself in a
+// stand-in of it and lets go of the stand-in when it is attached anew and when it goes.
+TEST(Entry, AFormInANativeHostWindowFreesItsStandInOnEveryPath) {
+    QWindow host; // native, and no widget's: the form meets it as another program's window
+    host.create();
+    const auto before = QGuiApplication::allWindows().size();
+    {
+        TBizFormBase form;
+        form.AttachToHost(730101, host.winId(), 0, nullptr);
+        if (form.windowHandle() == nullptr || form.windowHandle()->parent() == nullptr)
+            GTEST_SKIP() << "no foreign windows on " << qPrintable(QGuiApplication::platformName());
+        EXPECT_EQ(form.windowHandle()->parent()->winId(), host.winId());
+        // Attached again, the form keeps one stand-in beside its own window.
+        form.AttachToHost(730101, host.winId(), 0, nullptr);
+        EXPECT_EQ(form.windowHandle()->parent()->winId(), host.winId());
+        EXPECT_EQ(QGuiApplication::allWindows().size(), before + 2);
+    }
+    EXPECT_EQ(QGuiApplication::allWindows().size(), before);
+    EXPECT_TRUE(host.handle() != nullptr); // the host's own window stays
 }
