@@ -4,12 +4,11 @@
 
 #include "BackOfficeFixture.h"
 #include "BackOfficeProcess.h"
+#include "TemporaryDir.h"
 #include "WireClient.h"
 
 #include "Certificate.h"
 #include "ServeConfig.h"
-
-#include <QTemporaryDir>
 
 #include <sys/stat.h>
 
@@ -36,10 +35,6 @@ std::string readAll(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-QString q(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 // Waits, boundedly, for the server's log to say `what`.
 bool logSays(const ServeProcess& server, const std::string& what) {
     for (int i = 0; i < 200; ++i) {
@@ -55,20 +50,20 @@ bool logSays(const ServeProcess& server, const std::string& what) {
 // The README's command where a first start made a pair already: the pair is replaced, the
 // old one kept beside it, for as many days as a first start gives; a reload serves it.
 TEST(RoomOpsTest, TheCertificateCommandReplacesAFirstStartsPairAndAReloadServesIt) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    const std::string cert = dir.filePath("office.pem").toStdString();
-    const std::string key = dir.filePath("office.key").toStdString();
-    const std::string conf = dir.filePath("backoffice.conf").toStdString();
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    const std::string cert = dir.filePath("office.pem");
+    const std::string key = dir.filePath("office.key");
+    const std::string conf = dir.filePath("backoffice.conf");
     write(conf, "db = " + db + "\nlisten = 127.0.0.1:0\ncert = " + cert + "\nkey = " + key + "\n");
-    ServeProcess server({"--config", conf}, dir.filePath("err").toStdString());
+    ServeProcess server({"--config", conf}, dir.filePath("err"));
     ASSERT_NE(server.port(), 0) << server.errors();
     EXPECT_TRUE(contains(server.banner(), "<5>serving " + db + " on tls://")) << server.banner();
     const std::string firstPair = readAll(cert);
     const auto first = backoffice::readCertificateFacts(cert);
 
     const Outcome made = backofficeRun(
-        {"cert", "--host", "marlo-office.lan,192.0.2.7", "--cert", q(cert), "--key", q(key)});
+        {"cert", "--host", "marlo-office.lan,192.0.2.7", "--cert", cert, "--key", key});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     EXPECT_EQ(readAll(cert + ".old"), firstPair);
     EXPECT_TRUE(std::filesystem::exists(key + ".old"));
@@ -78,16 +73,15 @@ TEST(RoomOpsTest, TheCertificateCommandReplacesAFirstStartsPairAndAReloadServesI
     // One default: the command's pair lasts as long as the first start's.
     EXPECT_LT(std::abs(renewed.notAfter - first.notAfter), 3600);
     EXPECT_GT(renewed.notAfter - std::time(nullptr), 3649L * 24 * 3600);
-    QProcess text;
-    text.start("openssl", {"x509", "-noout", "-ext", "subjectAltName", "-in", q(cert)});
-    text.waitForFinished();
-    EXPECT_TRUE(contains(text.readAllStandardOutput().toStdString(), "DNS:marlo-office.lan"));
+    EXPECT_TRUE(contains(
+        runProgram("openssl", {"x509", "-noout", "-ext", "subjectAltName", "-in", cert}).out,
+        "DNS:marlo-office.lan"));
 
     ::kill(server.pid(), SIGHUP);
     ASSERT_TRUE(logSays(server, "<5>SIGHUP: read " + conf + " again; applied: cert (certificate " +
                                     renewed.fingerprint + ")"))
         << server.errors();
-    const Outcome status = backofficeRun({"status", "--db", q(db)});
+    const Outcome status = backofficeRun({"status", "--db", db});
     EXPECT_EQ(status.exitCode, 0) << status.err;
     EXPECT_TRUE(contains(status.out, "fingerprint " + renewed.fingerprint)) << status.out;
     EXPECT_FALSE(contains(status.out, "warning")) << status.out;
@@ -97,12 +91,12 @@ TEST(RoomOpsTest, TheCertificateCommandReplacesAFirstStartsPairAndAReloadServesI
 // SIGHUP rereads the file: what can change while serving is applied, the rest is said to
 // need a restart, and a file that fails to read keeps the one in use; the server lives on.
 TEST(RoomOpsTest, SighupRereadsTheConfigurationAndABadOneKeepsTheOldOne) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    const std::string conf = dir.filePath("backoffice.conf").toStdString();
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    const std::string conf = dir.filePath("backoffice.conf");
     const std::string base = "db = " + db + "\nlisten = 127.0.0.1:0\n";
     write(conf, base);
-    ServeProcess server({"--config", conf}, dir.filePath("err").toStdString());
+    ServeProcess server({"--config", conf}, dir.filePath("err"));
     ASSERT_NE(server.port(), 0) << server.errors();
 
     write(conf, base + "login-timeout-ms = 9000\nworkers = 3\n");
@@ -128,9 +122,9 @@ TEST(RoomOpsTest, SighupRereadsTheConfigurationAndABadOneKeepsTheOldOne) {
 // status shows who is logged in from where, and its Prometheus form is the text format
 // with the requests and refusals of each function.
 TEST(RoomOpsTest, StatusShowsTheLoggedInOperatorAndItsMetricsAreTextFormat) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    ServeProcess server({"--db", db, "--listen", "127.0.0.1:0"}, dir.filePath("err").toStdString());
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    ServeProcess server({"--db", db, "--listen", "127.0.0.1:0"}, dir.filePath("err"));
     ASSERT_NE(server.port(), 0) << server.errors();
     WireClient counter(server.port(), 5s);
     ASSERT_TRUE(counter.call(loginPacket("1001", "pass1001")));
@@ -142,9 +136,9 @@ TEST(RoomOpsTest, StatusShowsTheLoggedInOperatorAndItsMetricsAreTextFormat) {
     Outcome metrics;
     for (int i = 0; i < 100 && !std::regex_search(metrics.out, refusal); ++i) {
         std::this_thread::sleep_for(50ms);
-        metrics = backofficeRun({"status", "--db", q(db), "--prometheus"});
+        metrics = backofficeRun({"status", "--db", db, "--prometheus"});
     }
-    const Outcome status = backofficeRun({"status", "--db", q(db)});
+    const Outcome status = backofficeRun({"status", "--db", db});
     EXPECT_EQ(status.exitCode, 0) << status.err;
     EXPECT_TRUE(contains(status.out, "logged in: 1\n  operator 1001\tfrom 127.0.0.1\tsince "))
         << status.out;
@@ -164,38 +158,36 @@ TEST(RoomOpsTest, StatusShowsTheLoggedInOperatorAndItsMetricsAreTextFormat) {
     EXPECT_TRUE(std::regex_search(metrics.out, refusal)) << metrics.out;
     EXPECT_EQ(server.stop(SIGTERM, 10s).exitCode, 0);
     // Once it stops, nobody is said to be logged in.
-    EXPECT_TRUE(contains(backofficeRun({"status", "--db", q(db)}).out,
-                         "server: not serving this database"));
+    EXPECT_TRUE(
+        contains(backofficeRun({"status", "--db", db}).out, "server: not serving this database"));
 }
 
 // A checkpoint kept before a restore is not a tampering alarm: verify says where and by
 // whom the chain began anew, with an exit status of its own. A break stays a break.
 TEST(RoomOpsTest, ACheckpointFromBeforeARestoreIsToldApartFromTampering) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    const std::string baseline = dir.filePath("baseline.db").toStdString();
-    ASSERT_EQ(backofficeRun({"seed", "--db", q(db)}).exitCode, 0);
-    const std::map<QString, QString> trainer{{"SUDO_USER", "trainer7"}};
-    ASSERT_EQ(backofficeRun(
-                  {"operator", "add", "2001", "--db", q(db), "--name", "陈学员", "--branch", "8"},
-                  {}, trainer)
-                  .exitCode,
-              0);
-    ASSERT_EQ(backofficeRun({"backup", "--db", q(db), "--to", q(baseline)}).exitCode, 0);
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    const std::string baseline = dir.filePath("baseline.db");
+    ASSERT_EQ(backofficeRun({"seed", "--db", db}).exitCode, 0);
+    const std::map<std::string, std::string> trainer{{"SUDO_USER", "trainer7"}};
+    ASSERT_EQ(
+        backofficeRun({"operator", "add", "2001", "--db", db, "--name", "陈学员", "--branch", "8"},
+                      {}, trainer)
+            .exitCode,
+        0);
+    ASSERT_EQ(backofficeRun({"backup", "--db", db, "--to", baseline}).exitCode, 0);
     for (const char* no : {"2002", "2003"})
         ASSERT_EQ(
-            backofficeRun({"operator", "add", no, "--db", q(db), "--name", "学员", "--branch", "8"},
+            backofficeRun({"operator", "add", no, "--db", db, "--name", "学员", "--branch", "8"},
                           {}, trainer)
                 .exitCode,
             0);
-    std::string checkpoint = backofficeRun({"journal", "checkpoint", "--db", q(db)}).out;
+    std::string checkpoint = backofficeRun({"journal", "checkpoint", "--db", db}).out;
     ASSERT_EQ(checkpoint.substr(0, 2), "3:");
     checkpoint.pop_back();
-    ASSERT_EQ(
-        backofficeRun({"restore", "--from", q(baseline), "--db", q(db)}, {}, trainer).exitCode, 0);
+    ASSERT_EQ(backofficeRun({"restore", "--from", baseline, "--db", db}, {}, trainer).exitCode, 0);
 
-    const Outcome verify =
-        backofficeRun({"journal", "verify", "--db", q(db), "--expect", q(checkpoint)});
+    const Outcome verify = backofficeRun({"journal", "verify", "--db", db, "--expect", checkpoint});
     EXPECT_EQ(verify.exitCode, 4) << verify.out;
     EXPECT_TRUE(contains(verify.out, "日志在第2条记录处重新开始")) << verify.out;
     EXPECT_TRUE(contains(verify.out, "由trainer7从备份" + baseline + "恢复数据库")) << verify.out;
@@ -203,8 +195,7 @@ TEST(RoomOpsTest, ACheckpointFromBeforeARestoreIsToldApartFromTampering) {
 
     // A checkpoint of the part both chains share that does not hold is still tampering.
     const std::string forged = "1:" + std::string(64, 'a');
-    EXPECT_EQ(backofficeRun({"journal", "verify", "--db", q(db), "--expect", q(forged)}).exitCode,
-              3);
+    EXPECT_EQ(backofficeRun({"journal", "verify", "--db", db, "--expect", forged}).exitCode, 3);
 }
 
 // The defaults the code uses are those the packaged configuration and the manual page
@@ -248,20 +239,20 @@ TEST(RoomOpsTest, TheHelpThePackagedFileAndTheManualPageShowEveryOptionWithItsDe
     EXPECT_EQ(backofficeRun({"--version"}).out, "marlo-backoffice " MARLO_VERSION "\n");
     EXPECT_TRUE(contains(page, "\"C_Marlo " MARLO_VERSION "\""));
 
-    QTemporaryDir dir;
-    const std::string file = dir.filePath("bom.conf").toStdString();
-    write(file, "\xEF\xBB\xBFworkers = 2\ndb = " + dir.filePath("o.db").toStdString() +
-                    "\nlisten = 127.0.0.1:0\n");
-    ServeProcess server({"--config", file}, dir.filePath("err").toStdString());
+    TemporaryDir dir;
+    const std::string file = dir.filePath("bom.conf");
+    write(file,
+          "\xEF\xBB\xBFworkers = 2\ndb = " + dir.filePath("o.db") + "\nlisten = 127.0.0.1:0\n");
+    ServeProcess server({"--config", file}, dir.filePath("err"));
     EXPECT_NE(server.port(), 0) << server.errors();
 }
 
 // A throttled operator is listed as such; the daily backups go into a folder, owner-only,
 // and those past their days go.
 TEST(RoomOpsTest, ThrottledOperatorsAreListedAndDatedBackupsAreKeptForTheirDays) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    ASSERT_EQ(backofficeRun({"seed", "--db", q(db)}).exitCode, 0);
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    ASSERT_EQ(backofficeRun({"seed", "--db", db}).exitCode, 0);
     {
         backoffice::Database d(db);
         const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -273,14 +264,14 @@ TEST(RoomOpsTest, ThrottledOperatorsAreListedAndDatedBackupsAreKeptForTheirDays)
                 .bind(1, std::int64_t{now - 1000 * i})
                 .step();
     }
-    const Outcome list = backofficeRun({"operator", "list", "--db", q(db)});
+    const Outcome list = backofficeRun({"operator", "list", "--db", db});
     EXPECT_TRUE(std::regex_search(list.out, std::regex("\n1002\t[^\n]*\tthrottled\n"))) << list.out;
     EXPECT_TRUE(std::regex_search(list.out, std::regex("\n1001\t[^\n]*\tactive\n"))) << list.out;
-    const Outcome status = backofficeRun({"status", "--db", q(db)});
+    const Outcome status = backofficeRun({"status", "--db", db});
     EXPECT_TRUE(contains(status.out, "throttled operators: 1\n  operator 1002\t100 guesses"))
         << status.out;
 
-    const std::string folder = dir.filePath("backups").toStdString();
+    const std::string folder = dir.filePath("backups");
     std::filesystem::create_directory(folder);
     const std::string old = folder + "/office-20200101-000000.db";
     write(old, "old");
@@ -290,7 +281,7 @@ TEST(RoomOpsTest, ThrottledOperatorsAreListedAndDatedBackupsAreKeptForTheirDays)
     write(kept, "younger");
     ::umask(022);
     const Outcome backup =
-        backofficeRun({"backup", "--db", q(db), "--into", q(folder), "--keep-days", "14"});
+        backofficeRun({"backup", "--db", db, "--into", folder, "--keep-days", "14"});
     EXPECT_EQ(backup.exitCode, 0) << backup.err;
     EXPECT_FALSE(std::filesystem::exists(old));
     EXPECT_TRUE(std::filesystem::exists(kept));
@@ -303,14 +294,14 @@ TEST(RoomOpsTest, ThrottledOperatorsAreListedAndDatedBackupsAreKeptForTheirDays)
 
 // One bad row is said in the singular.
 TEST(RoomOpsTest, OneBadRowIsOneBadRow) {
-    QTemporaryDir dir;
-    const std::string db = dir.filePath("office.db").toStdString();
-    ASSERT_EQ(backofficeRun({"seed", "--db", q(db)}).exitCode, 0);
-    const Outcome exported = backofficeRun({"client", "export", "--db", q(db), "--csv"});
+    TemporaryDir dir;
+    const std::string db = dir.filePath("office.db");
+    ASSERT_EQ(backofficeRun({"seed", "--db", db}).exitCode, 0);
+    const Outcome exported = backofficeRun({"client", "export", "--db", db, "--csv"});
     ASSERT_EQ(exported.exitCode, 0) << exported.err;
-    const std::string csv = dir.filePath("bad.csv").toStdString();
+    const std::string csv = dir.filePath("bad.csv");
     write(csv, exported.out.substr(0, exported.out.find('\n') + 1) + "this,row,is,bad\n");
-    const Outcome import = backofficeRun({"client", "import", "--db", q(db), "--csv", q(csv)});
+    const Outcome import = backofficeRun({"client", "import", "--db", db, "--csv", csv});
     EXPECT_EQ(import.exitCode, 1);
     EXPECT_TRUE(contains(import.err, "marlo-backoffice: 1 bad row; nothing imported\n"))
         << import.err;
