@@ -422,7 +422,7 @@ std::string BackOffice::dispatch(Session& session, Database& db,
         checkPassword(ctx, ctx.op, request.text("op_password"));
     // Changes and review demands store rows and journal entries. A review answers a demand
     // (so they are paced with it), and a wrong password in one is bounded by the throttle.
-    if (rule->reviewable && !writes_.take(ctx.op.operatorNo))
+    if (rule->reviewable() && !writes_.take(ctx.op.operatorNo))
         throw ServiceError(errors::busy, "操作过于频繁，请稍后再试");
     std::optional<Transaction> transaction;
     std::optional<WritesRefused> readOnly;
