@@ -292,8 +292,8 @@ constexpr auto ownerOnly = std::filesystem::perms::owner_read | std::filesystem:
 // Run by hand under umask 022, `seed` and `backup` leave no file that others may read: the
 // database, its write-ahead log and shared memory, its journal key, and the backup's.
 TEST_F(DoorwayTest, FilesAreTheOwnersAloneWhateverTheUmask) {
-    const std::string db = dir.filePath("room.db").toStdString();
-    const std::string copy = dir.filePath("room-copy.db").toStdString();
+    const std::string db = dir.filePath("room.db");
+    const std::string copy = dir.filePath("room-copy.db");
     const std::string run = "umask 022 && " + std::string(BACKOFFICE_EXE) + " seed --db " + db +
                             " > /dev/null && " + BACKOFFICE_EXE + " backup --db " + db + " --to " +
                             copy + " > /dev/null";
