@@ -19,32 +19,26 @@ namespace {
 // The "previous hash" of the first entry.
 const std::string genesisHash(crypto_generichash_BYTES * 2, '0');
 
-constexpr int contentColumns = 15;
-constexpr char columns[] =
-    "entry_no, occurred_at, event, operator_no, op_branch_no, op_station, source, function_id, "
-    "client_id, fund_account, rate_before, rate_after, process_id, reviewer, detail, prev_hash, "
-    "entry_hash";
+using Content = std::array<std::string, journalContentColumns>;
 
-using Content = std::array<std::string, contentColumns>;
+// The table's columns, "entry_no, occurred_at, ...".
+std::string columnList() {
+    std::string list;
+    for (const JournalColumn& column : journalColumns)
+        list += (list.empty() ? "" : ", ") + std::string(column.name);
+    return list;
+}
+const std::string columns = columnList();
 
 // The content in column order, each value as SQLite gives it back as text, so that the
 // writer and the checker hash the same bytes.
 Content contentOf(const JournalEntry& e) {
-    return {std::to_string(e.entryNo),
-            std::to_string(e.occurredAt),
-            e.event,
-            e.operatorNo,
-            std::to_string(e.branchNo),
-            e.station,
-            e.source,
-            std::to_string(e.functionId),
-            e.clientId,
-            std::to_string(e.fundAccount),
-            e.rateBefore,
-            e.rateAfter,
-            std::to_string(e.processId),
-            e.reviewer,
-            e.detail};
+    Content content;
+    for (std::size_t i = 0; i < journalContentColumns; ++i) {
+        const JournalColumn& column = journalColumns[i];
+        content[i] = column.number ? std::to_string(e.*column.number) : e.*column.text;
+    }
+    return content;
 }
 
 // Each value goes in with its length first (8 bytes, least significant first), so that no two
@@ -84,26 +78,16 @@ struct StoredRow {
 
 StoredRow readRow(const Statement& s) {
     StoredRow row;
-    for (int i = 0; i < contentColumns; ++i)
-        row.content[static_cast<std::size_t>(i)] = s.text(i);
-    JournalEntry& e = row.entry;
-    e.entryNo = s.integer(0);
-    e.occurredAt = s.integer(1);
-    e.event = s.text(2);
-    e.operatorNo = s.text(3);
-    e.branchNo = s.integer(4);
-    e.station = s.text(5);
-    e.source = s.text(6);
-    e.functionId = s.integer(7);
-    e.clientId = s.text(8);
-    e.fundAccount = s.integer(9);
-    e.rateBefore = s.text(10);
-    e.rateAfter = s.text(11);
-    e.processId = s.integer(12);
-    e.reviewer = s.text(13);
-    e.detail = s.text(14);
-    e.prevHash = s.text(15);
-    e.hash = s.text(16);
+    for (std::size_t i = 0; i < journalColumns.size(); ++i) {
+        const JournalColumn& column = journalColumns[i];
+        const int index = static_cast<int>(i);
+        if (i < journalContentColumns)
+            row.content[i] = s.text(index);
+        if (column.number)
+            row.entry.*column.number = s.integer(index);
+        else
+            row.entry.*column.text = s.text(index);
+    }
     return row;
 }
 
@@ -165,27 +149,20 @@ void appendJournal(Database& db, JournalEntry entry) {
     entry.entryNo = lastIssuedEntryNo(db) + 1;
     const JournalKey key = journalKeyOf(db);
     entry.hash = hashOf(entry.prevHash, contentOf(entry), &key);
+    std::string placeholders;
+    for (std::size_t i = 0; i < journalColumns.size(); ++i)
+        placeholders += i == 0 ? "?" : ", ?";
     CachedStatement insert =
-        db.cached(std::string("INSERT INTO journal (") + columns +
-                  ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+        db.cached("INSERT INTO journal (" + columns + ") VALUES (" + placeholders + ")");
     Statement& s = *insert;
-    s.bind(1, entry.entryNo)
-        .bind(2, entry.occurredAt)
-        .bind(3, entry.event)
-        .bind(4, entry.operatorNo)
-        .bind(5, entry.branchNo)
-        .bind(6, entry.station)
-        .bind(7, entry.source)
-        .bind(8, entry.functionId)
-        .bind(9, entry.clientId)
-        .bind(10, entry.fundAccount)
-        .bind(11, entry.rateBefore)
-        .bind(12, entry.rateAfter)
-        .bind(13, entry.processId)
-        .bind(14, entry.reviewer)
-        .bind(15, entry.detail)
-        .bind(16, entry.prevHash)
-        .bind(17, entry.hash);
+    for (std::size_t i = 0; i < journalColumns.size(); ++i) {
+        const JournalColumn& column = journalColumns[i];
+        const int index = static_cast<int>(i) + 1;
+        if (column.number)
+            s.bind(index, entry.*column.number);
+        else
+            s.bind(index, entry.*column.text);
+    }
     s.run();
 }
 
@@ -255,7 +232,7 @@ JournalCheck verifyJournal(Database& db, const std::optional<JournalCheckpoint>&
     }
     check.keyed = key.has_value();
     JournalAgreement agreement(key ? &*key : nullptr);
-    Statement s = db.prepare(std::string("SELECT ") + columns + " FROM journal ORDER BY entry_no");
+    Statement s = db.prepare("SELECT " + columns + " FROM journal ORDER BY entry_no");
     const auto next = [&]() -> std::optional<StoredRow> {
         if (!s.step())
             return std::nullopt;
@@ -342,7 +319,7 @@ JournalCheck verifyJournal(Database& db, const std::optional<JournalCheckpoint>&
 }
 
 std::vector<JournalEntry> readJournal(Database& db, const JournalFilter& filter) {
-    std::string sql = std::string("SELECT ") + columns + " FROM journal WHERE 1";
+    std::string sql = "SELECT " + columns + " FROM journal WHERE 1";
     if (filter.since)
         sql += " AND occurred_at >= ?";
     if (filter.until)

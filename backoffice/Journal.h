@@ -6,6 +6,8 @@
 
 #include "Database.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -64,6 +66,39 @@ struct JournalEntry {
     std::string prevHash; // hex, given by the journal
     std::string hash;
 };
+
+// A column of the journal table, in the table's order: its name, the entry's field it holds
+// (a number or a text), the report's heading (none for the previous hash) and the name a JSON
+// line gives it. The first journalContentColumns are the content an entry's hash covers, in
+// the order it covers them; the chain's two hashes follow.
+struct JournalColumn {
+    const char* name;
+    std::int64_t JournalEntry::*number = nullptr;
+    std::string JournalEntry::*text = nullptr;
+    const char* heading = nullptr;
+    const char* jsonName = nullptr;
+    bool rate = false; // a discount rate, "0.45" or empty
+};
+inline constexpr std::size_t journalContentColumns = 15;
+inline constexpr std::array<JournalColumn, journalContentColumns + 2> journalColumns{{
+    {"entry_no", &JournalEntry::entryNo, nullptr, "序号", "entry_no"},
+    {"occurred_at", &JournalEntry::occurredAt, nullptr, "时间", "time"},
+    {"event", nullptr, &JournalEntry::event, "事件", "event"},
+    {"operator_no", nullptr, &JournalEntry::operatorNo, "操作员", "operator_no"},
+    {"op_branch_no", &JournalEntry::branchNo, nullptr, "营业部", "branch_no"},
+    {"op_station", nullptr, &JournalEntry::station, "站点", "op_station"},
+    {"source", nullptr, &JournalEntry::source, "来源", "source"},
+    {"function_id", &JournalEntry::functionId, nullptr, "功能号", "function_id"},
+    {"client_id", nullptr, &JournalEntry::clientId, "客户号", "client_id"},
+    {"fund_account", &JournalEntry::fundAccount, nullptr, "资金账户", "fund_account"},
+    {"rate_before", nullptr, &JournalEntry::rateBefore, "原折扣", "rate_before", true},
+    {"rate_after", nullptr, &JournalEntry::rateAfter, "新折扣", "rate_after", true},
+    {"process_id", &JournalEntry::processId, nullptr, "复核流程", "process_id"},
+    {"reviewer", nullptr, &JournalEntry::reviewer, "复核柜员", "reviewer"},
+    {"detail", nullptr, &JournalEntry::detail, "说明", "detail"},
+    {"prev_hash", nullptr, &JournalEntry::prevHash, nullptr, "prev_hash"},
+    {"entry_hash", nullptr, &JournalEntry::hash, "哈希", "entry_hash"},
+}};
 
 // Appends the entry inside the caller's open write transaction (a DatabaseError when there
 // is none): it commits or rolls back with the change it records.

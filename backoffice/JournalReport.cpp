@@ -74,27 +74,31 @@ std::string numberOrBlank(std::int64_t value) {
     return value == 0 ? std::string() : std::to_string(value);
 }
 
-constexpr std::size_t columnCount = 15;
-const std::array<const char*, columnCount> headings{
-    "序号",   "时间",     "事件",   "功能号", "操作员",   "营业部",   "站点", "来源",
-    "客户号", "资金账户", "原折扣", "新折扣", "复核流程", "复核柜员", "说明"};
+// The table shows an entry's content; the CSV adds its hash.
+constexpr std::size_t columnCount = journalContentColumns;
+
+// A column's value as an operator reads it.
+std::string cellOf(const JournalColumn& column, const JournalEntry& e) {
+    if (column.text)
+        return column.text == &JournalEntry::event ? journalEventText(e.event) : e.*column.text;
+    const std::int64_t value = e.*column.number;
+    if (column.number == &JournalEntry::occurredAt)
+        return journalTimeText(value);
+    return column.number == &JournalEntry::entryNo ? std::to_string(value) : numberOrBlank(value);
+}
+
+const std::array<const char*, columnCount> headings = [] {
+    std::array<const char*, columnCount> names{};
+    for (std::size_t c = 0; c < columnCount; ++c)
+        names[c] = journalColumns[c].heading;
+    return names;
+}();
 
 std::array<std::string, columnCount> cellsOf(const JournalEntry& e) {
-    return {std::to_string(e.entryNo),
-            journalTimeText(e.occurredAt),
-            journalEventText(e.event),
-            numberOrBlank(e.functionId),
-            e.operatorNo,
-            numberOrBlank(e.branchNo),
-            e.station,
-            e.source,
-            e.clientId,
-            numberOrBlank(e.fundAccount),
-            e.rateBefore,
-            e.rateAfter,
-            numberOrBlank(e.processId),
-            e.reviewer,
-            e.detail};
+    std::array<std::string, columnCount> cells;
+    for (std::size_t c = 0; c < columnCount; ++c)
+        cells[c] = cellOf(journalColumns[c], e);
+    return cells;
 }
 
 void writeTable(std::ostream& out, const std::vector<JournalEntry>& entries) {
@@ -151,19 +155,22 @@ std::string csvCell(const std::string& value, bool text) {
 }
 
 void writeCsv(std::ostream& out, const std::vector<JournalEntry>& entries) {
-    // Which columns hold numbers and rates, written as they are.
-    static const std::array<bool, columnCount> isText{false, false, true,  false, true,
-                                                      false, true,  true,  true,  false,
-                                                      false, false, false, true,  true};
     out << "\xEF\xBB\xBF";
-    for (const char* heading : headings)
-        out << heading << ',';
-    out << "哈希\r\n";
+    std::string heading;
+    for (const JournalColumn& column : journalColumns)
+        if (column.heading)
+            heading += (heading.empty() ? "" : ",") + std::string(column.heading);
+    out << heading << "\r\n";
     for (const JournalEntry& e : entries) {
-        const auto cells = cellsOf(e);
-        for (std::size_t c = 0; c < columnCount; ++c)
-            out << csvCell(cells[c], isText[c]) << ',';
-        out << csvCell(e.hash, true) << "\r\n";
+        std::string line;
+        for (const JournalColumn& column : journalColumns) {
+            if (!column.heading)
+                continue;
+            // Numbers and rates are written as they are.
+            const bool text = column.text && !column.rate;
+            line += (line.empty() ? "" : ",") + csvCell(cellOf(column, e), text);
+        }
+        out << line << "\r\n";
     }
 }
 
@@ -201,19 +208,22 @@ std::string jsonTime(std::int64_t seconds) {
 }
 
 void writeJson(std::ostream& out, const std::vector<JournalEntry>& entries) {
-    const auto rate = [](const std::string& r) { return r.empty() ? "null" : jsonString(r); };
     for (const JournalEntry& e : entries) {
-        out << "{\"entry_no\":" << e.entryNo << ",\"time\":" << jsonString(jsonTime(e.occurredAt))
-            << ",\"event\":" << jsonString(e.event)
-            << ",\"event_text\":" << jsonString(journalEventText(e.event))
-            << ",\"function_id\":" << e.functionId
-            << ",\"operator_no\":" << jsonString(e.operatorNo) << ",\"branch_no\":" << e.branchNo
-            << ",\"op_station\":" << jsonString(e.station) << ",\"source\":" << jsonString(e.source)
-            << ",\"client_id\":" << jsonString(e.clientId) << ",\"fund_account\":" << e.fundAccount
-            << ",\"rate_before\":" << rate(e.rateBefore) << ",\"rate_after\":" << rate(e.rateAfter)
-            << ",\"process_id\":" << e.processId << ",\"reviewer\":" << jsonString(e.reviewer)
-            << ",\"detail\":" << jsonString(e.detail) << ",\"prev_hash\":" << jsonString(e.prevHash)
-            << ",\"entry_hash\":" << jsonString(e.hash) << "}\n";
+        std::string line;
+        for (const JournalColumn& column : journalColumns) {
+            line += (line.empty() ? "{\"" : ",\"") + std::string(column.jsonName) + "\":";
+            if (column.number == &JournalEntry::occurredAt)
+                line += jsonString(jsonTime(e.occurredAt));
+            else if (column.number)
+                line += std::to_string(e.*column.number);
+            else if (column.rate && (e.*column.text).empty())
+                line += "null";
+            else
+                line += jsonString(e.*column.text);
+            if (column.text == &JournalEntry::event)
+                line += ",\"event_text\":" + jsonString(journalEventText(e.event));
+        }
+        out << line << "}\n";
     }
 }
 

@@ -20,7 +20,7 @@ QStringList CounterConfig::filesOf(const QString& base) {
 }
 
 QStringList CounterConfig::defaultFiles() {
-    return filesOf(QStringLiteral("/etc/marlo")) +
+    return filesOf(QStringLiteral(MARLO_CONF_DIR)) +
            filesOf(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
                    QStringLiteral("/marlo"));
 }

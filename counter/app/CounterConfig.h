@@ -1,8 +1,8 @@
 #pragma once
 // The counter's back office as a training room sets it: the server's address and the
-// certificate it must present, from /etc/marlo/counter.conf and the files of
-// /etc/marlo/counter.conf.d/*.conf, then the user's ~/.config/marlo/counter.conf and
-// counter.conf.d/*.conf, each a file of "key = value" lines. A later file overrides an
+// certificate it must present, from counter.conf and counter.conf.d/*.conf in the install's
+// configuration folder (/etc/marlo for a /usr prefix), then from the same in the user's
+// ~/.config/marlo, each a file of "key = value" lines. A later file overrides an
 // earlier one key by key; the command line overrides them all.
 
 #include <QString>

@@ -116,7 +116,7 @@ bool sameFingerprint(const std::string& given, const std::string& fingerprint) {
 
 std::string defaultConfigBase() {
     if (::geteuid() == 0)
-        return "/etc/marlo";
+        return MARLO_CONF_DIR;
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg && *xdg)
         return std::string(xdg) + "/marlo";

@@ -426,6 +426,19 @@ TEST_F(JournalTest, ADatabaseOfAnEarlierVersionGetsItsJournalWhenOpened) {
     EXPECT_EQ(verify().checked, 1);
 }
 
+// The schema's journal table and the columns the journal writes, reads and reports agree,
+// name by name and in order: the hash covers the content in that order.
+TEST_F(JournalTest, TheTableHasTheColumnsTheJournalWrites) {
+    backoffice::Statement s = office->database().prepare("PRAGMA table_info(journal)");
+    std::vector<std::string> names;
+    while (s.step())
+        names.push_back(s.text(1));
+    std::vector<std::string> written;
+    for (const backoffice::JournalColumn& column : backoffice::journalColumns)
+        written.emplace_back(column.name);
+    EXPECT_EQ(names, written);
+}
+
 class JournalTamperTest : public JournalTest {
 protected:
     void SetUp() override {
@@ -613,7 +626,7 @@ TEST_F(JournalCommandTest, CsvOpensInASpreadsheetWithItsChineseAndNoFormulas) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     ASSERT_EQ(r.out.rfind("\xEF\xBB\xBF序号,时间,事件,", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("哈希\r\n"), std::string::npos);
-    EXPECT_NE(r.out.find(",VIP开户,730001,1001,8,00-1A-2B,local,100001,80000001,,0.45,"),
+    EXPECT_NE(r.out.find(",VIP开户,1001,8,00-1A-2B,local,730001,100001,80000001,,0.45,"),
               std::string::npos)
         << r.out;
     // The made-up workstation is one quoted cell that a spreadsheet shows as text.
