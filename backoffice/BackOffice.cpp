@@ -227,7 +227,7 @@ void BackOffice::journalRefusal(HandlerContext& ctx, const Operator& op,
 }
 
 void BackOffice::endSession(Session& session, const std::string& why) {
-    if (!session.open()) {
+    if (!session.open() || !session.served()) {
         session = Session{{}, 0, session.source, {}};
         return;
     }
@@ -238,7 +238,7 @@ void BackOffice::endSession(Session& session, const std::string& why) {
 void BackOffice::endSession(Database& db, Session& session, const std::string& why) {
     const Session ended = session;
     session = Session{{}, 0, ended.source, {}};
-    if (!ended.open())
+    if (!ended.open() || !ended.served())
         return;
     JournalEntry e;
     e.event = journal::logout;
@@ -254,7 +254,7 @@ void BackOffice::endSession(Database& db, Session& session, const std::string& w
 void BackOffice::journalRefusedOperator(Database& db, const Session& session,
                                         const Request& request, const ServiceError& refusal) {
     const std::string operatorNo = request.text("operator_no");
-    if (!attempts_.refusalToJournal(session.source, operatorNo))
+    if (!session.served() || !attempts_.refusalToJournal(session.source, operatorNo))
         return;
     JournalEntry e;
     e.event = journal::loginRefused;
@@ -498,10 +498,12 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     if (!rule->needsSession) {
         // A login that cannot be journaled is not granted. Not paced: the password and its
         // throttle are the gate of a login.
-        readOnly.reset();
-        Transaction loggedIn(db);
-        journal(db, requestEntry(ctx, journal::login));
-        loggedIn.commit();
+        if (session.served()) {
+            readOnly.reset();
+            Transaction loggedIn(db);
+            journal(db, requestEntry(ctx, journal::login));
+            loggedIn.commit();
+        }
         session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
     }
     return reply;

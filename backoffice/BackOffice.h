@@ -44,6 +44,9 @@ struct Session {
     // should wait before its next request is taken.
     std::chrono::milliseconds holdBack{0};
     bool open() const { return !operatorNo.empty(); }
+    // Over the network: its logins and logouts are journaled. The counter's own back office
+    // has one operator at one machine and no door to watch.
+    bool served() const { return source != "local"; }
 };
 
 struct OfficeOptions {
