@@ -226,6 +226,49 @@ void BackOffice::journalRefusal(HandlerContext& ctx, const Operator& op,
     t.commit();
 }
 
+void BackOffice::endSession(Session& session, const std::string& why) {
+    if (!session.open() || !session.served()) {
+        session = Session{{}, 0, session.source, {}};
+        return;
+    }
+    Lease lease(*this);
+    endSession(lease.db(), session, why);
+}
+
+void BackOffice::endSession(Database& db, Session& session, const std::string& why) {
+    const Session ended = session;
+    session = Session{{}, 0, ended.source, {}};
+    if (!ended.open() || !ended.served())
+        return;
+    JournalEntry e;
+    e.event = journal::logout;
+    e.operatorNo = ended.operatorNo;
+    e.branchNo = ended.branchNo;
+    e.source = ended.source;
+    e.detail = why;
+    Transaction t(db);
+    journal(db, e);
+    t.commit();
+}
+
+void BackOffice::journalRefusedOperator(Database& db, const Session& session,
+                                        const Request& request, const ServiceError& refusal) {
+    const std::string operatorNo = request.text("operator_no");
+    if (!session.served() || !attempts_.refusalToJournal(session.source, operatorNo))
+        return;
+    JournalEntry e;
+    e.event = journal::loginRefused;
+    e.operatorNo = operatorNo;
+    e.branchNo = request.int32("op_branch_no");
+    e.station = request.optionalText("op_station").value_or("");
+    e.source = session.source;
+    e.functionId = request.functionNo();
+    e.detail = refusal.what();
+    Transaction t(db);
+    journal(db, e);
+    t.commit();
+}
+
 void BackOffice::journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer,
                                       const PasswordAttempt& attempt) {
     Database& db = ctx.db;
@@ -346,7 +389,7 @@ std::string BackOffice::answer(Session& session, std::string_view requestPacket,
     // Whatever the outcome of a login, refused for its size or its header included, the
     // session no longer speaks for anyone it did before.
     if (const FunctionRule* rule = functionRule(packet.functionNo()); rule && !rule->needsSession)
-        session = Session{{}, 0, session.source, {}};
+        endSession(session, "同一连接重新登录");
     if (requestPacket.size() > RequestLimits::maxRequestBytes)
         return errorReply(packet.functionNo(), errors::tooLarge,
                           "请求过大：最多" + std::to_string(RequestLimits::maxRequestBytes / 1024) +
@@ -410,9 +453,14 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     try {
         op = findOperator(db, operatorNo);
     } catch (const ServiceError& e) {
-        // A disabled operator's session ends with his next request.
-        if (e.errorNo() == errors::operatorDisabled)
-            session = Session{{}, 0, session.source, {}};
+        // A disabled operator's session ends with his next request. An unknown operator's
+        // login is not journaled: anyone can make up numbers, and each would be a row.
+        if (e.errorNo() == errors::operatorDisabled) {
+            if (rule->needsSession)
+                endSession(db, session, e.what());
+            else
+                journalRefusedOperator(db, session, request, e);
+        }
         throw;
     }
     HandlerContext ctx{*this, db, request, session, std::move(op)};
@@ -447,8 +495,17 @@ std::string BackOffice::dispatch(Session& session, Database& db,
     std::string reply = (replaced == replaced_.end() ? rule->handler : replaced->second)(ctx);
     if (transaction)
         transaction->commit();
-    if (!rule->needsSession)
+    if (!rule->needsSession) {
+        // A login that cannot be journaled is not granted. Not paced: the password and its
+        // throttle are the gate of a login.
+        if (session.served()) {
+            readOnly.reset();
+            Transaction loggedIn(db);
+            journal(db, requestEntry(ctx, journal::login));
+            loggedIn.commit();
+        }
         session = Session{ctx.op.operatorNo, ctx.op.branchNo, session.source, {}};
+    }
     return reply;
 }
 

@@ -44,6 +44,9 @@ struct Session {
     // should wait before its next request is taken.
     std::chrono::milliseconds holdBack{0};
     bool open() const { return !operatorNo.empty(); }
+    // Over the network: its logins and logouts are journaled. The counter's own back office
+    // has one operator at one machine and no door to watch.
+    bool served() const { return source != "local"; }
 };
 
 struct OfficeOptions {
@@ -161,6 +164,10 @@ public:
     // journals who lifted it. A ServiceError for an unknown operator.
     void releaseOperator(const std::string& operatorNo, const std::string& administrator);
     std::int32_t mainBranchNo(Database& db);
+    // Ends the session (its connection closed, or another login on it) and journals the
+    // logout of the operator it spoke for, if any. The session ends even when the entry
+    // cannot be written; that failure is then raised.
+    void endSession(Session& session, const std::string& why);
     // Writes the entry in the caller's open write transaction. An entry with a fund
     // account and no client gets the account's client.
     void journal(Database& db, JournalEntry entry);
@@ -168,6 +175,11 @@ public:
 private:
     class Lease;
     void journalRefusal(HandlerContext& ctx, const Operator& op, const std::string& refusal);
+    void endSession(Database& db, Session& session, const std::string& why);
+    // A login refused because the operator is disabled or has no password: journaled as
+    // throttle refusals are, once a minute per address and operator.
+    void journalRefusedOperator(Database& db, const Session& session, const Request& request,
+                                const ServiceError& refusal);
     // In the caller's transaction: the wrong password, and the address's wait or the
     // operator's bound it brought.
     void journalWrongPassword(HandlerContext& ctx, const Operator& op, bool reviewer,

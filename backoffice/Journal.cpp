@@ -113,6 +113,8 @@ std::string journalEventText(const std::string& event) {
         {journal::sourceSlowed, "来源限速"},
         {journal::operatorBounded, "操作员猜测达上限"},
         {journal::loginRefused, "登录被拒"},
+        {journal::login, "登录"},
+        {journal::logout, "退出登录"},
         {journal::operatorAdded, "新增操作员"},
         {journal::operatorChanged, "修改操作员"},
         {journal::operatorDisabled, "停用操作员"},

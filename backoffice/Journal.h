@@ -29,7 +29,10 @@ inline constexpr char approvalExpired[] = "approval_expired"; // never used in t
 inline constexpr char passwordWrong[] = "password_wrong";     // the operator's own password
 inline constexpr char sourceSlowed[] = "source_slowed";       // a source must wait
 inline constexpr char operatorBounded[] = "operator_bounded"; // his guesses are used up
-inline constexpr char loginRefused[] = "login_refused";       // held back by the throttle
+// A login the throttle held back, or one of an operator disabled or without a password.
+inline constexpr char loginRefused[] = "login_refused";
+inline constexpr char login[] = "login";   // an operator logged in
+inline constexpr char logout[] = "logout"; // his session ended
 // Administration commands; the entry's station is the administrator's login name.
 inline constexpr char operatorAdded[] = "operator_add";
 inline constexpr char operatorChanged[] = "operator_set";

@@ -18,7 +18,8 @@ PasswordAttempts::PasswordAttempts(ThrottleOptions throttle, std::size_t maxHash
                                    std::chrono::milliseconds hashWait)
     : throttle_(throttle), passwords_(maxHashes, hashWait) {}
 
-bool PasswordAttempts::refusalToJournal(const std::string& address, const std::string& operatorNo) {
+bool PasswordAttempts::refusalToJournal(const std::string& source, const std::string& operatorNo) {
+    const std::string address = PasswordThrottle::addressOf(source);
     const std::int64_t now = nowMs();
     const std::int64_t quietMs = std::chrono::milliseconds(refusalQuiet).count();
     std::lock_guard lock(refusalsMutex_);
@@ -43,7 +44,7 @@ PasswordAttempt PasswordAttempts::attempt(Database& db, const std::string& opera
     const auto refused = [&](const ServiceError& refusal) {
         out.result = PasswordAttempt::Result::Refused;
         out.refusal = refusal.what();
-        out.journalRefusal = refusalToJournal(address, operatorNo);
+        out.journalRefusal = refusalToJournal(source, operatorNo);
         out.holdBack = throttle_.options().firstDelay;
         return out;
     };

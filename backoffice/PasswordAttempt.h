@@ -49,9 +49,11 @@ public:
     Passwords& passwords() { return passwords_; }
     const ThrottleOptions& options() const { return throttle_.options(); }
 
-private:
-    bool refusalToJournal(const std::string& address, const std::string& operatorNo);
+    // Whether a refusal of the source's login as the operator is to be journaled: once a
+    // minute per address and operator, and never more pairs at once than are kept.
+    bool refusalToJournal(const std::string& source, const std::string& operatorNo);
 
+private:
     PasswordThrottle throttle_;
     Passwords passwords_;
     static constexpr std::size_t maxRefusalsKept = 1024;

@@ -1,3 +1,4 @@
+#include "Log.h"
 #include "OfficeService.h"
 #include "Seed.h"
 #include "ServerStatus.h"
@@ -21,6 +22,13 @@ public:
         session_.source = std::move(source);
     }
     ~BackOfficeSession() override {
+        try {
+            office_->endSession(session_, "连接关闭");
+        } catch (const std::exception& e) {
+            backoffice::logLine(backoffice::LogPriority::Error,
+                                std::string("marlo-backoffice: a logout is not journaled: ") +
+                                    e.what());
+        }
         if (registry_)
             registry_->close(registered_);
     }

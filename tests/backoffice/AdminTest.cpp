@@ -83,8 +83,14 @@ TEST_F(AdminTest, OperatorCommandsChangeHimAndJournalTheAdministratorsName) {
     EXPECT_EQ(in.code(), 0) << in.info();
     EXPECT_EQ(count("SELECT count(*) FROM operator_function WHERE operator_no = '1005'"), 5);
 
+    // The administration's entries, then his login from the counter.
+    std::vector<backoffice::JournalEntry> all = entries();
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.back().event, journal::login);
+    EXPECT_EQ(all.back().source, "10.0.0.5");
+    all.pop_back();
     std::vector<std::string> events;
-    for (const auto& e : entries()) {
+    for (const auto& e : all) {
         events.push_back(e.event);
         EXPECT_EQ(e.operatorNo, "1005");
         EXPECT_EQ(e.station, "trainer");
@@ -302,9 +308,11 @@ TEST_F(AdminTest, ReleaseLiftsTheHourlyBoundOfGuesses) {
     }
     EXPECT_EQ(Reply(bounded.handle(newCounter, loginPacket("1004", "pass1004"))).code(), 0);
     const auto all = backoffice::readJournal(bounded.database(), {});
-    ASSERT_FALSE(all.empty());
-    EXPECT_EQ(all.back().event, journal::operatorReleased);
-    EXPECT_EQ(all.back().detail, "管理员[trainer]解除操作员[1004]的密码错误限制，清除近期错误3次");
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all.back().event, journal::login);
+    const backoffice::JournalEntry& released = all[all.size() - 2];
+    EXPECT_EQ(released.event, journal::operatorReleased);
+    EXPECT_EQ(released.detail, "管理员[trainer]解除操作员[1004]的密码错误限制，清除近期错误3次");
 }
 
 TEST_F(AdminTest, ExportAndImportCarryEveryClientInUtf8AndGb18030) {

@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <optional>
@@ -678,8 +679,78 @@ TEST_F(JournalTest, IsReadAndVerifiedWhileAServerServesTheDatabase) {
     // Read-only: the reading left no trace the server did not make.
     const Outcome after = backofficeRun({"journal", "verify", "--db", path});
     EXPECT_EQ(after.exitCode, 0) << after.out << after.err;
-    EXPECT_NE(after.out.find("已校验" + std::to_string(written.load()) + "条"), std::string::npos)
+    // Each change's entry, and the writer's login.
+    EXPECT_NE(after.out.find("已校验" + std::to_string(written.load() + 1) + "条"),
+              std::string::npos)
         << after.out;
+}
+
+// Over the network a login, a refused login and a logout are journaled; a flood of refused
+// logins adds an entry per disabled operator and address once a minute, and none for
+// operators that do not exist.
+TEST_F(JournalTest, ServedLoginsRefusalsAndLogoutsAreJournaledWithinBounds) {
+    office.reset();
+    ASSERT_EQ(backofficeRun({"operator", "disable", "1003", "--db", path}).exitCode, 0);
+    ServerProcess server(path);
+    ASSERT_NE(server.port(), 0);
+    const auto journalRows = [&] {
+        backoffice::Database db(path);
+        return backoffice::readJournal(db, {});
+    };
+    const auto countOf = [](const std::vector<backoffice::JournalEntry>& all,
+                            const std::string& event, const std::string& operatorNo) {
+        return std::count_if(all.begin(), all.end(), [&](const backoffice::JournalEntry& e) {
+            return e.event == event && e.operatorNo == operatorNo;
+        });
+    };
+    {
+        WireClient counter(server.port());
+        ASSERT_EQ(counter.call(loginPacket("1001", "pass1001"))->code(), 0);
+        const auto started = std::chrono::steady_clock::now();
+        const std::size_t before = journalRows().size();
+        std::optional<WireClient> stranger;
+        for (int i = 0; i < 200; ++i) {
+            if (!stranger || !stranger->connected())
+                stranger.emplace(server.port());
+            const auto reply =
+                stranger->call(loginPacket(i % 2 == 0 ? "1003" : std::to_string(7000 + i), "x"));
+            if (reply) {
+                EXPECT_NE(reply->code(), 0);
+            } else {
+                stranger.reset(); // closed by the server: the next attempt connects again
+            }
+        }
+        const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(
+                                 std::chrono::steady_clock::now() - started)
+                                 .count();
+        const auto flooded = journalRows();
+        EXPECT_GE(countOf(flooded, journal::loginRefused, "1003"), 1);
+        EXPECT_LE(flooded.size() - before, static_cast<std::size_t>(1 + minutes));
+        for (const auto& e : flooded)
+            EXPECT_FALSE(e.operatorNo.starts_with("7")) << e.event << " " << e.operatorNo;
+    }
+    // The counter's connection is closed: its session ends on the server a moment later.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (countOf(journalRows(), journal::logout, "1001") == 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    const auto all = journalRows();
+    EXPECT_EQ(countOf(all, journal::login, "1001"), 1);
+    EXPECT_EQ(countOf(all, journal::logout, "1001"), 1);
+    for (const auto& e : all) {
+        if (e.event == journal::operatorDisabled)
+            continue;
+        EXPECT_EQ(e.source.rfind("127.0.0.1", 0), 0u) << e.event << " " << e.source;
+        if (e.event == journal::loginRefused) {
+            EXPECT_EQ(e.detail, "操作员[1003]已停用");
+        }
+    }
+    const Outcome listed = backofficeRun({"journal", "--db", path, "--format", "csv"});
+    EXPECT_EQ(listed.exitCode, 0) << listed.err;
+    for (const char* shown : {",登录,100001,1001,", ",登录被拒,100001,1003,", ",退出登录,"})
+        EXPECT_NE(listed.out.find(shown), std::string::npos) << shown << "\n" << listed.out;
+    const Outcome verified = backofficeRun({"journal", "verify", "--db", path});
+    EXPECT_EQ(verified.exitCode, 0) << verified.out << verified.err;
 }
 
 // Writes and their entries under kill -9: after each kill, every change has its entry and
