@@ -67,9 +67,13 @@ public:
             return false;
         std::wstring utf16(static_cast<std::size_t>(wide), L'\0');
         MultiByteToWideChar(from_, MB_ERR_INVALID_CHARS, in.data(), inSize, utf16.data(), wide);
+        // UTF-8 has every character; any other code page reports one it lacks rather than
+        // writing its default character for it.
+        BOOL lacking = FALSE;
+        BOOL* const lacks = to_ == CP_UTF8 ? nullptr : &lacking;
         const int size =
-            WideCharToMultiByte(to_, 0, utf16.data(), wide, nullptr, 0, nullptr, nullptr);
-        if (size <= 0)
+            WideCharToMultiByte(to_, 0, utf16.data(), wide, nullptr, 0, nullptr, lacks);
+        if (size <= 0 || lacking)
             return false;
         const std::size_t at = out.size();
         out.resize(at + static_cast<std::size_t>(size));
@@ -81,8 +85,11 @@ private:
     static UINT codePage(std::string_view name) {
         if (name == "UTF-8")
             return CP_UTF8;
+        // Some systems (wine among them) lack the GB18030 code page: GBK, whose one- and
+        // two-byte codes GB18030 keeps, reads and writes every character it has, and the
+        // four-byte ones are reported as not convertible.
         if (name == "GB18030")
-            return 54936;
+            return IsValidCodePage(54936) ? 54936 : 936;
         throw std::runtime_error("no code page " + std::string(name));
     }
 
