@@ -1,15 +1,4 @@
-# Windows (x64) with Debian's mingw-w64 cross compiler, threads through winpthreads.
-set(CMAKE_SYSTEM_NAME Windows)
+# Windows (x64) with Debian's mingw-w64 cross compiler.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_AR ${TOOLCHAIN_PREFIX}-ar CACHE FILEPATH "")
-set(CMAKE_RANLIB ${TOOLCHAIN_PREFIX}-ranlib CACHE FILEPATH "")
-# The Qt tree for Windows is added to the root path once it is unpacked (cmake/Windows.cmake).
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
