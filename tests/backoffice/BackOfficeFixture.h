@@ -104,6 +104,15 @@ inline std::string loginPacket(const std::string& operatorNo, const std::string&
     return buildPacket(100001, fields);
 }
 
+// A request that needs a session and no password: configuration 1129, the account number
+// width, as the counter's first look-up asks it.
+inline std::string configRequest(const std::string& operatorNo = "1001") {
+    Fields fields = header(105006, operatorNo);
+    fields.push_back({"branch_no", std::int64_t{8}});
+    fields.push_back({"config_no", std::int64_t{1129}});
+    return buildPacket(105006, fields);
+}
+
 // The training password of an operator, or nothing for an unknown one.
 inline std::string trainingPassword(const std::string& operatorNo) {
     for (const backoffice::TrainingOperator& o : backoffice::trainingOperators) {

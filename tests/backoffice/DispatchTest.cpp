@@ -18,13 +18,6 @@ std::string syncOf(std::int64_t fundAccount, const char* auditAction = nullptr) 
     return buildPacket(730000, fields);
 }
 
-std::string configRequest() {
-    Fields fields = header(105006);
-    fields.insert(fields.end(),
-                  {{"branch_no", std::int64_t{8}}, {"config_no", std::int64_t{1129}}});
-    return buildPacket(105006, fields);
-}
-
 std::string modifyOf(const char* rate) {
     Fields fields = header(730003);
     fields.insert(fields.end(), {{"branch_no", std::int64_t{8}},

@@ -21,13 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string configRequest() {
-    Fields fields = header(105006);
-    fields.push_back({"branch_no", std::int64_t{8}});
-    fields.push_back({"config_no", std::int64_t{1129}});
-    return buildPacket(105006, fields);
-}
-
 std::string address(int subnet, int host) {
     return "127.0." + std::to_string(subnet) + "." + std::to_string(host);
 }

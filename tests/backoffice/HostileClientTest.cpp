@@ -24,13 +24,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::string configRequest() {
-    Fields fields = header(105006);
-    fields.push_back({"branch_no", std::int64_t{8}});
-    fields.push_back({"config_no", std::int64_t{1129}});
-    return buildPacket(105006, fields);
-}
-
 std::string vipListRequest() {
     Fields fields = header(730004);
     fields.push_back({"branch_no", std::int64_t{0}});

@@ -10,13 +10,6 @@ Fields configOf(std::int64_t branchNo) {
     return {{"branch_no", branchNo}, {"config_no", std::int64_t{1129}}};
 }
 
-std::string configRequest(const std::string& operatorNo = "1001") {
-    Fields fields = header(105006, operatorNo);
-    const Fields extra = configOf(8);
-    fields.insert(fields.end(), extra.begin(), extra.end());
-    return buildPacket(105006, fields);
-}
-
 } // namespace
 
 TEST_F(BackOfficeTest, BeforeALoginOnlyTheLoginIsAnswered) {
