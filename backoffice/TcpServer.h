@@ -10,6 +10,8 @@
 // nor stops the server. Every request gets a reply, or its connection is closed: a handler
 // that throws ends its connection, never the server.
 
+#include "StrangerPool.h"
+
 #include "protocol/Service.h"
 
 #include <chrono>
@@ -38,21 +40,21 @@ public:
         // descriptors the process may open do not allow so many beside maxConnections and
         // descriptorReserve (the database, its journal, the listener). Each address holds
         // at most maxStrangersPerSource of them.
-        std::size_t maxStrangers = 4096;
+        std::size_t maxStrangers = StrangerPool::Bounds{}.room;
         std::size_t descriptorReserve = 64;
-        std::size_t maxStrangersPerSource = 4;
+        std::size_t maxStrangersPerSource = StrangerPool::Bounds{}.perSource;
         // Past earlyDropFrom of the strangers' share of the pool, a newcomer is refused at
         // random, with a chance that rises from earlyDropChance to certainty as the share
         // fills: whatever pattern strangers reconnect in, a counter that tries again gets
         // in.
-        double earlyDropFrom = 0.5;
-        double earlyDropChance = 0.3;
+        double earlyDropFrom = StrangerPool::Bounds{}.earlyDropFrom;
+        double earlyDropChance = StrangerPool::Bounds{}.earlyDropChance;
         // An address where a login succeeded within knownFor (a room's own counter) has
         // knownRoom of the pool that strangers from other addresses cannot take, is never
         // refused at random, and holds up to maxStrangersPerKnownSource.
-        std::chrono::seconds knownFor{std::chrono::hours(12)};
-        std::size_t knownRoom = 256;
-        std::size_t maxStrangersPerKnownSource = 16;
+        std::chrono::seconds knownFor = StrangerPool::Bounds{}.knownFor;
+        std::size_t knownRoom = StrangerPool::Bounds{}.knownRoom;
+        std::size_t maxStrangersPerKnownSource = StrangerPool::Bounds{}.perKnownSource;
         // Connections logged in (or logging in) as one operator: a counter needs one, and
         // one or two more while it reconnects. A login over this, or over maxConnections, is
         // refused before its password is tried, and its connection is closed once the
