@@ -18,6 +18,23 @@ void StrangerQueue::stop() {
     pushed_.notify_all();
     if (thread_.joinable())
         thread_.join();
+    // Dropped here, not on the thread: what a step holds may only go where its owner is.
+    std::deque<Step> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped.swap(steps_);
+    }
+}
+
+bool StrangerQueue::post(Step step) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return false;
+        steps_.push_back(std::move(step));
+    }
+    pushed_.notify_one();
+    return true;
 }
 
 bool StrangerQueue::push(Work work, bool known) {
@@ -38,9 +55,26 @@ bool StrangerQueue::push(Work work, bool known) {
 void StrangerQueue::serve() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        pushed_.wait(lock, [&] { return stopping_ || !known_.empty() || !unknown_.empty(); });
-        if (known_.empty() && unknown_.empty())
-            return;
+        pushed_.wait(lock, [&] {
+            return stopping_ || !steps_.empty() || !known_.empty() || !unknown_.empty();
+        });
+        if (!stopping_ && !steps_.empty()) {
+            // The steps waiting now, then the next work: steps that come meanwhile wait for
+            // the round after, so a stream of them never stops the work.
+            std::deque<Step> round;
+            round.swap(steps_);
+            lock.unlock();
+            for (Step& step : round) {
+                step();
+                step = nullptr; // what it holds goes before the next one runs
+            }
+            lock.lock();
+        }
+        if (known_.empty() && unknown_.empty()) {
+            if (stopping_)
+                return;
+            continue;
+        }
         auto& queue = known_.empty() ? unknown_ : known_;
         Waiting next = std::move(queue.front());
         queue.pop_front();

@@ -7,7 +7,9 @@
 // its wait bounded: work that cannot start soon is refused at once rather than queued, so a
 // flood of guesses costs the server a refusal each, not a hash each. Work from an address
 // where a login succeeded lately (a room's own counter) goes before the others' and is never
-// refused for its wait.
+// refused for its wait. The same thread takes the strangers' short network work, the steps of
+// their TLS handshakes (a key exchange and a signature each): all that strangers ask of the
+// server's CPU shares this one core, and each hash lets the steps waiting before it through.
 
 #include <chrono>
 #include <condition_variable>
@@ -26,6 +28,8 @@ public:
     // Called on the queue's thread: `run` false when the work waited too long or the queue
     // is stopping, and is to be refused rather than done.
     using Work = std::function<void(bool run)>;
+    // A short step of a stranger's network work, never refused while the queue runs.
+    using Step = std::function<void()>;
 
     struct Bounds {
         // Work waiting, from unknown addresses and from known ones, each.
@@ -44,6 +48,9 @@ public:
     // False, with `work` not taken, when the queue has no room for it: the caller refuses
     // it at once.
     bool push(Work work, bool known);
+    // Runs `step` on the queue's thread, after the steps before it and before the next work.
+    // False, with `step` not taken, once the queue stops: the caller does without it.
+    bool post(Step step);
 
     // Work done, refused for a full queue, refused for its wait; the most that waited at once.
     std::uint64_t done() const;
@@ -61,6 +68,8 @@ private:
     Bounds bounds_;
     mutable std::mutex mutex_;
     std::condition_variable pushed_;
+    // Each stranger has at most one step waiting, so the pool of strangers bounds these.
+    std::deque<Step> steps_;
     std::deque<Waiting> known_;
     std::deque<Waiting> unknown_;
     bool stopping_ = false;

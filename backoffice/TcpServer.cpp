@@ -9,6 +9,8 @@
 #include "protocol/Net.h"
 #include "protocol/Packet.h"
 
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/execution.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -174,6 +176,39 @@ StrangerPool::Bounds poolBounds(const TcpServer::Options& o) {
     return bounds;
 }
 
+// A TLS server context for the pair, or std::runtime_error. A new one is made when the pair
+// is read again: the one in use is never changed while handshakes run on it.
+std::shared_ptr<asio::ssl::context> tlsContext(const std::string& certificateFile,
+                                               const std::string& keyFile) {
+    auto tls = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
+    tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                     asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
+    try {
+        tls->use_certificate_chain_file(certificateFile);
+        tls->use_private_key_file(keyFile, asio::ssl::context::pem);
+    } catch (const boost::system::system_error& e) {
+        throw std::runtime_error("cannot use the certificate " + certificateFile + " and key " +
+                                 keyFile + ": " + e.what());
+    }
+    return tls;
+}
+
+// Runs a stranger's handshake steps on the strangers' thread. It keeps no work counted on
+// that thread: a handshake waiting for the peer holds nothing there.
+class StrangerExecutor {
+public:
+    explicit StrangerExecutor(StrangerQueue& queue) : queue_(&queue) {}
+    template <class F> void execute(F f) const {
+        // A step dropped when the queue stops is never run: the server is going.
+        queue_->post([f = std::make_shared<F>(std::move(f))] { (*f)(); });
+    }
+    bool operator==(const StrangerExecutor& other) const noexcept = default;
+
+private:
+    StrangerQueue* queue_;
+};
+
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
     const auto quarter = std::min({o.frameTimeout, o.idleTimeout, o.loginTimeout}) / 4;
     return std::clamp(quarter, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
@@ -207,7 +242,8 @@ struct TcpServer::Impl {
     // Set when the server finishes: a queued request is refused, not carried out, since its
     // answer might never be sent.
     std::atomic<bool> finishing{false};
-    std::optional<asio::ssl::context> tls;
+    // Null for clear TCP; replaced, never changed, when the pair is read again.
+    std::shared_ptr<asio::ssl::context> tls;
     std::uint16_t port = 0;
     std::unordered_set<std::shared_ptr<Connection>> open;
     LoginSlots logins;
@@ -234,9 +270,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(TcpServer::Impl& server, tcp::socket socket, std::string source,
                StrangerPool::Admission admission)
-        : server_(server), admission_(admission),
-          stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
-                             : net::Stream(std::move(socket))),
+        : server_(server), admission_(admission), tls_(server.tls),
+          stream_(tls_ ? net::Stream(std::move(socket), *tls_) : net::Stream(std::move(socket))),
           source_(std::move(source)), session_(server.service.openSession(source_)),
           reader_(std::min(server.options.maxStrangerFrame, server.options.maxFrame)),
           in_(std::make_unique_for_overwrite<char[]>(strangerInSize)), holdTimer_(server.io) {
@@ -257,15 +292,17 @@ public:
         stream_.socket().set_option(asio::socket_base::receive_buffer_size(o.receiveBuffer),
                                     ignored);
         if (net::TlsStream* tls = stream_.tls()) {
+            // The handshake's work (its key exchange and signature) is a stranger's, so it
+            // runs on the strangers' thread: the network thread only waits for its bytes.
+            // Meanwhile that thread alone touches the stream; the end comes back here.
             handshaking_ = true;
-            tls->async_handshake(net::TlsStream::server,
-                                 [self = shared_from_this()](const boost::system::error_code& ec) {
-                                     self->handshaking_ = false;
-                                     if (ec)
-                                         return self->reject();
-                                     self->lastActivity_ = Clock::now();
-                                     self->pump();
-                                 });
+            tls->async_handshake(
+                net::TlsStream::server,
+                asio::bind_executor(
+                    StrangerExecutor(server_.strangerWork),
+                    [self = shared_from_this()](const boost::system::error_code& ec) {
+                        asio::post(self->server_.io, [self, ec] { self->handshaken(ec); });
+                    }));
             return;
         }
         pump();
@@ -308,9 +345,11 @@ public:
         // connection gone from the count.
         --server_.openCount;
         server_.open.erase(self);
-        boost::system::error_code ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream_.socket().close(ignored);
+        // Mid-handshake the stream is the strangers' thread's: closed there, which ends the
+        // handshake. Once that thread has stopped, nothing else touches it.
+        if (handshaking_ && server_.strangerWork.post([self] { self->closeSocket(); }))
+            return;
+        closeSocket();
     }
 
     // A client that sent what no counter sends (a bad or oversized frame, no TLS
@@ -342,6 +381,22 @@ public:
     }
 
 private:
+    void handshaken(const boost::system::error_code& ec) {
+        handshaking_ = false;
+        if (closed_)
+            return;
+        if (ec)
+            return reject();
+        lastActivity_ = Clock::now();
+        pump();
+    }
+
+    void closeSocket() {
+        boost::system::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.socket().close(ignored);
+    }
+
     void read() {
         if (reading_ || handshaking_ || closed_ || rejected_ || closing_ || next_ || outputFull())
             return;
@@ -572,6 +627,8 @@ private:
     TcpServer::Impl& server_;
     // Counted in the strangers' pool until a login succeeds on it.
     StrangerPool::Admission admission_;
+    // The context its TLS stream was made with, kept while the stream lives.
+    std::shared_ptr<asio::ssl::context> tls_;
     net::Stream stream_;
     std::string source_;
     std::unique_ptr<protocol::PacketSession> session_;
@@ -624,17 +681,7 @@ TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
     if (secure) {
         if (options.certificateFile.empty() || options.keyFile.empty())
             throw std::runtime_error("TLS needs both a certificate and a key");
-        tls.emplace(asio::ssl::context::tls_server);
-        tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                         asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
-        try {
-            tls->use_certificate_chain_file(options.certificateFile);
-            tls->use_private_key_file(options.keyFile, asio::ssl::context::pem);
-        } catch (const boost::system::system_error& e) {
-            throw std::runtime_error("cannot use the certificate " + options.certificateFile +
-                                     " and key " + options.keyFile + ": " + e.what());
-        }
+        tls = tlsContext(options.certificateFile, options.keyFile);
     }
     boost::system::error_code ec;
     const auto address = asio::ip::make_address(options.host, ec);
@@ -756,27 +803,18 @@ void TcpServer::stop() {
 }
 
 void TcpServer::reload(const Options& next) {
-    if (impl_->tls) {
-        // Tried on a context of its own first, so a bad pair leaves the one in use whole.
-        asio::ssl::context trial(asio::ssl::context::tls_server);
-        try {
-            trial.use_certificate_chain_file(next.certificateFile);
-            trial.use_private_key_file(next.keyFile, asio::ssl::context::pem);
-        } catch (const boost::system::system_error& e) {
-            throw std::runtime_error("cannot use the certificate " + next.certificateFile +
-                                     " and key " + next.keyFile + ": " + e.what());
-        }
-    }
-    asio::post(impl_->io, [this, next] {
+    // A bad pair throws here and leaves the context in use as it is.
+    std::shared_ptr<asio::ssl::context> tls;
+    if (impl_->tls)
+        tls = tlsContext(next.certificateFile, next.keyFile);
+    asio::post(impl_->io, [this, next, tls = std::move(tls)] {
         Options& o = impl_->options;
         o.frameTimeout = next.frameTimeout;
         o.idleTimeout = next.idleTimeout;
         o.loginTimeout = next.loginTimeout;
         o.maxStrangersPerSource = next.maxStrangersPerSource;
-        if (impl_->tls) {
-            boost::system::error_code ignored;
-            impl_->tls->use_certificate_chain_file(next.certificateFile, ignored);
-            impl_->tls->use_private_key_file(next.keyFile, asio::ssl::context::pem, ignored);
+        if (tls) {
+            impl_->tls = tls;
             o.certificateFile = next.certificateFile;
             o.keyFile = next.keyFile;
         }
