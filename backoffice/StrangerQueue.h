@@ -1,15 +1,17 @@
 #pragma once
 // The work of connections nobody has logged in on (their logins, each with a slow password
 // hash), done one at a time on a thread of its own: strangers get at most one core, and the
-// logged-in counters' workers the rest. Not at a lower priority: there the strangers' work,
-// a room's own counter logging in among it, would all but stop while anything else on the
-// machine runs. The queue is short and
-// its wait bounded: work that cannot start soon is refused at once rather than queued, so a
-// flood of guesses costs the server a refusal each, not a hash each. Work from an address
-// where a login succeeded lately (a room's own counter) goes before the others' and is never
-// refused for its wait. The same thread takes the strangers' short network work, the steps of
-// their TLS handshakes (a key exchange and a signature each): all that strangers ask of the
-// server's CPU shares this one core, and each hash lets the steps waiting before it through.
+// logged-in counters' workers the rest. The thread runs a little below the server's others,
+// so that where a counter's thread and it want the same core, the counter's gets most of
+// it; not at the lowest priority, where the strangers' work, a room's own counter logging in
+// among it, would all but stop while anything else on the machine runs. The queue is short
+// and its wait bounded: work that cannot start soon is refused at once rather than queued,
+// so a flood of guesses costs the server a refusal each, not a hash each. Work from an
+// address where a login succeeded lately (a room's own counter) goes before the others' and
+// is never refused for its wait. The same thread takes the strangers' short network work,
+// the steps of their TLS handshakes (a key exchange and a signature each): all that
+// strangers ask of the server's CPU shares this one core, and each hash lets the steps
+// waiting before it through.
 
 #include <chrono>
 #include <condition_variable>
@@ -36,6 +38,9 @@ public:
         std::size_t length = 8;
         // Work from an unknown address that waited longer is refused.
         std::chrono::milliseconds wait{1000};
+        // How far below the process's priority the thread runs (nice values: at 10, about a
+        // tenth of a core where a thread of the process's own priority wants it too).
+        int lowerPriority = 10;
     };
 
     explicit StrangerQueue(Bounds bounds);

@@ -39,12 +39,6 @@ namespace {
 
 class Connection;
 
-std::string peerOf(tcp::socket& socket) {
-    boost::system::error_code ec;
-    const auto peer = socket.remote_endpoint(ec);
-    return ec ? std::string("unknown") : peer.address().to_string();
-}
-
 constexpr std::int32_t loginFunction = protocol::function::login;
 
 // A fault a worker meets outside any request's reply is logged, once, and goes no
@@ -220,7 +214,7 @@ struct TcpServer::Impl {
     Impl(protocol::PacketService& service, Options options);
     void accept();
     // A new connection, when the strangers' pool takes it.
-    void admit(tcp::socket socket);
+    void admit(tcp::socket socket, const tcp::endpoint& peer);
     void sweep();
     void finish(std::chrono::milliseconds grace);
     // Stops the loop once every connection is closed or the grace has passed.
@@ -236,6 +230,8 @@ struct TcpServer::Impl {
     Options options;
     asio::io_context io{1};
     tcp::acceptor acceptor{io};
+    // The address of the connection being accepted, given with it.
+    tcp::endpoint acceptedFrom;
     asio::steady_timer acceptRetry{io};
     asio::steady_timer sweeper{io};
     asio::steady_timer finishTimer{io};
@@ -272,7 +268,7 @@ public:
                StrangerPool::Admission admission)
         : server_(server), admission_(admission), tls_(server.tls),
           stream_(tls_ ? net::Stream(std::move(socket), *tls_) : net::Stream(std::move(socket))),
-          source_(std::move(source)), session_(server.service.openSession(source_)),
+          source_(std::move(source)),
           reader_(std::min(server.options.maxStrangerFrame, server.options.maxFrame)),
           in_(std::make_unique_for_overwrite<char[]>(strangerInSize)), holdTimer_(server.io) {
         connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = refilled_ = Clock::now();
@@ -457,6 +453,8 @@ private:
     // request whose handling throws gets no reply, and its connection is closed.
     void dispatch(protocol::Frame frame, std::optional<std::string> login) {
         busy_ = true;
+        if (!session_)
+            session_ = server_.service.openSession(source_);
         auto work = [self = shared_from_this(), frame = std::move(frame),
                      login = std::move(login)](bool run) noexcept {
             std::optional<std::string> reply;
@@ -631,6 +629,7 @@ private:
     std::shared_ptr<asio::ssl::context> tls_;
     net::Stream stream_;
     std::string source_;
+    // Opened with its first request: a connection that never sends one costs no session.
     std::unique_ptr<protocol::PacketSession> session_;
     protocol::FrameReader reader_;
     std::optional<protocol::Frame> next_;
@@ -699,27 +698,28 @@ TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
 }
 
 void TcpServer::Impl::accept() {
-    acceptor.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
-        if (ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors, for one: the waiting connection stays in the backlog, so
-            // trying again at once would spin.
-            ++acceptFailures;
-            acceptRetry.expires_after(std::chrono::milliseconds(100));
-            acceptRetry.async_wait([this](const boost::system::error_code& e) {
-                if (!e)
-                    accept();
-            });
-            return;
-        }
-        admit(std::move(socket));
-        accept();
-    });
+    acceptor.async_accept(
+        acceptedFrom, [this](const boost::system::error_code& ec, tcp::socket socket) {
+            if (ec == asio::error::operation_aborted)
+                return;
+            if (ec) {
+                // Out of descriptors, for one: the waiting connection stays in the backlog, so
+                // trying again at once would spin.
+                ++acceptFailures;
+                acceptRetry.expires_after(std::chrono::milliseconds(100));
+                acceptRetry.async_wait([this](const boost::system::error_code& e) {
+                    if (!e)
+                        accept();
+                });
+                return;
+            }
+            admit(std::move(socket), acceptedFrom);
+            accept();
+        });
 }
 
-void TcpServer::Impl::admit(tcp::socket socket) {
-    std::string source = peerOf(socket);
+void TcpServer::Impl::admit(tcp::socket socket, const tcp::endpoint& peer) {
+    std::string source = peer.address().to_string();
     const StrangerPool::Admission admission = strangers.admit(source, Clock::now());
     if (!admission.taken) {
         ++refused;
@@ -739,10 +739,12 @@ void TcpServer::Impl::sweep() {
         if (ec)
             return;
         const auto now = Clock::now();
-        // close() takes a connection out of the set: walk a copy.
-        const std::vector<std::shared_ptr<Connection>> all(open.begin(), open.end());
-        for (const auto& c : all)
+        // close() takes only the connection it closes out of the set, so the walk steps past
+        // each before looking at it: nothing is copied for the thousands that stay.
+        for (auto it = open.begin(); it != open.end();) {
+            const std::shared_ptr<Connection> c = *it++;
             c->sweep(now);
+        }
         sweep();
     });
 }

@@ -12,6 +12,8 @@
 #include "protocol/Packet.h"
 
 #include <openssl/ssl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -155,21 +157,23 @@ private:
 } // namespace
 
 // Steps (a stranger's handshake work) go before the next work, whatever waits; once the
-// queue stops, it takes none and runs none of those still waiting.
-TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStopped) {
+// queue stops, it takes none and runs none of those still waiting. The queue's thread runs
+// below the process's priority.
+TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriority) {
     Outcomes outcomes;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    std::promise<void> started;
+    std::promise<int> started;
     std::atomic<int> late{0};
-    StrangerQueue queue({2, std::chrono::hours(1)});
+    StrangerQueue queue({2, std::chrono::hours(1), 5});
     ASSERT_TRUE(queue.push(
         [&](bool) {
-            started.set_value();
+            started.set_value(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
             released.wait();
         },
         true));
-    started.get_future().wait();
+    const int mine = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    EXPECT_EQ(started.get_future().get(), std::min(mine + 5, 19));
     EXPECT_TRUE(queue.push(outcomes.work("stranger"), false));
     EXPECT_TRUE(queue.push(outcomes.work("known"), true));
     EXPECT_TRUE(queue.post([&] { outcomes.work("step 1")(true); }));
