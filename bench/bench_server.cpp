@@ -1,7 +1,8 @@
 // The back-office server (marlo-backoffice serve, a process of its own) on loopback,
 // measured against baselines of the same run:
 //  - requests per second and p99 latency with 1, 4 and 32 counters, TLS against clear TCP;
-//  - the server's CPU while each hostile mix runs alone, with no counter asking, then
+//  - the server's CPU while each hostile mix runs alone (strangers' TLS handshakes among them),
+//  with no counter asking, then
 //    4 counters' p99 while it goes on;
 //  - 4 counters' p99 while the idle hoarders churn connections at the server, against
 //    none and against the same churn at a listener that only closes;
@@ -39,6 +40,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -57,6 +59,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <tuple>
@@ -180,11 +183,16 @@ Figures measure(const counter::BackOfficeAddress& address, int counters) {
     std::atomic<bool> go{false};
     Clock::time_point end;
     std::vector<std::thread> threads;
+    // They log in one at a time: 32 handshakes at once from one address would pass what the
+    // server lets one address have before it logs in.
+    std::mutex loggingIn;
     for (int c = 0; c < counters; ++c) {
         threads.emplace_back([&, c] {
+            std::unique_lock turn(loggingIn);
             auto com = HostPtr<IARCom>::adopt(
                 new counter::ARCom(std::make_unique<counter::TcpTransport>(address)));
             exchange(com, Variant::fromBytes(login("1001", "pass1001")));
+            turn.unlock();
             const Variant request = Variant::fromBytes(vipFirstPage());
             ++ready;
             while (!go)
@@ -324,6 +332,26 @@ void hoarders(std::uint16_t port, std::vector<std::thread>& threads) {
         for (int fd : open)
             ::close(fd);
     });
+}
+
+// TLS handshakes made whole and dropped, again and again, from four addresses: each costs
+// the server a key exchange and a signature. Against the clear port, each is a bad frame.
+void handshakers(std::uint16_t port, std::vector<std::thread>& threads) {
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([port, i] {
+            const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(
+                SSL_CTX_new(TLS_client_method()), &SSL_CTX_free);
+            const std::string source = "127.0.0." + std::to_string(13 + i);
+            while (!stopHostiles) {
+                const int fd = rawConnection(port, source);
+                SSL* ssl = SSL_new(context.get());
+                SSL_set_fd(ssl, fd);
+                SSL_connect(ssl);
+                SSL_free(ssl);
+                ::close(fd);
+            }
+        });
+    }
 }
 
 // Frames of the largest length the protocol allows, sent as fast as the server takes them.
@@ -562,11 +590,9 @@ const std::vector<std::pair<std::string, Mix>>& doorMixes() {
 }
 
 const std::vector<std::pair<std::string, Mix>>& mixes() {
-    static const std::vector<std::pair<std::string, Mix>> all{{"guessers", &guessers},
-                                                              {"non-readers", &nonReaders},
-                                                              {"slow-senders", &slowSenders},
-                                                              {"idle-hoarders", &hoarders},
-                                                              {"giant-frames", &giants}};
+    static const std::vector<std::pair<std::string, Mix>> all{
+        {"guessers", &guessers},      {"non-readers", &nonReaders}, {"slow-senders", &slowSenders},
+        {"idle-hoarders", &hoarders}, {"giant-frames", &giants},    {"handshakers", &handshakers}};
     return all;
 }
 
