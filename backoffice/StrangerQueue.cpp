@@ -1,10 +1,6 @@
 #include "StrangerQueue.h"
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 namespace backoffice {
 
@@ -57,12 +53,7 @@ bool StrangerQueue::push(Work work, bool known) {
 }
 
 void StrangerQueue::serve() {
-    // Lowering a thread's own priority needs no privilege; where it fails, it runs as it is.
-    const auto self = static_cast<id_t>(::gettid());
-    errno = 0;
-    const int priority = ::getpriority(PRIO_PROCESS, self);
-    if (errno == 0)
-        ::setpriority(PRIO_PROCESS, self, std::min(priority + bounds_.lowerPriority, 19));
+    lowerThreadPriority(bounds_.lowerPriority);
     std::unique_lock lock(mutex_);
     for (;;) {
         pushed_.wait(lock, [&] {

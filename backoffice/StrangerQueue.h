@@ -13,6 +13,8 @@
 // strangers ask of the server's CPU shares this one core, and each hash lets the steps
 // waiting before it through.
 
+#include "Passwords.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -38,9 +40,8 @@ public:
         std::size_t length = 8;
         // Work from an unknown address that waited longer is refused.
         std::chrono::milliseconds wait{1000};
-        // How far below the process's priority the thread runs (nice values: at 10, about a
-        // tenth of a core where a thread of the process's own priority wants it too).
-        int lowerPriority = 10;
+        // How far below the process's priority the thread runs.
+        int lowerPriority = slowWorkPriorityDrop;
     };
 
     explicit StrangerQueue(Bounds bounds);
