@@ -13,11 +13,12 @@
 namespace backoffice {
 
 void lowerThreadPriority(int by) {
-    const auto self = static_cast<id_t>(::gettid());
+    // From the main thread's: a thread started by one already lowered inherits its priority,
+    // and would otherwise go lower still.
     errno = 0;
-    const int priority = ::getpriority(PRIO_PROCESS, self);
+    const int process = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
     if (errno == 0)
-        ::setpriority(PRIO_PROCESS, self, std::min(priority + by, 19));
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), std::min(process + by, 19));
 }
 
 Passwords::Passwords(std::size_t maxHashes, std::chrono::milliseconds hashWait)

@@ -21,8 +21,8 @@ namespace backoffice {
 // strangers' handshakes): in nice values, at 10 it gets about a tenth of a core where a
 // thread of the process's own priority wants it too, and all of it where none does.
 constexpr int slowWorkPriorityDrop = 10;
-// Lowers the calling thread's priority by `by`; needs no privilege. Where it fails, the
-// thread runs as it is.
+// Runs the calling thread `by` nice levels below the process's main thread (lowering needs
+// no privilege). Where it cannot, the thread runs as it is.
 void lowerThreadPriority(int by);
 
 class Passwords {
