@@ -313,11 +313,13 @@ bool TBizFormBase::eventFilter(QObject* watched, QEvent* event) {
         return QWidget::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
     // One press acts once. A press that no widget accepted (Enter in an edit) has been seen
-    // to reach the focus widget a second time before its release, with the same key and
-    // time stamp: acted on again, it moved the operator on past a refusal, or showed the
-    // refusal twice.
-    if (!key->isAutoRepeat() && previewedKeyDown_ && key->key() == previewedKey_ &&
-        key->timestamp() == previewedKeyTime_)
+    // to reach the focus widget a second time, with the same key and time stamp: acted on
+    // again, it moved the operator on past a refusal, or showed the refusal twice. On a busy
+    // machine its release can come first, so a press from the window system is known by its
+    // time stamp alone; a synthesized one (time stamp 0) only while its key is down.
+    const bool samePress = key->key() == previewedKey_ && key->timestamp() == previewedKeyTime_ &&
+                           (previewedKeyDown_ || key->timestamp() != 0);
+    if (!key->isAutoRepeat() && samePress)
         return true;
     previewedKey_ = key->key();
     previewedKeyTime_ = key->timestamp();

@@ -50,6 +50,7 @@ struct SentRequest {
     }
 };
 
+#if !defined(MARLO_REPLAYED_BACK_OFFICE)
 // The training back office, made once per run; each test works on its own copy.
 inline QString trainingDatabase() {
     static QTemporaryDir dir;
@@ -60,6 +61,7 @@ inline QString trainingDatabase() {
     }();
     return path;
 }
+#endif
 
 template <class Form> class AccountFormTest : public ::testing::Test {
 protected:
@@ -67,7 +69,9 @@ protected:
         ASSERT_EQ(counter::registerHostClasses(), hr::ok);
         BizInit(0, nullptr, nullptr, 0);
         ASSERT_TRUE(dir.isValid());
+#if !defined(MARLO_REPLAYED_BACK_OFFICE)
         ASSERT_TRUE(QFile::copy(trainingDatabase(), dir.filePath("office.db")));
+#endif
         transcript = dir.filePath("transcript.jsonl");
         host = transcriptHost(dir.filePath("office.db"), transcript);
         // The host prefers asset account entries.
@@ -87,7 +91,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(form));
     }
 
-    TQZIDEdit& edit() { return *form->ui().hedQzID; }
+    TQZIDEdit& edit() {
+        return *form->ui().hedQzID;
+    }
 
     // The form has the keyboard again, as after a dialog has closed.
     void activate() {
@@ -130,7 +136,9 @@ protected:
         return texts;
     }
 
-    QColor statusColour() { return form->ui().lbStatus->palette().color(QPalette::WindowText); }
+    QColor statusColour() {
+        return form->ui().lbStatus->palette().color(QPalette::WindowText);
+    }
 
     // The requests of the function sent so far.
     std::vector<SentRequest> requestsOf(int function) {

@@ -1,17 +1,18 @@
 #include "../framework/HostFixture.h"
 #include "ScriptedDialogs.h"
+#include "TranscriptHost.h"
 #include "WhenShown.h"
 
 #include "C_Marlo.h"
 #include "CounterHost.h"
 #include "Dictionary.h"
-#include "EmbeddedTransport.h"
 #include "QueryVipInfo.h"
+#if !defined(MARLO_REPLAYED_BACK_OFFICE)
 #include "Seed.h"
+#endif
 #include "TQZListViewEx.h"
 #include "TQzCheckCombo.h"
 #include "TranscriptTransport.h"
-#include "protocol/Service.h"
 #include "ui_QueryVipInfo.h"
 #include "ui_VipInfoCondition.h"
 #include "ui_waitquery.h"
@@ -85,8 +86,10 @@ class QueryVipInfoTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         dbDir = new QTemporaryDir;
+#if !defined(MARLO_REPLAYED_BACK_OFFICE)
         backoffice::Database db(dbDir->filePath("vip.db").toStdString(), true);
         backoffice::seedGenerated(db, 200, 60);
+#endif
     }
     static void TearDownTestSuite() {
         delete dbDir;
@@ -101,11 +104,8 @@ protected:
         transcript = dir.filePath("transcript.jsonl");
         host =
             std::make_unique<counter::CounterHost>(std::make_unique<counter::TranscriptTransport>(
-                std::make_unique<HoldingTransport>(
-                    std::make_unique<counter::EmbeddedTransport>(
-                        std::shared_ptr<protocol::PacketService>(
-                            protocol::openBackOfficeService(dir.filePath("vip.db").toStdString()))),
-                    hold),
+                std::make_unique<HoldingTransport>(backOfficeTransport(dir.filePath("vip.db")),
+                                                   hold),
                 transcript.toStdString()));
         ASSERT_EQ(host->login("1001", "pass1001", "1"), "");
         form = new TfrmQueryVipInfo;
@@ -118,7 +118,9 @@ protected:
         counter::unregisterHostClasses();
     }
 
-    TQZListViewEx& list() { return *form->ui().lvVipClientInfo; }
+    TQZListViewEx& list() {
+        return *form->ui().lvVipClientInfo;
+    }
 
     // The 730004 requests sent so far, as their transcript lines.
     QStringList queries() {
