@@ -15,6 +15,7 @@
 
 #include "Passwords.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -42,6 +43,12 @@ public:
         std::chrono::milliseconds wait{1000};
         // How far below the process's priority the thread runs.
         int lowerPriority = slowWorkPriorityDrop;
+        // After a turn of strangers' work (a hash, or the handshake steps waiting) during
+        // which a logged-in counter asked, the thread rests this many times as long as the
+        // turn took, at most maxRest: while counters work, strangers get a quarter of a
+        // core; when none asks, all of one.
+        int restPerTurn = 3;
+        std::chrono::milliseconds maxRest{1000};
     };
 
     explicit StrangerQueue(Bounds bounds);
@@ -57,6 +64,9 @@ public:
     // Runs `step` on the queue's thread, after the steps before it and before the next work.
     // False, with `step` not taken, once the queue stops: the caller does without it.
     bool post(Step step);
+    // A logged-in counter's request came in: the strangers' work gives way to it for a
+    // while. Any thread; costs an atomic increment.
+    void countersAsked() { countersAsked_.fetch_add(1, std::memory_order_relaxed); }
 
     // Work done, refused for a full queue, refused for its wait; the most that waited at once.
     std::uint64_t done() const;
@@ -70,6 +80,9 @@ private:
         Clock::time_point since;
     };
     void serve();
+    // Rests after a turn begun at `start` if a counter asked since `asked` was read; wakes
+    // early only to stop.
+    void giveWay(std::unique_lock<std::mutex>& lock, Clock::time_point start, std::uint64_t asked);
 
     Bounds bounds_;
     mutable std::mutex mutex_;
@@ -83,6 +96,7 @@ private:
     std::uint64_t refusedFull_ = 0;
     std::uint64_t refusedLate_ = 0;
     std::size_t peakWaiting_ = 0;
+    std::atomic<std::uint64_t> countersAsked_{0};
     std::thread thread_; // last: started once the rest is built
 };
 

@@ -474,8 +474,10 @@ private:
                 logWorkerFault("while handing a reply to its connection");
             }
         };
-        if (session_->loggedIn())
+        if (session_->loggedIn()) {
+            server_.strangerWork.countersAsked();
             return asio::post(server_.workers, [work = std::move(work)] { work(true); });
+        }
         // No room in the strangers' queue: refused now, on this thread, for almost nothing,
         // and the connection takes no request for as long as the queue's wait, within which
         // it would likely find the queue as full.

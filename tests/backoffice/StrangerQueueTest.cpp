@@ -227,6 +227,47 @@ TEST(StrangerQueue, KnownWorkFirstAndTheRestBoundedInLengthAndWait) {
                                         "refused stranger 2"}));
 }
 
+// After a turn of strangers' work during which a logged-in counter asked, the thread rests
+// for restPerTurn times as long as the turn took; after one during which none asked it goes
+// on at once; a stop ends a rest. The waits asserted are far from the rests they tell apart.
+TEST(StrangerQueue, RestsAfterATurnOnlyWhenCountersAskedMeanwhile) {
+    StrangerQueue::Bounds bounds{8, std::chrono::hours(1), 0};
+    bounds.restPerTurn = 100;
+    bounds.maxRest = std::chrono::hours(1);
+    StrangerQueue queue(bounds);
+    using Clock = std::chrono::steady_clock;
+    const auto turn = [&](std::chrono::milliseconds length, bool asked,
+                          std::promise<Clock::time_point>& ended) {
+        return [&, length, asked](bool) {
+            if (asked)
+                queue.countersAsked();
+            std::this_thread::sleep_for(length);
+            ended.set_value(Clock::now());
+        };
+    };
+    const auto startOfNext = [&] {
+        std::promise<Clock::time_point> started;
+        auto future = started.get_future();
+        EXPECT_TRUE(queue.push([&](bool) { started.set_value(Clock::now()); }, true));
+        return future.get();
+    };
+
+    std::promise<Clock::time_point> quiet;
+    ASSERT_TRUE(queue.push(turn(50ms, false, quiet), true));
+    EXPECT_LT(startOfNext() - quiet.get_future().get(), 5s); // a rest would be 5 s
+
+    std::promise<Clock::time_point> busy;
+    ASSERT_TRUE(queue.push(turn(20ms, true, busy), true));
+    EXPECT_GE(startOfNext() - busy.get_future().get(), 2s);
+
+    std::promise<Clock::time_point> long_;
+    ASSERT_TRUE(queue.push(turn(100ms, true, long_), true));
+    long_.get_future().wait(); // now resting for 10 s
+    const auto stopping = Clock::now();
+    queue.stop();
+    EXPECT_LT(Clock::now() - stopping, 5s);
+}
+
 class StrangerGuessesTest : public ServedOfficeTest {};
 
 // Strangers on many connections from eight addresses guess at once, again and again, while a
