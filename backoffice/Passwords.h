@@ -2,7 +2,9 @@
 // Operator passwords: stored as libsodium password hashes. A verification is slow on
 // purpose, so a password that verified once is remembered (as a keyed digest, never in
 // clear) for later requests of the same operator, and only a bounded number of
-// verifications run at once: guessing never takes every worker.
+// verifications run at once: guessing never takes every worker. Each runs on a thread of
+// its own below the server's others, the caller waiting for it: where a counter's request
+// and a hash want the same core, the request gets most of it.
 
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +16,14 @@
 #include <utility>
 
 namespace backoffice {
+
+// How far below the process's priority slow work others asked for runs (password hashes,
+// strangers' handshakes): in nice values, at 10 it gets about a tenth of a core where a
+// thread of the process's own priority wants it too, and all of it where none does.
+constexpr int slowWorkPriorityDrop = 10;
+// Runs the calling thread `by` nice levels below the process's main thread (lowering needs
+// no privilege). Where it cannot, the thread runs as it is.
+void lowerThreadPriority(int by);
 
 class Passwords {
 public:

@@ -154,7 +154,8 @@ void expireOpenReviews(HandlerContext& ctx) {
     for (const auto& [processId, functionId, fundAccount] : expired) {
         // What the demand asked is no longer needed: the journal keeps what happened.
         ctx.db
-            .prepare("UPDATE review_process SET status = ?, request_fields = '' WHERE process_id = ?")
+            .prepare(
+                "UPDATE review_process SET status = ?, request_fields = '' WHERE process_id = ?")
             .bind(1, statusCode(ReviewStatus::WaitingExpired))
             .bind(2, processId)
             .run();

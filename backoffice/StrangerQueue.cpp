@@ -18,6 +18,23 @@ void StrangerQueue::stop() {
     pushed_.notify_all();
     if (thread_.joinable())
         thread_.join();
+    // Dropped here, not on the thread: what a step holds may only go where its owner is.
+    std::deque<Step> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped.swap(steps_);
+    }
+}
+
+bool StrangerQueue::post(Step step) {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return false;
+        steps_.push_back(std::move(step));
+    }
+    pushed_.notify_one();
+    return true;
 }
 
 bool StrangerQueue::push(Work work, bool known) {
@@ -36,11 +53,32 @@ bool StrangerQueue::push(Work work, bool known) {
 }
 
 void StrangerQueue::serve() {
+    lowerThreadPriority(bounds_.lowerPriority);
     std::unique_lock lock(mutex_);
     for (;;) {
-        pushed_.wait(lock, [&] { return stopping_ || !known_.empty() || !unknown_.empty(); });
-        if (known_.empty() && unknown_.empty())
-            return;
+        pushed_.wait(lock, [&] {
+            return stopping_ || !steps_.empty() || !known_.empty() || !unknown_.empty();
+        });
+        if (!stopping_ && !steps_.empty()) {
+            // The steps waiting now, then the next work: steps that come meanwhile wait for
+            // the round after, so a stream of them never stops the work.
+            std::deque<Step> round;
+            round.swap(steps_);
+            const auto start = Clock::now();
+            const std::uint64_t asked = countersAsked_.load(std::memory_order_relaxed);
+            lock.unlock();
+            for (Step& step : round) {
+                step();
+                step = nullptr; // what it holds goes before the next one runs
+            }
+            lock.lock();
+            giveWay(lock, start, asked);
+        }
+        if (known_.empty() && unknown_.empty()) {
+            if (stopping_)
+                return;
+            continue;
+        }
         auto& queue = known_.empty() ? unknown_ : known_;
         Waiting next = std::move(queue.front());
         queue.pop_front();
@@ -48,11 +86,26 @@ void StrangerQueue::serve() {
         const bool run = !stopping_ && !late;
         done_ += run ? 1 : 0;
         refusedLate_ += late ? 1 : 0;
+        const auto start = Clock::now();
+        const std::uint64_t asked = countersAsked_.load(std::memory_order_relaxed);
         lock.unlock();
         next.work(run);
         next.work = nullptr; // what it holds goes outside the lock
         lock.lock();
+        if (run)
+            giveWay(lock, start, asked);
     }
+}
+
+void StrangerQueue::giveWay(std::unique_lock<std::mutex>& lock, Clock::time_point start,
+                            std::uint64_t asked) {
+    // Even at a lower priority, a hash's tens of megabytes push the counters' work out of
+    // the caches: the rest, not the priority, is what keeps their answers quick.
+    if (bounds_.restPerTurn <= 0 || countersAsked_.load(std::memory_order_relaxed) == asked)
+        return;
+    const auto rest =
+        std::min<Clock::duration>((Clock::now() - start) * bounds_.restPerTurn, bounds_.maxRest);
+    pushed_.wait_for(lock, rest, [&] { return stopping_; });
 }
 
 std::uint64_t StrangerQueue::done() const {

@@ -1,14 +1,21 @@
 #pragma once
 // The work of connections nobody has logged in on (their logins, each with a slow password
 // hash), done one at a time on a thread of its own: strangers get at most one core, and the
-// logged-in counters' workers the rest. Not at a lower priority: there the strangers' work,
-// a room's own counter logging in among it, would all but stop while anything else on the
-// machine runs. The queue is short and
-// its wait bounded: work that cannot start soon is refused at once rather than queued, so a
-// flood of guesses costs the server a refusal each, not a hash each. Work from an address
-// where a login succeeded lately (a room's own counter) goes before the others' and is never
-// refused for its wait.
+// logged-in counters' workers the rest. The thread runs a little below the server's others,
+// so that where a counter's thread and it want the same core, the counter's gets most of
+// it; not at the lowest priority, where the strangers' work, a room's own counter logging in
+// among it, would all but stop while anything else on the machine runs. The queue is short
+// and its wait bounded: work that cannot start soon is refused at once rather than queued,
+// so a flood of guesses costs the server a refusal each, not a hash each. Work from an
+// address where a login succeeded lately (a room's own counter) goes before the others' and
+// is never refused for its wait. The same thread takes the strangers' short network work,
+// the steps of their TLS handshakes (a key exchange and a signature each): all that
+// strangers ask of the server's CPU shares this one core, and each hash lets the steps
+// waiting before it through.
 
+#include "Passwords.h"
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -26,12 +33,22 @@ public:
     // Called on the queue's thread: `run` false when the work waited too long or the queue
     // is stopping, and is to be refused rather than done.
     using Work = std::function<void(bool run)>;
+    // A short step of a stranger's network work, never refused while the queue runs.
+    using Step = std::function<void()>;
 
     struct Bounds {
         // Work waiting, from unknown addresses and from known ones, each.
         std::size_t length = 8;
         // Work from an unknown address that waited longer is refused.
         std::chrono::milliseconds wait{1000};
+        // How far below the process's priority the thread runs.
+        int lowerPriority = slowWorkPriorityDrop;
+        // After a turn of strangers' work (a hash, or the handshake steps waiting) during
+        // which a logged-in counter asked, the thread rests this many times as long as the
+        // turn took, at most maxRest: while counters work, strangers get a quarter of a
+        // core; when none asks, all of one.
+        int restPerTurn = 3;
+        std::chrono::milliseconds maxRest{1000};
     };
 
     explicit StrangerQueue(Bounds bounds);
@@ -44,6 +61,12 @@ public:
     // False, with `work` not taken, when the queue has no room for it: the caller refuses
     // it at once.
     bool push(Work work, bool known);
+    // Runs `step` on the queue's thread, after the steps before it and before the next work.
+    // False, with `step` not taken, once the queue stops: the caller does without it.
+    bool post(Step step);
+    // A logged-in counter's request came in: the strangers' work gives way to it for a
+    // while. Any thread; costs an atomic increment.
+    void countersAsked() { countersAsked_.fetch_add(1, std::memory_order_relaxed); }
 
     // Work done, refused for a full queue, refused for its wait; the most that waited at once.
     std::uint64_t done() const;
@@ -57,10 +80,15 @@ private:
         Clock::time_point since;
     };
     void serve();
+    // Rests after a turn begun at `start` if a counter asked since `asked` was read; wakes
+    // early only to stop.
+    void giveWay(std::unique_lock<std::mutex>& lock, Clock::time_point start, std::uint64_t asked);
 
     Bounds bounds_;
     mutable std::mutex mutex_;
     std::condition_variable pushed_;
+    // Each stranger has at most one step waiting, so the pool of strangers bounds these.
+    std::deque<Step> steps_;
     std::deque<Waiting> known_;
     std::deque<Waiting> unknown_;
     bool stopping_ = false;
@@ -68,6 +96,7 @@ private:
     std::uint64_t refusedFull_ = 0;
     std::uint64_t refusedLate_ = 0;
     std::size_t peakWaiting_ = 0;
+    std::atomic<std::uint64_t> countersAsked_{0};
     std::thread thread_; // last: started once the rest is built
 };
 

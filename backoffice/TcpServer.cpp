@@ -9,6 +9,8 @@
 #include "protocol/Net.h"
 #include "protocol/Packet.h"
 
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/execution.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -36,12 +38,6 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 class Connection;
-
-std::string peerOf(tcp::socket& socket) {
-    boost::system::error_code ec;
-    const auto peer = socket.remote_endpoint(ec);
-    return ec ? std::string("unknown") : peer.address().to_string();
-}
 
 constexpr std::int32_t loginFunction = protocol::function::login;
 
@@ -174,6 +170,39 @@ StrangerPool::Bounds poolBounds(const TcpServer::Options& o) {
     return bounds;
 }
 
+// A TLS server context for the pair, or std::runtime_error. A new one is made when the pair
+// is read again: the one in use is never changed while handshakes run on it.
+std::shared_ptr<asio::ssl::context> tlsContext(const std::string& certificateFile,
+                                               const std::string& keyFile) {
+    auto tls = std::make_shared<asio::ssl::context>(asio::ssl::context::tls_server);
+    tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
+                     asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
+                     asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
+    try {
+        tls->use_certificate_chain_file(certificateFile);
+        tls->use_private_key_file(keyFile, asio::ssl::context::pem);
+    } catch (const boost::system::system_error& e) {
+        throw std::runtime_error("cannot use the certificate " + certificateFile + " and key " +
+                                 keyFile + ": " + e.what());
+    }
+    return tls;
+}
+
+// Runs a stranger's handshake steps on the strangers' thread. It keeps no work counted on
+// that thread: a handshake waiting for the peer holds nothing there.
+class StrangerExecutor {
+public:
+    explicit StrangerExecutor(StrangerQueue& queue) : queue_(&queue) {}
+    template <class F> void execute(F f) const {
+        // A step dropped when the queue stops is never run: the server is going.
+        queue_->post([f = std::make_shared<F>(std::move(f))] { (*f)(); });
+    }
+    bool operator==(const StrangerExecutor& other) const noexcept = default;
+
+private:
+    StrangerQueue* queue_;
+};
+
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
     const auto quarter = std::min({o.frameTimeout, o.idleTimeout, o.loginTimeout}) / 4;
     return std::clamp(quarter, std::chrono::milliseconds(10), std::chrono::milliseconds(250));
@@ -185,7 +214,7 @@ struct TcpServer::Impl {
     Impl(protocol::PacketService& service, Options options);
     void accept();
     // A new connection, when the strangers' pool takes it.
-    void admit(tcp::socket socket);
+    void admit(tcp::socket socket, const tcp::endpoint& peer);
     void sweep();
     void finish(std::chrono::milliseconds grace);
     // Stops the loop once every connection is closed or the grace has passed.
@@ -201,13 +230,16 @@ struct TcpServer::Impl {
     Options options;
     asio::io_context io{1};
     tcp::acceptor acceptor{io};
+    // The address of the connection being accepted, given with it.
+    tcp::endpoint acceptedFrom;
     asio::steady_timer acceptRetry{io};
     asio::steady_timer sweeper{io};
     asio::steady_timer finishTimer{io};
     // Set when the server finishes: a queued request is refused, not carried out, since its
     // answer might never be sent.
     std::atomic<bool> finishing{false};
-    std::optional<asio::ssl::context> tls;
+    // Null for clear TCP; replaced, never changed, when the pair is read again.
+    std::shared_ptr<asio::ssl::context> tls;
     std::uint16_t port = 0;
     std::unordered_set<std::shared_ptr<Connection>> open;
     LoginSlots logins;
@@ -234,10 +266,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(TcpServer::Impl& server, tcp::socket socket, std::string source,
                StrangerPool::Admission admission)
-        : server_(server), admission_(admission),
-          stream_(server.tls ? net::Stream(std::move(socket), *server.tls)
-                             : net::Stream(std::move(socket))),
-          source_(std::move(source)), session_(server.service.openSession(source_)),
+        : server_(server), admission_(admission), tls_(server.tls),
+          stream_(tls_ ? net::Stream(std::move(socket), *tls_) : net::Stream(std::move(socket))),
+          source_(std::move(source)),
           reader_(std::min(server.options.maxStrangerFrame, server.options.maxFrame)),
           in_(std::make_unique_for_overwrite<char[]>(strangerInSize)), holdTimer_(server.io) {
         connectedAt_ = frameStart_ = lastActivity_ = lastWrite_ = refilled_ = Clock::now();
@@ -257,15 +288,17 @@ public:
         stream_.socket().set_option(asio::socket_base::receive_buffer_size(o.receiveBuffer),
                                     ignored);
         if (net::TlsStream* tls = stream_.tls()) {
+            // The handshake's work (its key exchange and signature) is a stranger's, so it
+            // runs on the strangers' thread: the network thread only waits for its bytes.
+            // Meanwhile that thread alone touches the stream; the end comes back here.
             handshaking_ = true;
-            tls->async_handshake(net::TlsStream::server,
-                                 [self = shared_from_this()](const boost::system::error_code& ec) {
-                                     self->handshaking_ = false;
-                                     if (ec)
-                                         return self->reject();
-                                     self->lastActivity_ = Clock::now();
-                                     self->pump();
-                                 });
+            tls->async_handshake(
+                net::TlsStream::server,
+                asio::bind_executor(
+                    StrangerExecutor(server_.strangerWork),
+                    [self = shared_from_this()](const boost::system::error_code& ec) {
+                        asio::post(self->server_.io, [self, ec] { self->handshaken(ec); });
+                    }));
             return;
         }
         pump();
@@ -308,9 +341,11 @@ public:
         // connection gone from the count.
         --server_.openCount;
         server_.open.erase(self);
-        boost::system::error_code ignored;
-        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-        stream_.socket().close(ignored);
+        // Mid-handshake the stream is the strangers' thread's: closed there, which ends the
+        // handshake. Once that thread has stopped, nothing else touches it.
+        if (handshaking_ && server_.strangerWork.post([self] { self->closeSocket(); }))
+            return;
+        closeSocket();
     }
 
     // A client that sent what no counter sends (a bad or oversized frame, no TLS
@@ -342,6 +377,22 @@ public:
     }
 
 private:
+    void handshaken(const boost::system::error_code& ec) {
+        handshaking_ = false;
+        if (closed_)
+            return;
+        if (ec)
+            return reject();
+        lastActivity_ = Clock::now();
+        pump();
+    }
+
+    void closeSocket() {
+        boost::system::error_code ignored;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+        stream_.socket().close(ignored);
+    }
+
     void read() {
         if (reading_ || handshaking_ || closed_ || rejected_ || closing_ || next_ || outputFull())
             return;
@@ -402,6 +453,8 @@ private:
     // request whose handling throws gets no reply, and its connection is closed.
     void dispatch(protocol::Frame frame, std::optional<std::string> login) {
         busy_ = true;
+        if (!session_)
+            session_ = server_.service.openSession(source_);
         auto work = [self = shared_from_this(), frame = std::move(frame),
                      login = std::move(login)](bool run) noexcept {
             std::optional<std::string> reply;
@@ -421,8 +474,10 @@ private:
                 logWorkerFault("while handing a reply to its connection");
             }
         };
-        if (session_->loggedIn())
+        if (session_->loggedIn()) {
+            server_.strangerWork.countersAsked();
             return asio::post(server_.workers, [work = std::move(work)] { work(true); });
+        }
         // No room in the strangers' queue: refused now, on this thread, for almost nothing,
         // and the connection takes no request for as long as the queue's wait, within which
         // it would likely find the queue as full.
@@ -572,8 +627,11 @@ private:
     TcpServer::Impl& server_;
     // Counted in the strangers' pool until a login succeeds on it.
     StrangerPool::Admission admission_;
+    // The context its TLS stream was made with, kept while the stream lives.
+    std::shared_ptr<asio::ssl::context> tls_;
     net::Stream stream_;
     std::string source_;
+    // Opened with its first request: a connection that never sends one costs no session.
     std::unique_ptr<protocol::PacketSession> session_;
     protocol::FrameReader reader_;
     std::optional<protocol::Frame> next_;
@@ -624,17 +682,7 @@ TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
     if (secure) {
         if (options.certificateFile.empty() || options.keyFile.empty())
             throw std::runtime_error("TLS needs both a certificate and a key");
-        tls.emplace(asio::ssl::context::tls_server);
-        tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
-                         asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
-                         asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
-        try {
-            tls->use_certificate_chain_file(options.certificateFile);
-            tls->use_private_key_file(options.keyFile, asio::ssl::context::pem);
-        } catch (const boost::system::system_error& e) {
-            throw std::runtime_error("cannot use the certificate " + options.certificateFile +
-                                     " and key " + options.keyFile + ": " + e.what());
-        }
+        tls = tlsContext(options.certificateFile, options.keyFile);
     }
     boost::system::error_code ec;
     const auto address = asio::ip::make_address(options.host, ec);
@@ -652,27 +700,28 @@ TcpServer::Impl::Impl(protocol::PacketService& service_, Options options_)
 }
 
 void TcpServer::Impl::accept() {
-    acceptor.async_accept([this](const boost::system::error_code& ec, tcp::socket socket) {
-        if (ec == asio::error::operation_aborted)
-            return;
-        if (ec) {
-            // Out of descriptors, for one: the waiting connection stays in the backlog, so
-            // trying again at once would spin.
-            ++acceptFailures;
-            acceptRetry.expires_after(std::chrono::milliseconds(100));
-            acceptRetry.async_wait([this](const boost::system::error_code& e) {
-                if (!e)
-                    accept();
-            });
-            return;
-        }
-        admit(std::move(socket));
-        accept();
-    });
+    acceptor.async_accept(
+        acceptedFrom, [this](const boost::system::error_code& ec, tcp::socket socket) {
+            if (ec == asio::error::operation_aborted)
+                return;
+            if (ec) {
+                // Out of descriptors, for one: the waiting connection stays in the backlog, so
+                // trying again at once would spin.
+                ++acceptFailures;
+                acceptRetry.expires_after(std::chrono::milliseconds(100));
+                acceptRetry.async_wait([this](const boost::system::error_code& e) {
+                    if (!e)
+                        accept();
+                });
+                return;
+            }
+            admit(std::move(socket), acceptedFrom);
+            accept();
+        });
 }
 
-void TcpServer::Impl::admit(tcp::socket socket) {
-    std::string source = peerOf(socket);
+void TcpServer::Impl::admit(tcp::socket socket, const tcp::endpoint& peer) {
+    std::string source = peer.address().to_string();
     const StrangerPool::Admission admission = strangers.admit(source, Clock::now());
     if (!admission.taken) {
         ++refused;
@@ -692,10 +741,12 @@ void TcpServer::Impl::sweep() {
         if (ec)
             return;
         const auto now = Clock::now();
-        // close() takes a connection out of the set: walk a copy.
-        const std::vector<std::shared_ptr<Connection>> all(open.begin(), open.end());
-        for (const auto& c : all)
+        // close() takes only the connection it closes out of the set, so the walk steps past
+        // each before looking at it: nothing is copied for the thousands that stay.
+        for (auto it = open.begin(); it != open.end();) {
+            const std::shared_ptr<Connection> c = *it++;
             c->sweep(now);
+        }
         sweep();
     });
 }
@@ -756,27 +807,18 @@ void TcpServer::stop() {
 }
 
 void TcpServer::reload(const Options& next) {
-    if (impl_->tls) {
-        // Tried on a context of its own first, so a bad pair leaves the one in use whole.
-        asio::ssl::context trial(asio::ssl::context::tls_server);
-        try {
-            trial.use_certificate_chain_file(next.certificateFile);
-            trial.use_private_key_file(next.keyFile, asio::ssl::context::pem);
-        } catch (const boost::system::system_error& e) {
-            throw std::runtime_error("cannot use the certificate " + next.certificateFile +
-                                     " and key " + next.keyFile + ": " + e.what());
-        }
-    }
-    asio::post(impl_->io, [this, next] {
+    // A bad pair throws here and leaves the context in use as it is.
+    std::shared_ptr<asio::ssl::context> tls;
+    if (impl_->tls)
+        tls = tlsContext(next.certificateFile, next.keyFile);
+    asio::post(impl_->io, [this, next, tls = std::move(tls)] {
         Options& o = impl_->options;
         o.frameTimeout = next.frameTimeout;
         o.idleTimeout = next.idleTimeout;
         o.loginTimeout = next.loginTimeout;
         o.maxStrangersPerSource = next.maxStrangersPerSource;
-        if (impl_->tls) {
-            boost::system::error_code ignored;
-            impl_->tls->use_certificate_chain_file(next.certificateFile, ignored);
-            impl_->tls->use_private_key_file(next.keyFile, asio::ssl::context::pem, ignored);
+        if (tls) {
+            impl_->tls = tls;
             o.certificateFile = next.certificateFile;
             o.keyFile = next.keyFile;
         }

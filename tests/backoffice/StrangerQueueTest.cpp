@@ -1,11 +1,19 @@
 // The strangers' queue on its own, and the server over loopback while strangers' password
 // guesses flood it: the logged-in counters are answered, the strangers' guesses run one at a
-// time, and what the queue has no room for is refused as busy instead of waiting.
+// time, and what the queue has no room for is refused as busy instead of waiting. Over TLS,
+// a stranger's handshake waits for the strangers' thread, while logged-in counters do not.
 
 #include "WireClient.h"
 
+#include "Certificate.h"
 #include "ServedOfficeTest.h"
 #include "StrangerQueue.h"
+
+#include "protocol/Packet.h"
+
+#include <openssl/ssl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <future>
@@ -38,7 +46,147 @@ private:
     std::vector<std::string> order_;
 };
 
+// A counter over TLS on a plain blocking socket (OpenSSL's own client, not the server's
+// stream); every wait is bounded by the socket's.
+class TlsClient {
+public:
+    TlsClient(std::uint16_t port, std::chrono::milliseconds wait, const char* source)
+        : wire_(port, wait, source), context_(SSL_CTX_new(TLS_client_method())),
+          ssl_(SSL_new(context_)) {
+        SSL_set_fd(ssl_, wire_.fd());
+    }
+    ~TlsClient() {
+        SSL_free(ssl_);
+        SSL_CTX_free(context_);
+    }
+    TlsClient(const TlsClient&) = delete;
+    TlsClient& operator=(const TlsClient&) = delete;
+
+    void setWait(std::chrono::milliseconds wait) { wire_.setWait(wait); }
+    // Takes the handshake on as far as the server answers within the wait; true once whole.
+    // Called again, it goes on where it stopped.
+    bool handshake() { return SSL_connect(ssl_) == 1; }
+    bool sendPacket(const std::string& packet) {
+        const std::string frame = protocol::encodeFrame(++id_, packet);
+        return SSL_write(ssl_, frame.data(), static_cast<int>(frame.size())) ==
+               static_cast<int>(frame.size());
+    }
+    std::optional<Reply> receive() {
+        char buffer[16384];
+        for (;;) {
+            if (auto frame = reader_.next())
+                return Reply(std::move(frame->packet));
+            const int n = SSL_read(ssl_, buffer, sizeof buffer);
+            if (n <= 0)
+                return std::nullopt;
+            reader_.feed(buffer, static_cast<std::size_t>(n));
+        }
+    }
+    std::optional<Reply> call(const std::string& packet) {
+        if (!sendPacket(packet))
+            return std::nullopt;
+        return receive();
+    }
+
+private:
+    WireClient wire_;
+    SSL_CTX* context_;
+    SSL* ssl_;
+    std::int64_t id_ = 0;
+    protocol::FrameReader reader_;
+};
+
+// The back office, but a login as `heldOperator` keeps the thread that handles it until the
+// test lets it go: the strangers' thread is then known to be busy.
+class HeldLogins : public protocol::PacketService {
+public:
+    static constexpr const char* heldOperator = "9999";
+
+    explicit HeldLogins(protocol::PacketService& office)
+        : office_(office), released_(release_.get_future().share()) {}
+    ~HeldLogins() override { letGo(); }
+
+    std::unique_ptr<protocol::PacketSession> openSession() override {
+        return openSession("unknown");
+    }
+    std::unique_ptr<protocol::PacketSession> openSession(const std::string& peer) override {
+        return std::make_unique<Session>(*this, office_.openSession(peer));
+    }
+    // Whether a held login has begun within `wait`.
+    bool holding(std::chrono::milliseconds wait) {
+        return entered_.wait_for(wait) == std::future_status::ready;
+    }
+    void letGo() {
+        std::call_once(letGo_, [&] { release_.set_value(); });
+    }
+
+private:
+    class Session : public protocol::PacketSession {
+    public:
+        Session(HeldLogins& owner, std::unique_ptr<protocol::PacketSession> session)
+            : owner_(owner), session_(std::move(session)) {}
+        std::string handle(std::string_view request) override {
+            protocol::PacketView view;
+            if (view.decode(request) == protocol::DecodeStatus::Ok &&
+                view.functionNo() == protocol::function::login && view.recordCount() > 0 &&
+                view.indexOf("operator_no") >= 0 &&
+                view.text(0, static_cast<std::size_t>(view.indexOf("operator_no"))) ==
+                    heldOperator) {
+                std::call_once(owner_.entering_, [&] { owner_.enter_.set_value(); });
+                owner_.released_.wait();
+            }
+            return session_->handle(request);
+        }
+        bool loggedIn() const override { return session_->loggedIn(); }
+        std::chrono::milliseconds holdBack() const override { return session_->holdBack(); }
+
+    private:
+        HeldLogins& owner_;
+        std::unique_ptr<protocol::PacketSession> session_;
+    };
+
+    protocol::PacketService& office_;
+    std::promise<void> release_;
+    std::shared_future<void> released_;
+    std::once_flag letGo_;
+    std::promise<void> enter_;
+    std::future<void> entered_ = enter_.get_future();
+    std::once_flag entering_;
+};
+
 } // namespace
+
+// Steps (a stranger's handshake work) go before the next work, whatever waits; once the
+// queue stops, it takes none and runs none of those still waiting. The queue's thread runs
+// below the process's priority.
+TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriority) {
+    Outcomes outcomes;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::promise<int> started;
+    std::atomic<int> late{0};
+    StrangerQueue queue({2, std::chrono::hours(1), 5});
+    ASSERT_TRUE(queue.push(
+        [&](bool) {
+            started.set_value(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
+            released.wait();
+        },
+        true));
+    const int mine = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+    EXPECT_EQ(started.get_future().get(), std::min(mine + 5, 19));
+    EXPECT_TRUE(queue.push(outcomes.work("stranger"), false));
+    EXPECT_TRUE(queue.push(outcomes.work("known"), true));
+    EXPECT_TRUE(queue.post([&] { outcomes.work("step 1")(true); }));
+    EXPECT_TRUE(queue.post([&] { outcomes.work("step 2")(true); }));
+    release.set_value();
+    for (int i = 0; i < 1000 && outcomes.order().size() < 4; ++i)
+        std::this_thread::sleep_for(10ms);
+    queue.stop();
+    EXPECT_FALSE(queue.post([&] { ++late; }));
+    EXPECT_EQ(outcomes.order(),
+              (std::vector<std::string>{"ran step 1", "ran step 2", "ran known", "ran stranger"}));
+    EXPECT_EQ(late.load(), 0);
+}
 
 // While one piece of work holds the thread: the queue takes `length` from unknown addresses
 // and `length` from known ones, refuses the next at once, and then does the known ones first;
@@ -77,6 +225,47 @@ TEST(StrangerQueue, KnownWorkFirstAndTheRestBoundedInLengthAndWait) {
     EXPECT_EQ(outcomes.order(),
               (std::vector<std::string>{"ran known 1", "ran known 2", "refused stranger 1",
                                         "refused stranger 2"}));
+}
+
+// After a turn of strangers' work during which a logged-in counter asked, the thread rests
+// for restPerTurn times as long as the turn took; after one during which none asked it goes
+// on at once; a stop ends a rest. The waits asserted are far from the rests they tell apart.
+TEST(StrangerQueue, RestsAfterATurnOnlyWhenCountersAskedMeanwhile) {
+    StrangerQueue::Bounds bounds{8, std::chrono::hours(1), 0};
+    bounds.restPerTurn = 100;
+    bounds.maxRest = std::chrono::hours(1);
+    StrangerQueue queue(bounds);
+    using Clock = std::chrono::steady_clock;
+    const auto turn = [&](std::chrono::milliseconds length, bool asked,
+                          std::promise<Clock::time_point>& ended) {
+        return [&, length, asked](bool) {
+            if (asked)
+                queue.countersAsked();
+            std::this_thread::sleep_for(length);
+            ended.set_value(Clock::now());
+        };
+    };
+    const auto startOfNext = [&] {
+        std::promise<Clock::time_point> started;
+        auto future = started.get_future();
+        EXPECT_TRUE(queue.push([&](bool) { started.set_value(Clock::now()); }, true));
+        return future.get();
+    };
+
+    std::promise<Clock::time_point> quiet;
+    ASSERT_TRUE(queue.push(turn(50ms, false, quiet), true));
+    EXPECT_LT(startOfNext() - quiet.get_future().get(), 5s); // a rest would be 5 s
+
+    std::promise<Clock::time_point> busy;
+    ASSERT_TRUE(queue.push(turn(20ms, true, busy), true));
+    EXPECT_GE(startOfNext() - busy.get_future().get(), 2s);
+
+    std::promise<Clock::time_point> long_;
+    ASSERT_TRUE(queue.push(turn(100ms, true, long_), true));
+    long_.get_future().wait(); // now resting for 10 s
+    const auto stopping = Clock::now();
+    queue.stop();
+    EXPECT_LT(Clock::now() - stopping, 5s);
 }
 
 class StrangerGuessesTest : public ServedOfficeTest {};
@@ -146,4 +335,69 @@ TEST_F(StrangerGuessesTest, LoggedInCountersAreAnsweredAndExcessGuessesAreRefuse
               server->strangerRequestsDone());
     EXPECT_LE(server->peakStrangerQueue(), 2 * options.strangerQueue);
     EXPECT_EQ(backOffice->passwords().peakHashes(), 1u);
+}
+
+class StrangerHandshakeTest : public ServedOfficeTest {
+protected:
+    // The real back office over TLS, its logins of HeldLogins::heldOperator held.
+    void serveHeld() {
+        const std::string cert = dir.filePath("server.pem");
+        const std::string key = dir.filePath("server.key");
+        backoffice::makeSelfSignedCertificate(cert, key, {});
+        office.reset();
+        backOffice = std::make_shared<backoffice::BackOffice>(path);
+        service = backoffice::serviceOf(backOffice);
+        held = std::make_unique<HeldLogins>(*service);
+        backoffice::TcpServer::Options options;
+        // Deadlines far past anything a slow machine takes here: what is looked at is what
+        // waits for what.
+        options.frameTimeout = 120s;
+        options.loginTimeout = 120s;
+        options.certificateFile = cert;
+        options.keyFile = key;
+        server = std::make_unique<backoffice::TcpServer>(*held, options);
+        thread = std::thread([this] { server->run(); });
+    }
+    void TearDown() override {
+        if (held)
+            held->letGo();
+        ServedOfficeTest::TearDown();
+    }
+    std::unique_ptr<HeldLogins> held;
+};
+
+// A stranger's TLS handshake is the strangers' work: while their thread is busy (a login held
+// in its password check), a new connection's handshake does not get through, and a counter
+// logged in over TLS is answered all the same. Once the thread is free, the handshake ends and
+// the new counter logs in on that connection.
+TEST_F(StrangerHandshakeTest, AStrangersHandshakeWaitsForTheStrangersThreadNotForCounters) {
+    serveHeld();
+    TlsClient counter(port(), 30s, "127.0.0.1");
+    ASSERT_TRUE(counter.handshake());
+    ASSERT_EQ(counter.call(loginPacket("1001", "pass1001"))->code(), 0);
+
+    TlsClient holder(port(), 30s, "127.0.0.41");
+    ASSERT_TRUE(holder.handshake());
+    ASSERT_TRUE(holder.sendPacket(loginPacket(HeldLogins::heldOperator, "whatever")));
+    ASSERT_TRUE(held->holding(30s));
+
+    TlsClient stranger(port(), 300ms, "127.0.0.42");
+    EXPECT_FALSE(stranger.handshake());
+    int answered = 0;
+    for (int i = 0; i < 20; ++i) {
+        auto reply = counter.call(configRequest());
+        answered += reply && reply->code() == 0;
+    }
+    EXPECT_EQ(answered, 20);
+    EXPECT_FALSE(stranger.handshake());
+
+    held->letGo();
+    auto refused = holder.receive();
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->code(), 0);
+    stranger.setWait(30s);
+    ASSERT_TRUE(stranger.handshake());
+    auto login = stranger.call(loginPacket("1002", "pass1002"));
+    ASSERT_TRUE(login);
+    EXPECT_EQ(login->code(), 0) << login->info();
 }
