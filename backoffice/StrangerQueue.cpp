@@ -45,7 +45,7 @@ bool StrangerQueue::push(Work work, bool known) {
             ++refusedFull_;
             return false;
         }
-        queue.push_back({std::move(work), Clock::now()});
+        queue.push_back({std::move(work), Clock::now(), rested_});
         peakWaiting_ = std::max(peakWaiting_, known_.size() + unknown_.size());
     }
     pushed_.notify_one();
@@ -82,7 +82,9 @@ void StrangerQueue::serve() {
         auto& queue = known_.empty() ? unknown_ : known_;
         Waiting next = std::move(queue.front());
         queue.pop_front();
-        const bool late = &queue == &unknown_ && Clock::now() - next.since > bounds_.wait;
+        // A lone login that came while the thread rested is not refused for the rest.
+        const bool late = &queue == &unknown_ &&
+                          Clock::now() - next.since - (rested_ - next.restedBefore) > bounds_.wait;
         const bool run = !stopping_ && !late;
         done_ += run ? 1 : 0;
         refusedLate_ += late ? 1 : 0;
@@ -100,12 +102,15 @@ void StrangerQueue::serve() {
 void StrangerQueue::giveWay(std::unique_lock<std::mutex>& lock, Clock::time_point start,
                             std::uint64_t asked) {
     // Even at a lower priority, a hash's tens of megabytes push the counters' work out of
-    // the caches: the rest, not the priority, is what keeps their answers quick.
+    // the caches: the rest, not the priority, is what keeps their answers quick. A room's own
+    // counter logging in ends it.
     if (bounds_.restPerTurn <= 0 || countersAsked_.load(std::memory_order_relaxed) == asked)
         return;
     const auto rest =
         std::min<Clock::duration>((Clock::now() - start) * bounds_.restPerTurn, bounds_.maxRest);
-    pushed_.wait_for(lock, rest, [&] { return stopping_; });
+    const auto began = Clock::now();
+    pushed_.wait_for(lock, rest, [&] { return stopping_ || !known_.empty(); });
+    rested_ += Clock::now() - began;
 }
 
 std::uint64_t StrangerQueue::done() const {

@@ -39,14 +39,15 @@ public:
     struct Bounds {
         // Work waiting, from unknown addresses and from known ones, each.
         std::size_t length = 8;
-        // Work from an unknown address that waited longer is refused.
+        // Work from an unknown address that waited longer behind other strangers' work is
+        // refused; the thread's rests for the counters do not count.
         std::chrono::milliseconds wait{1000};
         // How far below the process's priority the thread runs.
         int lowerPriority = slowWorkPriorityDrop;
         // After a turn of strangers' work (a hash, or the handshake steps waiting) during
         // which a logged-in counter asked, the thread rests this many times as long as the
         // turn took, at most maxRest: while counters work, strangers get a quarter of a
-        // core; when none asks, all of one.
+        // core; when none asks, all of one. Known work does not wait for a rest.
         int restPerTurn = 3;
         std::chrono::milliseconds maxRest{1000};
     };
@@ -78,6 +79,7 @@ private:
     struct Waiting {
         Work work;
         Clock::time_point since;
+        Clock::duration restedBefore; // the thread's rests until then
     };
     void serve();
     // Rests after a turn begun at `start` if a counter asked since `asked` was read; wakes
@@ -97,6 +99,8 @@ private:
     std::uint64_t refusedLate_ = 0;
     std::size_t peakWaiting_ = 0;
     std::atomic<std::uint64_t> countersAsked_{0};
+    // All the thread has rested so far.
+    Clock::duration rested_{};
     std::thread thread_; // last: started once the rest is built
 };
 

@@ -628,6 +628,9 @@ const std::vector<std::pair<std::string, Mix>>& mixes() {
 // The hostile process: the mixes named (or all) against the port until SIGTERM.
 int runHostiles(const std::string& which, std::uint16_t port) {
     ::signal(SIGTERM, [](int) { stopHostiles = true; });
+    // A write to a connection the server has closed (OpenSSL's, which does not say
+    // MSG_NOSIGNAL) must fail, not end the attack while it is being measured.
+    ::signal(SIGPIPE, SIG_IGN);
     // Attackers are on machines of their own; here they share the cores with the server and
     // the counters, so they run at the lowest priority: what is measured is what the server
     // spends on them, not what they take from the cores themselves.

@@ -229,9 +229,11 @@ TEST(StrangerQueue, KnownWorkFirstAndTheRestBoundedInLengthAndWait) {
 
 // After a turn of strangers' work during which a logged-in counter asked, the thread rests
 // for restPerTurn times as long as the turn took; after one during which none asked it goes
-// on at once; a stop ends a rest. The waits asserted are far from the rests they tell apart.
+// on at once; work from an unknown address that came meanwhile is not refused for the rest's
+// length; work from a known one ends the rest; so does a stop. The waits asserted are far
+// from the rests they tell apart.
 TEST(StrangerQueue, RestsAfterATurnOnlyWhenCountersAskedMeanwhile) {
-    StrangerQueue::Bounds bounds{8, std::chrono::hours(1), 0};
+    StrangerQueue::Bounds bounds{8, 500ms, 0};
     bounds.restPerTurn = 100;
     bounds.maxRest = std::chrono::hours(1);
     StrangerQueue queue(bounds);
@@ -248,7 +250,12 @@ TEST(StrangerQueue, RestsAfterATurnOnlyWhenCountersAskedMeanwhile) {
     const auto startOfNext = [&] {
         std::promise<Clock::time_point> started;
         auto future = started.get_future();
-        EXPECT_TRUE(queue.push([&](bool) { started.set_value(Clock::now()); }, true));
+        EXPECT_TRUE(queue.push(
+            [&](bool run) {
+                EXPECT_TRUE(run);
+                started.set_value(Clock::now());
+            },
+            false));
         return future.get();
     };
 
@@ -259,6 +266,13 @@ TEST(StrangerQueue, RestsAfterATurnOnlyWhenCountersAskedMeanwhile) {
     std::promise<Clock::time_point> busy;
     ASSERT_TRUE(queue.push(turn(20ms, true, busy), true));
     EXPECT_GE(startOfNext() - busy.get_future().get(), 2s);
+
+    std::promise<Clock::time_point> beforeKnown;
+    ASSERT_TRUE(queue.push(turn(100ms, true, beforeKnown), true));
+    const auto rested = beforeKnown.get_future().get(); // now resting for 10 s
+    std::promise<Clock::time_point> known;
+    ASSERT_TRUE(queue.push([&](bool) { known.set_value(Clock::now()); }, true));
+    EXPECT_LT(known.get_future().get() - rested, 5s);
 
     std::promise<Clock::time_point> long_;
     ASSERT_TRUE(queue.push(turn(100ms, true, long_), true));
