@@ -19,9 +19,10 @@
 //  - the server's peak memory (its resident high-water mark);
 //  - the cost of synchronous=FULL per write against NORMAL.
 // The hostile clients run in a process of their own (this program again, with --hostile),
-// at the lowest priority.
+// at the lowest priority; the handshakers say how many whole handshakes they made.
 // Last, the goals are checked against the ratios of this run; the exit status is 3 when one
-// is missed beyond what a noisy machine allows.
+// is missed beyond what a noisy machine allows. Named sections (load, alone, hoarders, every,
+// insiders, door, sync) run only those, for measuring one figure again.
 
 #include "ARCom.h"
 #include "BackOffice.h"
@@ -51,6 +52,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <algorithm>
@@ -365,6 +367,8 @@ void hoarders(std::uint16_t port, std::vector<std::thread>& threads) {
 
 // TLS handshakes made whole and dropped, again and again, from four addresses: each costs
 // the server a key exchange and a signature. Against the clear port, each is a bad frame.
+std::atomic<long> wholeHandshakes{0};
+
 void handshakers(std::uint16_t port, std::vector<std::thread>& threads) {
     for (int i = 0; i < 4; ++i) {
         threads.emplace_back([port, i] {
@@ -375,7 +379,8 @@ void handshakers(std::uint16_t port, std::vector<std::thread>& threads) {
                 const int fd = rawConnection(port, source);
                 SSL* ssl = SSL_new(context.get());
                 SSL_set_fd(ssl, fd);
-                SSL_connect(ssl);
+                if (SSL_connect(ssl) == 1)
+                    ++wholeHandshakes;
                 SSL_free(ssl);
                 ::close(fd);
             }
@@ -647,6 +652,8 @@ int runHostiles(const std::string& which, std::uint16_t port) {
             mix(port, threads);
     for (std::thread& t : threads)
         t.join();
+    if (which == "handshakers")
+        std::fprintf(stderr, "    handshakers: %ld whole handshakes\n", wholeHandshakes.load());
     if (which == "reviewer-guesser")
         std::fprintf(stderr,
                      "    reviewer-guesser: %ld review demands, %ld guesses at the reviewer's "
@@ -840,23 +847,34 @@ double microsecondsPerWrite(const std::filesystem::path& dir, bool fullSync) {
 
 } // namespace
 
-int run();
+int run(const std::set<std::string>& sections);
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--hostile") == 0)
         return runHostiles(argv[2], static_cast<std::uint16_t>(std::stoi(argv[3])));
     if (argc == 2 && std::strcmp(argv[1], "--sink") == 0)
         return runSink();
+    const std::set<std::string> sections(argv + 1, argv + argc);
+    for (const std::string& s : sections) {
+        if (!std::set<std::string>{"load", "alone", "hoarders", "every", "insiders", "door", "sync"}
+                 .contains(s)) {
+            std::fprintf(stderr, "bench_server: no section %s\n", s.c_str());
+            return 2;
+        }
+    }
     // On any failure the servers and the hostile process are ended on the way out.
     try {
-        return run();
+        return run(sections);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_server: %s\n", e.what());
         return 1;
     }
 }
 
-int run() {
+int run(const std::set<std::string>& sections) {
+    const auto wanted = [&](const char* section) {
+        return sections.empty() || sections.contains(section);
+    };
     counter::registerHostClasses();
     // On the disk of the build folder, not a memory file system: the sync figure needs it.
     const std::filesystem::path dir =
@@ -901,6 +919,8 @@ int run() {
     std::printf("%-10s %14s %10s %14s %10s %12s\n", "counters", "TCP req/s", "p99 ms", "TLS req/s",
                 "p99 ms", "TLS/TCP");
     for (int counters : {1, 4, 32}) {
+        if (!wanted("load"))
+            break;
         const auto figures = inTurns({[&] { return measure(plainAddress, counters); },
                                       [&] { return measure(tlsAddress, counters); }});
         const Figures& clear = figures[0];
@@ -915,9 +935,12 @@ int run() {
     std::printf("server resident high-water mark before the hostile mixes: TCP %ld KiB, TLS %ld "
                 "KiB\n",
                 statusKiB(plain->pid(), "VmHWM"), statusKiB(secure->pid(), "VmHWM"));
-    std::printf("server CPU while one hostile mix runs alone for %lld s (100%% = one core):\n",
-                static_cast<long long>(runFor.count()));
+    if (wanted("alone"))
+        std::printf("server CPU while one hostile mix runs alone for %lld s (100%% = one core):\n",
+                    static_cast<long long>(runFor.count()));
     for (const auto& [name, mix] : mixes()) {
+        if (!wanted("alone"))
+            break;
         for (auto [kind, pid, port, address] :
              {std::tuple{"TCP", plain->pid(), plainPort, plainAddress},
               std::tuple{"TLS", secure->pid(), securePort, tlsAddress}}) {
@@ -942,7 +965,7 @@ int run() {
 
     // The idle hoarders' churn, at the server and at a listener that only closes: what is
     // left between the two is what the server's own handling of the connections costs.
-    {
+    if (wanted("hoarders")) {
         Child sink({self, "--sink"});
         const std::string banner = sink.firstLine();
         const std::size_t colon = banner.rfind(':');
@@ -971,6 +994,8 @@ int run() {
 
     for (auto [name, address, port] :
          {std::tuple{"TCP", plainAddress, plainPort}, std::tuple{"TLS", tlsAddress, securePort}}) {
+        if (!wanted("every"))
+            break;
         const auto figures =
             inTurns({[&] { return measure(address, 4); },
                      [&] {
@@ -993,9 +1018,12 @@ int run() {
     secure.reset();
 
     // The insiders, each on a server of its own with its default bounds and fresh data.
-    std::printf("TCP, 4 counters' p99 under each insider mix, against none (server with its "
-                "default bounds):\n");
+    if (wanted("insiders"))
+        std::printf("TCP, 4 counters' p99 under each insider mix, against none (server with its "
+                    "default bounds):\n");
     for (const auto& [name, mix] : insiderMixes()) {
+        if (!wanted("insiders"))
+            break;
         const std::string db = (dir / (name + ".db")).string();
         {
             backoffice::Database fresh(db, true);
@@ -1023,11 +1051,14 @@ int run() {
 
     // The door: each mix on a server of its own with fresh data, its default bounds but for
     // the logins of one operator (the 4 counters and the new ones are 1001 and 1002).
-    std::printf("The door: 20 new counters, each from an address of its own, log in one after "
-                "another while strangers hold silent connections:\n");
+    if (wanted("door"))
+        std::printf("The door: 20 new counters, each from an address of its own, log in one after "
+                    "another while strangers hold silent connections:\n");
     boost::asio::ssl::context clientTls(boost::asio::ssl::context::tls_client);
     clientTls.set_verify_mode(boost::asio::ssl::verify_none);
     for (const auto& [name, mix] : doorMixes()) {
+        if (!wanted("door"))
+            break;
         const bool tls = name == "door-tls";
         const std::string db = (dir / (name + ".db")).string();
         {
@@ -1066,10 +1097,12 @@ int run() {
                     statusKiB(server->pid(), "VmHWM"));
     }
 
-    const double full = microsecondsPerWrite(dir, true);
-    const double normal = microsecondsPerWrite(dir, false);
-    std::printf("synchronous=FULL / NORMAL per write (730000): %.0f / %.0f us = %.2fx\n", full,
-                normal, full / normal);
+    if (wanted("sync")) {
+        const double full = microsecondsPerWrite(dir, true);
+        const double normal = microsecondsPerWrite(dir, false);
+        std::printf("synchronous=FULL / NORMAL per write (730000): %.0f / %.0f us = %.2fx\n", full,
+                    normal, full / normal);
+    }
     std::filesystem::remove_all(dir);
     return goalsMet() ? 0 : 3;
 }
