@@ -365,10 +365,10 @@ void hoarders(std::uint16_t port, std::vector<std::thread>& threads) {
     });
 }
 
-// TLS handshakes made whole and dropped, again and again, from four addresses: each costs
-// the server a key exchange and a signature. Against the clear port, each is a bad frame.
 std::atomic<long> wholeHandshakes{0};
 
+// TLS handshakes made whole and dropped, again and again, from four addresses: each costs
+// the server a key exchange and a signature. Against the clear port, each is a bad frame.
 void handshakers(std::uint16_t port, std::vector<std::thread>& threads) {
     for (int i = 0; i < 4; ++i) {
         threads.emplace_back([port, i] {

@@ -161,11 +161,12 @@ TEST_F(HostileClientTest, GuessersAreThrottledAndTheOperatorStillLogsIn) {
     std::atomic<int> throttled{0};
     std::atomic<int> other{0};
     std::atomic<int> unanswered{0};
-    std::atomic<int> guessing{16};
+    std::atomic<int> guessing{0};
     std::atomic<bool> stop{false};
     std::vector<std::thread> guessers;
     for (int a = 2; a < 10; ++a) {
         for (int c = 0; c < 2; ++c) {
+            ++guessing;
             guessers.emplace_back([&, a, c] {
                 const std::string source = "127.0.0." + std::to_string(a);
                 // Longer than a guess may wait in the strangers' queue: on a loaded machine
