@@ -11,8 +11,12 @@
 // is never refused for its wait. The same thread takes the strangers' short network work,
 // the steps of their TLS handshakes (a key exchange and a signature each): all that
 // strangers ask of the server's CPU shares this one core, and each hash lets the steps
-// waiting before it through.
+// waiting before it through. The steps of unknown addresses run meanwhile on a thread at the
+// idle scheduling class, this one waiting: many and short, they would otherwise hold a core
+// a counter's request has just asked for; those of known addresses run here, as their
+// logins do, so that a busy machine never stops a room's own counter at its handshake.
 
+#include "IdleThread.h"
 #include "Passwords.h"
 
 #include <atomic>
@@ -62,9 +66,10 @@ public:
     // False, with `work` not taken, when the queue has no room for it: the caller refuses
     // it at once.
     bool push(Work work, bool known);
-    // Runs `step` on the queue's thread, after the steps before it and before the next work.
-    // False, with `step` not taken, once the queue stops: the caller does without it.
-    bool post(Step step);
+    // Runs `step` among the strangers' work, after the steps of its kind (`known` or not)
+    // before it and before the next work. False, with `step` not taken, once the queue
+    // stops: the caller does without it.
+    bool post(Step step, bool known);
     // A logged-in counter's request came in: the strangers' work gives way to it for a
     // while. Any thread; costs an atomic increment.
     void countersAsked() { countersAsked_.fetch_add(1, std::memory_order_relaxed); }
@@ -90,7 +95,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable pushed_;
     // Each stranger has at most one step waiting, so the pool of strangers bounds these.
-    std::deque<Step> steps_;
+    std::deque<Step> knownSteps_;
+    std::deque<Step> unknownSteps_;
     std::deque<Waiting> known_;
     std::deque<Waiting> unknown_;
     bool stopping_ = false;
@@ -101,6 +107,7 @@ private:
     std::atomic<std::uint64_t> countersAsked_{0};
     // All the thread has rested so far.
     Clock::duration rested_{};
+    IdleThread handshakes_{"marlo-handshake"};
     std::thread thread_; // last: started once the rest is built
 };
 

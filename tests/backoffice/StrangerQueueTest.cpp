@@ -12,6 +12,7 @@
 #include "protocol/Packet.h"
 
 #include <openssl/ssl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -156,9 +157,10 @@ private:
 
 } // namespace
 
-// Steps (a stranger's handshake work) go before the next work, whatever waits; once the
-// queue stops, it takes none and runs none of those still waiting. The queue's thread runs
-// below the process's priority.
+// Steps (a stranger's handshake work) go before the next work, whatever waits, a known
+// address's before the others'; once the queue stops, it takes none and runs none of those
+// still waiting. The queue's thread runs below the process's priority, and an unknown
+// address's steps at the idle class, which gives way at once to any other thread.
 TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriority) {
     Outcomes outcomes;
     std::promise<void> release;
@@ -176,15 +178,27 @@ TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriori
     EXPECT_EQ(started.get_future().get(), std::min(mine + 5, 19));
     EXPECT_TRUE(queue.push(outcomes.work("stranger"), false));
     EXPECT_TRUE(queue.push(outcomes.work("known"), true));
-    EXPECT_TRUE(queue.post([&] { outcomes.work("step 1")(true); }));
-    EXPECT_TRUE(queue.post([&] { outcomes.work("step 2")(true); }));
+    // Each step says which scheduling class it ran at.
+    const auto step = [&](std::string name, bool known) {
+        return queue.post(
+            [&, name] {
+                const bool idle = ::sched_getscheduler(0) == SCHED_IDLE;
+                outcomes.work(name + (idle ? " at idle" : ""))(true);
+            },
+            known);
+    };
+    EXPECT_TRUE(step("unknown step 1", false));
+    EXPECT_TRUE(step("known step", true));
+    EXPECT_TRUE(step("unknown step 2", false));
     release.set_value();
-    for (int i = 0; i < 1000 && outcomes.order().size() < 4; ++i)
+    for (int i = 0; i < 1000 && outcomes.order().size() < 5; ++i)
         std::this_thread::sleep_for(10ms);
     queue.stop();
-    EXPECT_FALSE(queue.post([&] { ++late; }));
-    EXPECT_EQ(outcomes.order(),
-              (std::vector<std::string>{"ran step 1", "ran step 2", "ran known", "ran stranger"}));
+    EXPECT_FALSE(queue.post([&] { ++late; }, false));
+    EXPECT_FALSE(queue.post([&] { ++late; }, true));
+    EXPECT_EQ(outcomes.order(), (std::vector<std::string>{
+                                    "ran known step", "ran unknown step 1 at idle",
+                                    "ran unknown step 2 at idle", "ran known", "ran stranger"}));
     EXPECT_EQ(late.load(), 0);
 }
 
