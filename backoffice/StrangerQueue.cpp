@@ -87,8 +87,13 @@ void StrangerQueue::serve() {
             const std::uint64_t asked = countersAsked_.load(std::memory_order_relaxed);
             lock.unlock();
             runSteps(known);
-            if (!unknown.empty())
+            const Clock::time_point lastAsked(
+                Clock::duration(lastAsked_.load(std::memory_order_relaxed)));
+            if (!unknown.empty() && lastAsked != Clock::time_point() &&
+                Clock::now() - lastAsked < bounds_.askingWithin)
                 handshakes_.run([&] { runSteps(unknown); });
+            else
+                runSteps(unknown);
             lock.lock();
             giveWay(lock, start, asked);
         }

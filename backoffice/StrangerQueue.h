@@ -11,10 +11,12 @@
 // is never refused for its wait. The same thread takes the strangers' short network work,
 // the steps of their TLS handshakes (a key exchange and a signature each): all that
 // strangers ask of the server's CPU shares this one core, and each hash lets the steps
-// waiting before it through. The steps of unknown addresses run meanwhile on a thread at the
-// idle scheduling class, this one waiting: many and short, they would otherwise hold a core
-// a counter's request has just asked for; those of known addresses run here, as their
-// logins do, so that a busy machine never stops a room's own counter at its handshake.
+// waiting before it through. While logged-in counters are asking, the steps of unknown
+// addresses run on a thread at the idle scheduling class, this one waiting: many and short,
+// they would otherwise hold a core a counter's request has just asked for. Otherwise, and
+// for known addresses always, they run here, as logins do: the idle class gets next to
+// nothing of a machine kept busy by other work, and a room's new counter must not wait for
+// that work to end before it can log in.
 
 #include "IdleThread.h"
 #include "Passwords.h"
@@ -54,6 +56,9 @@ public:
         // core; when none asks, all of one. Known work does not wait for a rest.
         int restPerTurn = 3;
         std::chrono::milliseconds maxRest{1000};
+        // Counters that asked within this are asking: unknown addresses' handshake steps
+        // wait for a core nobody else wants.
+        std::chrono::milliseconds askingWithin{1000};
     };
 
     explicit StrangerQueue(Bounds bounds);
@@ -72,7 +77,10 @@ public:
     bool post(Step step, bool known);
     // A logged-in counter's request came in: the strangers' work gives way to it for a
     // while. Any thread; costs an atomic increment.
-    void countersAsked() { countersAsked_.fetch_add(1, std::memory_order_relaxed); }
+    void countersAsked() {
+        countersAsked_.fetch_add(1, std::memory_order_relaxed);
+        lastAsked_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    }
 
     // Work done, refused for a full queue, refused for its wait; the most that waited at once.
     std::uint64_t done() const;
@@ -105,6 +113,8 @@ private:
     std::uint64_t refusedLate_ = 0;
     std::size_t peakWaiting_ = 0;
     std::atomic<std::uint64_t> countersAsked_{0};
+    // When a counter last asked, in ticks of Clock since its epoch; none yet, the epoch.
+    std::atomic<Clock::rep> lastAsked_{0};
     // All the thread has rested so far.
     Clock::duration rested_{};
     IdleThread handshakes_{"marlo-handshake"};
