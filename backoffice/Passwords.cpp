@@ -1,5 +1,7 @@
 #include "Passwords.h"
 
+#include "Log.h"
+
 #include <sodium.h>
 
 #include <sys/resource.h>
@@ -7,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -17,8 +21,18 @@ void lowerThreadPriority(int by) {
     // and would otherwise go lower still.
     errno = 0;
     const int process = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::getpid()));
-    if (errno == 0)
-        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), std::min(process + by, 19));
+    if (errno == 0 &&
+        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), std::min(process + by, 19)) == 0)
+        return;
+    // Said once: the same refusal would come for every hash.
+    const std::string why = std::strerror(errno);
+    static std::once_flag said;
+    std::call_once(said, [&] {
+        logLine(LogPriority::Warning,
+                "slow work (password hashes, strangers' requests) cannot run at a lower "
+                "priority (" +
+                    why + "): logged-in counters share the cores with it as equals");
+    });
 }
 
 Passwords::Passwords(std::size_t maxHashes, std::chrono::milliseconds hashWait)

@@ -22,7 +22,7 @@ namespace backoffice {
 // thread of the process's own priority wants it too, and all of it where none does.
 constexpr int slowWorkPriorityDrop = 10;
 // Runs the calling thread `by` nice levels below the process's main thread (lowering needs
-// no privilege). Where it cannot, the thread runs as it is.
+// no privilege). Where it cannot, the thread runs as it is, and the log says so once.
 void lowerThreadPriority(int by);
 
 class Passwords {

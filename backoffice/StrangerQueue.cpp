@@ -1,5 +1,7 @@
 #include "StrangerQueue.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 
 namespace backoffice {
@@ -20,18 +22,20 @@ void StrangerQueue::stop() {
         thread_.join();
     // Dropped here, not on the thread: what a step holds may only go where its owner is.
     std::deque<Step> dropped;
+    std::deque<Step> droppedUnknown;
     {
         std::lock_guard lock(mutex_);
-        dropped.swap(steps_);
+        dropped.swap(knownSteps_);
+        droppedUnknown.swap(unknownSteps_);
     }
 }
 
-bool StrangerQueue::post(Step step) {
+bool StrangerQueue::post(Step step, bool known) {
     {
         std::lock_guard lock(mutex_);
         if (stopping_)
             return false;
-        steps_.push_back(std::move(step));
+        (known ? knownSteps_ : unknownSteps_).push_back(std::move(step));
     }
     pushed_.notify_one();
     return true;
@@ -52,25 +56,44 @@ bool StrangerQueue::push(Work work, bool known) {
     return true;
 }
 
+namespace {
+
+void runSteps(std::deque<StrangerQueue::Step>& round) {
+    for (StrangerQueue::Step& step : round) {
+        step();
+        step = nullptr; // what it holds goes before the next one runs
+    }
+}
+
+} // namespace
+
 void StrangerQueue::serve() {
+    ::pthread_setname_np(::pthread_self(), "marlo-strangers");
     lowerThreadPriority(bounds_.lowerPriority);
     std::unique_lock lock(mutex_);
     for (;;) {
         pushed_.wait(lock, [&] {
-            return stopping_ || !steps_.empty() || !known_.empty() || !unknown_.empty();
+            return stopping_ || !knownSteps_.empty() || !unknownSteps_.empty() || !known_.empty() ||
+                   !unknown_.empty();
         });
-        if (!stopping_ && !steps_.empty()) {
+        if (!stopping_ && (!knownSteps_.empty() || !unknownSteps_.empty())) {
             // The steps waiting now, then the next work: steps that come meanwhile wait for
             // the round after, so a stream of them never stops the work.
-            std::deque<Step> round;
-            round.swap(steps_);
+            std::deque<Step> known;
+            std::deque<Step> unknown;
+            known.swap(knownSteps_);
+            unknown.swap(unknownSteps_);
             const auto start = Clock::now();
             const std::uint64_t asked = countersAsked_.load(std::memory_order_relaxed);
             lock.unlock();
-            for (Step& step : round) {
-                step();
-                step = nullptr; // what it holds goes before the next one runs
-            }
+            runSteps(known);
+            const Clock::time_point lastAsked(
+                Clock::duration(lastAsked_.load(std::memory_order_relaxed)));
+            if (!unknown.empty() && lastAsked != Clock::time_point() &&
+                Clock::now() - lastAsked < bounds_.askingWithin)
+                handshakes_.run([&] { runSteps(unknown); });
+            else
+                runSteps(unknown);
             lock.lock();
             giveWay(lock, start, asked);
         }

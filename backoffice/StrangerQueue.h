@@ -11,8 +11,14 @@
 // is never refused for its wait. The same thread takes the strangers' short network work,
 // the steps of their TLS handshakes (a key exchange and a signature each): all that
 // strangers ask of the server's CPU shares this one core, and each hash lets the steps
-// waiting before it through.
+// waiting before it through. While logged-in counters are asking, the steps of unknown
+// addresses run on a thread at the idle scheduling class, this one waiting: many and short,
+// they would otherwise hold a core a counter's request has just asked for. Otherwise, and
+// for known addresses always, they run here, as logins do: the idle class gets next to
+// nothing of a machine kept busy by other work, and a room's new counter must not wait for
+// that work to end before it can log in.
 
+#include "IdleThread.h"
 #include "Passwords.h"
 
 #include <atomic>
@@ -50,6 +56,9 @@ public:
         // core; when none asks, all of one. Known work does not wait for a rest.
         int restPerTurn = 3;
         std::chrono::milliseconds maxRest{1000};
+        // Counters that asked within this are asking: unknown addresses' handshake steps
+        // wait for a core nobody else wants.
+        std::chrono::milliseconds askingWithin{1000};
     };
 
     explicit StrangerQueue(Bounds bounds);
@@ -62,12 +71,16 @@ public:
     // False, with `work` not taken, when the queue has no room for it: the caller refuses
     // it at once.
     bool push(Work work, bool known);
-    // Runs `step` on the queue's thread, after the steps before it and before the next work.
-    // False, with `step` not taken, once the queue stops: the caller does without it.
-    bool post(Step step);
+    // Runs `step` among the strangers' work, after the steps of its kind (`known` or not)
+    // before it and before the next work. False, with `step` not taken, once the queue
+    // stops: the caller does without it.
+    bool post(Step step, bool known);
     // A logged-in counter's request came in: the strangers' work gives way to it for a
     // while. Any thread; costs an atomic increment.
-    void countersAsked() { countersAsked_.fetch_add(1, std::memory_order_relaxed); }
+    void countersAsked() {
+        countersAsked_.fetch_add(1, std::memory_order_relaxed);
+        lastAsked_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+    }
 
     // Work done, refused for a full queue, refused for its wait; the most that waited at once.
     std::uint64_t done() const;
@@ -90,7 +103,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable pushed_;
     // Each stranger has at most one step waiting, so the pool of strangers bounds these.
-    std::deque<Step> steps_;
+    std::deque<Step> knownSteps_;
+    std::deque<Step> unknownSteps_;
     std::deque<Waiting> known_;
     std::deque<Waiting> unknown_;
     bool stopping_ = false;
@@ -99,8 +113,11 @@ private:
     std::uint64_t refusedLate_ = 0;
     std::size_t peakWaiting_ = 0;
     std::atomic<std::uint64_t> countersAsked_{0};
+    // When a counter last asked, in ticks of Clock since its epoch; none yet, the epoch.
+    std::atomic<Clock::rep> lastAsked_{0};
     // All the thread has rested so far.
     Clock::duration rested_{};
+    IdleThread handshakes_{"marlo-handshake"};
     std::thread thread_; // last: started once the rest is built
 };
 

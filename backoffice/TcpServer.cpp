@@ -188,19 +188,20 @@ std::shared_ptr<asio::ssl::context> tlsContext(const std::string& certificateFil
     return tls;
 }
 
-// Runs a stranger's handshake steps on the strangers' thread. It keeps no work counted on
-// that thread: a handshake waiting for the peer holds nothing there.
+// Runs a stranger's handshake steps among the strangers' work, as steps of a known address
+// or not. It keeps no work counted there: a handshake waiting for the peer holds nothing.
 class StrangerExecutor {
 public:
-    explicit StrangerExecutor(StrangerQueue& queue) : queue_(&queue) {}
+    StrangerExecutor(StrangerQueue& queue, bool known) : queue_(&queue), known_(known) {}
     template <class F> void execute(F f) const {
         // A step dropped when the queue stops is never run: the server is going.
-        queue_->post([f = std::make_shared<F>(std::move(f))] { (*f)(); });
+        queue_->post([f = std::make_shared<F>(std::move(f))] { (*f)(); }, known_);
     }
     bool operator==(const StrangerExecutor& other) const noexcept = default;
 
 private:
     StrangerQueue* queue_;
+    bool known_;
 };
 
 std::chrono::milliseconds sweepEvery(const TcpServer::Options& o) {
@@ -295,7 +296,7 @@ public:
             tls->async_handshake(
                 net::TlsStream::server,
                 asio::bind_executor(
-                    StrangerExecutor(server_.strangerWork),
+                    StrangerExecutor(server_.strangerWork, admission_.known),
                     [self = shared_from_this()](const boost::system::error_code& ec) {
                         asio::post(self->server_.io, [self, ec] { self->handshaken(ec); });
                     }));
@@ -343,7 +344,8 @@ public:
         server_.open.erase(self);
         // Mid-handshake the stream is the strangers' thread's: closed there, which ends the
         // handshake. Once that thread has stopped, nothing else touches it.
-        if (handshaking_ && server_.strangerWork.post([self] { self->closeSocket(); }))
+        if (handshaking_ &&
+            server_.strangerWork.post([self] { self->closeSocket(); }, admission_.known))
             return;
         closeSocket();
     }

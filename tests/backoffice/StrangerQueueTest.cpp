@@ -12,6 +12,7 @@
 #include "protocol/Packet.h"
 
 #include <openssl/ssl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -156,16 +157,20 @@ private:
 
 } // namespace
 
-// Steps (a stranger's handshake work) go before the next work, whatever waits; once the
-// queue stops, it takes none and runs none of those still waiting. The queue's thread runs
-// below the process's priority.
+// Steps (a stranger's handshake work) go before the next work, whatever waits, a known
+// address's before the others'; once the queue stops, it takes none and runs none of those
+// still waiting. The queue's thread runs below the process's priority; while counters ask,
+// an unknown address's steps run at the idle class, which gives way at once to any other
+// thread, and once they have not asked for a while, at the queue's priority again.
 TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriority) {
     Outcomes outcomes;
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
     std::promise<int> started;
     std::atomic<int> late{0};
-    StrangerQueue queue({2, std::chrono::hours(1), 5});
+    StrangerQueue::Bounds bounds{2, std::chrono::hours(1), 5};
+    bounds.askingWithin = 300ms;
+    StrangerQueue queue(bounds);
     ASSERT_TRUE(queue.push(
         [&](bool) {
             started.set_value(::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
@@ -176,15 +181,35 @@ TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriori
     EXPECT_EQ(started.get_future().get(), std::min(mine + 5, 19));
     EXPECT_TRUE(queue.push(outcomes.work("stranger"), false));
     EXPECT_TRUE(queue.push(outcomes.work("known"), true));
-    EXPECT_TRUE(queue.post([&] { outcomes.work("step 1")(true); }));
-    EXPECT_TRUE(queue.post([&] { outcomes.work("step 2")(true); }));
+    // Each step says which scheduling class it ran at.
+    const auto step = [&](std::string name, bool known) {
+        return queue.post(
+            [&, name] {
+                const bool idle = ::sched_getscheduler(0) == SCHED_IDLE;
+                outcomes.work(name + (idle ? " at idle" : ""))(true);
+            },
+            known);
+    };
+    const auto until = [&](std::size_t done) {
+        for (int i = 0; i < 1000 && outcomes.order().size() < done; ++i)
+            std::this_thread::sleep_for(10ms);
+    };
+    EXPECT_TRUE(step("unknown step 1", false));
+    EXPECT_TRUE(step("known step", true));
+    EXPECT_TRUE(step("unknown step 2", false));
+    queue.countersAsked();
     release.set_value();
-    for (int i = 0; i < 1000 && outcomes.order().size() < 4; ++i)
-        std::this_thread::sleep_for(10ms);
+    until(5);
+    std::this_thread::sleep_for(400ms); // the counter asked longer ago than askingWithin
+    EXPECT_TRUE(step("unknown step 3", false));
+    until(6);
     queue.stop();
-    EXPECT_FALSE(queue.post([&] { ++late; }));
+    EXPECT_FALSE(queue.post([&] { ++late; }, false));
+    EXPECT_FALSE(queue.post([&] { ++late; }, true));
     EXPECT_EQ(outcomes.order(),
-              (std::vector<std::string>{"ran step 1", "ran step 2", "ran known", "ran stranger"}));
+              (std::vector<std::string>{"ran known step", "ran unknown step 1 at idle",
+                                        "ran unknown step 2 at idle", "ran known", "ran stranger",
+                                        "ran unknown step 3"}));
     EXPECT_EQ(late.load(), 0);
 }
 
