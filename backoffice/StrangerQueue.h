@@ -76,7 +76,7 @@ public:
     // stops: the caller does without it.
     bool post(Step step, bool known);
     // A logged-in counter's request came in: the strangers' work gives way to it for a
-    // while. Any thread; costs an atomic increment.
+    // while. Any thread; costs an atomic increment and a clock read.
     void countersAsked() {
         countersAsked_.fetch_add(1, std::memory_order_relaxed);
         lastAsked_.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);

@@ -169,7 +169,7 @@ TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriori
     std::promise<int> started;
     std::atomic<int> late{0};
     StrangerQueue::Bounds bounds{2, std::chrono::hours(1), 5};
-    bounds.askingWithin = 300ms;
+    bounds.askingWithin = std::chrono::hours(1);
     StrangerQueue queue(bounds);
     ASSERT_TRUE(queue.push(
         [&](bool) {
@@ -182,8 +182,8 @@ TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriori
     EXPECT_TRUE(queue.push(outcomes.work("stranger"), false));
     EXPECT_TRUE(queue.push(outcomes.work("known"), true));
     // Each step says which scheduling class it ran at.
-    const auto step = [&](std::string name, bool known) {
-        return queue.post(
+    const auto step = [&](StrangerQueue& on, std::string name, bool known) {
+        return on.post(
             [&, name] {
                 const bool idle = ::sched_getscheduler(0) == SCHED_IDLE;
                 outcomes.work(name + (idle ? " at idle" : ""))(true);
@@ -194,15 +194,21 @@ TEST(StrangerQueue, StepsGoBeforeTheNextWorkAndNoneRunsOnceStoppedAtALowerPriori
         for (int i = 0; i < 1000 && outcomes.order().size() < done; ++i)
             std::this_thread::sleep_for(10ms);
     };
-    EXPECT_TRUE(step("unknown step 1", false));
-    EXPECT_TRUE(step("known step", true));
-    EXPECT_TRUE(step("unknown step 2", false));
+    EXPECT_TRUE(step(queue, "unknown step 1", false));
+    EXPECT_TRUE(step(queue, "known step", true));
+    EXPECT_TRUE(step(queue, "unknown step 2", false));
     queue.countersAsked();
     release.set_value();
     until(5);
-    std::this_thread::sleep_for(400ms); // the counter asked longer ago than askingWithin
-    EXPECT_TRUE(step("unknown step 3", false));
-    until(6);
+    {
+        // A counter asked longer ago than askingWithin: the queue's own priority again.
+        bounds.askingWithin = 1ms;
+        StrangerQueue asked(bounds);
+        asked.countersAsked();
+        std::this_thread::sleep_for(20ms);
+        EXPECT_TRUE(step(asked, "unknown step 3", false));
+        until(6);
+    }
     queue.stop();
     EXPECT_FALSE(queue.post([&] { ++late; }, false));
     EXPECT_FALSE(queue.post([&] { ++late; }, true));
