@@ -9,8 +9,6 @@
 #include "protocol/Net.h"
 #include "protocol/Packet.h"
 
-#include <boost/asio/bind_executor.hpp>
-#include <boost/asio/execution.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -190,14 +188,13 @@ std::shared_ptr<asio::ssl::context> tlsContext(const std::string& certificateFil
 
 // Runs a stranger's handshake steps among the strangers' work, as steps of a known address
 // or not. It keeps no work counted there: a handshake waiting for the peer holds nothing.
-class StrangerExecutor {
+class AmongStrangers {
 public:
-    StrangerExecutor(StrangerQueue& queue, bool known) : queue_(&queue), known_(known) {}
-    template <class F> void execute(F f) const {
+    AmongStrangers(StrangerQueue& queue, bool known) : queue_(&queue), known_(known) {}
+    template <class F> void operator()(F step) const {
         // A step dropped when the queue stops is never run: the server is going.
-        queue_->post([f = std::make_shared<F>(std::move(f))] { (*f)(); }, known_);
+        queue_->post(std::move(step), known_);
     }
-    bool operator==(const StrangerExecutor& other) const noexcept = default;
 
 private:
     StrangerQueue* queue_;
@@ -288,18 +285,16 @@ public:
         stream_.socket().set_option(asio::socket_base::send_buffer_size(o.sendBuffer), ignored);
         stream_.socket().set_option(asio::socket_base::receive_buffer_size(o.receiveBuffer),
                                     ignored);
-        if (net::TlsStream* tls = stream_.tls()) {
+        if (stream_.tls()) {
             // The handshake's work (its key exchange and signature) is a stranger's, so it
             // runs on the strangers' thread: the network thread only waits for its bytes.
             // Meanwhile that thread alone touches the stream; the end comes back here.
             handshaking_ = true;
-            tls->async_handshake(
-                net::TlsStream::server,
-                asio::bind_executor(
-                    StrangerExecutor(server_.strangerWork, admission_.known),
-                    [self = shared_from_this()](const boost::system::error_code& ec) {
-                        asio::post(self->server_.io, [self, ec] { self->handshaken(ec); });
-                    }));
+            stream_.asyncHandshake(
+                true, AmongStrangers(server_.strangerWork, admission_.known),
+                [self = shared_from_this()](const boost::system::error_code& ec) {
+                    asio::post(self->server_.io, [self, ec] { self->handshaken(ec); });
+                });
             return;
         }
         pump();

@@ -810,9 +810,9 @@ std::optional<double> newCounterLogin(std::uint16_t port, boost::asio::ssl::cont
                                    [&](const boost::system::error_code& e) {
                                        if (e)
                                            return;
-                                       if (auto* t = stream->tls())
-                                           t->async_handshake(
-                                               protocol::net::TlsStream::client,
+                                       if (stream->tls())
+                                           stream->asyncHandshake(
+                                               false, [](auto step) { step(); },
                                                [&](const boost::system::error_code& h) {
                                                    if (!h)
                                                        ask();

@@ -8,8 +8,9 @@
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
-#include <boost/asio/ssl/host_name_verification.hpp>
 #include <boost/asio/steady_timer.hpp>
+
+#include <openssl/x509v3.h>
 
 #include <optional>
 #include <stdexcept>
@@ -155,14 +156,19 @@ void TcpTransport::handshake(const std::shared_ptr<Opening>& o, const std::strin
         }
     }
     net::Stream& stream = link_->stream.emplace(std::move(o->socket), *tls);
-    net::TlsStream& s = *stream.tls();
-    s.set_verify_callback(asio::ssl::host_name_verification(address_.host));
+    SSL* ssl = stream.tls();
     boost::system::error_code notAnAddress;
     asio::ip::make_address(address_.host, notAnAddress);
-    if (notAnAddress) // a name: tell the server which one (SNI)
-        SSL_set_tlsext_host_name(s.native_handle(), address_.host.c_str());
-    s.async_handshake(
-        net::TlsStream::client, [this, o, where, failed](const boost::system::error_code& ec) {
+    if (notAnAddress) {
+        // A name: the certificate must bear it, and the server is told which one (SNI).
+        SSL_set1_host(ssl, address_.host.c_str());
+        SSL_set_tlsext_host_name(ssl, address_.host.c_str());
+    } else {
+        X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), address_.host.c_str());
+    }
+    stream.asyncHandshake(
+        false, [this](auto step) { asio::post(link_->io, std::move(step)); },
+        [this, o, where, failed](const boost::system::error_code& ec) {
             if (ec) {
                 link_->stream.reset();
                 return failed("the back office at " + where +
