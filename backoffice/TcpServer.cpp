@@ -176,6 +176,8 @@ std::shared_ptr<asio::ssl::context> tlsContext(const std::string& certificateFil
     tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_sslv2 |
                      asio::ssl::context::no_sslv3 | asio::ssl::context::no_tlsv1 |
                      asio::ssl::context::no_tlsv1_1 | asio::ssl::context::single_dh_use);
+    // No counter resumes a session: a ticket would be a stranger's handshake's work for nothing.
+    SSL_CTX_set_num_tickets(tls->native_handle(), 0);
     try {
         tls->use_certificate_chain_file(certificateFile);
         tls->use_private_key_file(keyFile, asio::ssl::context::pem);
