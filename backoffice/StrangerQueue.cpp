@@ -71,18 +71,27 @@ void StrangerQueue::serve() {
     ::pthread_setname_np(::pthread_self(), "marlo-strangers");
     lowerThreadPriority(bounds_.lowerPriority);
     std::unique_lock lock(mutex_);
+    // During a rest only known addresses' steps and work go: they do not end it, or a
+    // client that logs in again and again from a known address would end every rest and
+    // give the strangers' work a whole core.
+    const auto knownReady = [&] { return stopping_ || !knownSteps_.empty() || !known_.empty(); };
     for (;;) {
-        pushed_.wait(lock, [&] {
-            return stopping_ || !knownSteps_.empty() || !unknownSteps_.empty() || !known_.empty() ||
-                   !unknown_.empty();
-        });
-        if (!stopping_ && (!knownSteps_.empty() || !unknownSteps_.empty())) {
+        if (resting()) {
+            if (!pushed_.wait_until(lock, restUntil_, knownReady))
+                continue; // the rest is over
+        } else {
+            pushed_.wait(
+                lock, [&] { return knownReady() || !unknownSteps_.empty() || !unknown_.empty(); });
+        }
+        const bool strangersSteps = !unknownSteps_.empty() && !resting();
+        if (!stopping_ && (!knownSteps_.empty() || strangersSteps)) {
             // The steps waiting now, then the next work: steps that come meanwhile wait for
             // the round after, so a stream of them never stops the work.
             std::deque<Step> known;
             std::deque<Step> unknown;
             known.swap(knownSteps_);
-            unknown.swap(unknownSteps_);
+            if (strangersSteps)
+                unknown.swap(unknownSteps_);
             const auto start = Clock::now();
             const std::uint64_t asked = countersAsked_.load(std::memory_order_relaxed);
             lock.unlock();
@@ -95,9 +104,10 @@ void StrangerQueue::serve() {
             else
                 runSteps(unknown);
             lock.lock();
-            giveWay(lock, start, asked);
+            giveWay(start, asked);
         }
-        if (known_.empty() && unknown_.empty()) {
+        // Once stopping, what waits is refused at once, rest or not.
+        if (known_.empty() && (unknown_.empty() || (!stopping_ && resting()))) {
             if (stopping_)
                 return;
             continue;
@@ -118,22 +128,31 @@ void StrangerQueue::serve() {
         next.work = nullptr; // what it holds goes outside the lock
         lock.lock();
         if (run)
-            giveWay(lock, start, asked);
+            giveWay(start, asked);
     }
 }
 
-void StrangerQueue::giveWay(std::unique_lock<std::mutex>& lock, Clock::time_point start,
-                            std::uint64_t asked) {
+void StrangerQueue::giveWay(Clock::time_point start, std::uint64_t asked) {
     // Even at a lower priority, a hash's tens of megabytes push the counters' work out of
-    // the caches: the rest, not the priority, is what keeps their answers quick. A room's own
-    // counter logging in ends it.
+    // the caches: the rest, not the priority, is what keeps their answers quick.
     if (bounds_.restPerTurn <= 0 || countersAsked_.load(std::memory_order_relaxed) == asked)
         return;
-    const auto rest =
-        std::min<Clock::duration>((Clock::now() - start) * bounds_.restPerTurn, bounds_.maxRest);
-    const auto began = Clock::now();
-    pushed_.wait_for(lock, rest, [&] { return stopping_ || !known_.empty(); });
-    rested_ += Clock::now() - began;
+    const auto now = Clock::now();
+    const auto until =
+        now + std::min<Clock::duration>((now - start) * bounds_.restPerTurn, bounds_.maxRest);
+    if (!resting())
+        restFrom_ = now;
+    restUntil_ = std::max(restUntil_, until);
+}
+
+bool StrangerQueue::resting() {
+    if (restUntil_ == Clock::time_point())
+        return false;
+    if (Clock::now() < restUntil_)
+        return true;
+    rested_ += restUntil_ - restFrom_;
+    restUntil_ = Clock::time_point();
+    return false;
 }
 
 std::uint64_t StrangerQueue::done() const {

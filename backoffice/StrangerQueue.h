@@ -53,7 +53,8 @@ public:
         // After a turn of strangers' work (a hash, or the handshake steps waiting) during
         // which a logged-in counter asked, the thread rests this many times as long as the
         // turn took, at most maxRest: while counters work, strangers get a quarter of a
-        // core; when none asks, all of one. Known work does not wait for a rest.
+        // core; when none asks, all of one. Known steps and work go during a rest and do
+        // not end it.
         int restPerTurn = 3;
         std::chrono::milliseconds maxRest{1000};
         // Counters that asked within this are asking: unknown addresses' handshake steps
@@ -95,9 +96,11 @@ private:
         Clock::duration restedBefore; // the thread's rests until then
     };
     void serve();
-    // Rests after a turn begun at `start` if a counter asked since `asked` was read; wakes
-    // early only to stop.
-    void giveWay(std::unique_lock<std::mutex>& lock, Clock::time_point start, std::uint64_t asked);
+    // Rests after a turn begun at `start` if a counter asked since `asked` was read: an
+    // unknown address's steps and work wait until the rest is over, or a stop.
+    void giveWay(Clock::time_point start, std::uint64_t asked);
+    // Whether a rest is under way; one that is over is added to rested_.
+    bool resting();
 
     Bounds bounds_;
     mutable std::mutex mutex_;
@@ -115,8 +118,11 @@ private:
     std::atomic<std::uint64_t> countersAsked_{0};
     // When a counter last asked, in ticks of Clock since its epoch; none yet, the epoch.
     std::atomic<Clock::rep> lastAsked_{0};
-    // All the thread has rested so far.
+    // All the thread has rested so far, and the rest under way: none while restUntil_ is
+    // the epoch.
     Clock::duration rested_{};
+    Clock::time_point restFrom_;
+    Clock::time_point restUntil_;
     IdleThread handshakes_{"marlo-handshake"};
     std::thread thread_; // last: started once the rest is built
 };
